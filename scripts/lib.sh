@@ -1,0 +1,104 @@
+# Shared by scripts/test and scripts/demo: packages, the build, a private Wine
+# prefix, a private X server, the SMTP catcher. Everything started here is
+# recorded and stopped by its own pid on exit.
+
+KT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KT_STARTED_PIDS=()
+KT_WINE_PREFIXES=()
+
+kt_log() { printf '== %s\n' "$*" >&2; }
+
+kt_sudo() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# kt_ensure_packages pkg...: installs the Debian packages that are missing;
+# the package lists are refreshed only when something is missing.
+kt_ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  kt_log "installing ${missing[*]}"
+  kt_sudo apt-get update -qq
+  kt_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev)
+KT_RUN_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
+
+# kt_build preset...: configures (once) and builds each preset.
+kt_build() {
+  local preset
+  for preset in "$@"; do
+    [ -f "$KT_ROOT/build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" -S "$KT_ROOT" >/dev/null
+    cmake --build "$KT_ROOT/build/$preset" -j"$(nproc)" >/dev/null || cmake --build "$KT_ROOT/build/$preset"
+  done
+}
+
+kt_cleanup() {
+  local pid prefix
+  for prefix in "${KT_WINE_PREFIXES[@]}"; do
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  done
+  for pid in "${KT_STARTED_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${KT_STARTED_PIDS[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  for prefix in "${KT_WINE_PREFIXES[@]}"; do
+    rm -rf "$prefix"
+  done
+}
+
+# kt_start_xvfb: a private X server on a display it chooses itself; exports DISPLAY.
+kt_start_xvfb() {
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" 2>/dev/null &
+  KT_STARTED_PIDS+=($!)
+  local i
+  for i in $(seq 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  [ -s "$fdfile" ] || { kt_log "Xvfb did not start"; return 1; }
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+}
+
+# kt_new_wine_prefix dir: a fresh 64-bit prefix with no Mono or Gecko prompts
+# and unmanaged windows (no window manager runs on Xvfb); keeps a wineserver
+# alive so that each program starts fast. Exports WINEPREFIX.
+kt_new_wine_prefix() {
+  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  KT_WINE_PREFIXES+=("$WINEPREFIX")
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
+  wineboot -i >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+}
+
+# kt_register_dll path: registers the component in the current prefix.
+kt_register_dll() {
+  wine regsvr32 /s "$(winepath -w "$1")" >/dev/null 2>&1
+}
+
+# kt_wait_for_window title: prints the X id of the visible window with that
+# title once it is there (waits up to 30 s).
+kt_wait_for_window() {
+  local id i
+  for i in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true)
+    if [ -n "$id" ]; then
+      sleep 0.3  # let it paint
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  kt_log "no window \"$1\" appeared"
+  return 1
+}

@@ -1,0 +1,25 @@
+// Entry points of KT_EMailer.dll.
+
+#include <windows.h>
+
+#include "component/class_factory.h"
+#include "component/registration.h"
+#include "controls/module.h"
+#include "controls/window.h"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnding) {
+    // On FreeLibrary no window of ours is left (DllCanUnloadNow saw to it),
+    // so the classes can go; at process end there is nothing to tidy.
+    if (reason == DLL_PROCESS_DETACH && !processEnding) kt::unregisterWindowClasses();
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID classId, REFIID interfaceId, LPVOID* object) {
+    return kt::getClassObject(classId, interfaceId, object);
+}
+
+STDAPI DllCanUnloadNow() { return kt::ModuleLock::count() == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() { return kt::registerServer(); }
+
+STDAPI DllUnregisterServer() { return kt::unregisterServer(); }

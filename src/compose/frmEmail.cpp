@@ -1,0 +1,68 @@
+#include "compose/frmEmail.h"
+
+#include "component/resource_ids.h"
+#include "controls/ansi_text.h"
+#include "controls/handler_boundary.h"
+#include "controls/html_help.h"
+#include "controls/module.h"
+
+namespace kt {
+namespace {
+
+constexpr FontDesign kSansSerif78{L"MS Sans Serif", 7.8f, 400};
+constexpr FontDesign kSansSerif66{L"MS Sans Serif", 6.6f, 400};
+
+const wchar_t kBccHint[] =
+    L"Blind Carbon Copy address to send e-mail to.  The recipients do not see blind Carbon Copy addresses";
+
+const ControlDesign kDesign[] = {
+    {L"tbTo", ControlKind::TextField, L"", L"Address to Send E-Mail To", {600, 240, 4452, 288}},
+    {L"tbcc", ControlKind::TextField, L"", L"Carbon Copy Address to send E-Mail to", {600, 600, 4452, 288}},
+    {L"tbBcc", ControlKind::TextField, L"", kBccHint, {600, 960, 4452, 288}},
+    {L"tbSubject", ControlKind::TextField, L"", L"Subject Text", {960, 1800, 4092, 288}},
+    {L"KT_CB_Bcc", ControlKind::PushButton, L"Bcc",
+     L"Select Bcc Addresses, Blind Carbon Copy address to send e-mail to.  The recipients do not see blind Carbon "
+     L"Copy addresses",
+     {120, 960, 372, 252}, kSansSerif78},
+    {L"Label4", ControlKind::Label, L"Subject:", nullptr, {120, 1800, 732, 252}},
+    {L"KT_CB_CC", ControlKind::PushButton, L"cc", nullptr, {120, 600, 372, 252}, kSansSerif78},
+    {L"KT_CB_To", ControlKind::PushButton, L"To", nullptr, {120, 240, 372, 252}, kSansSerif78},
+    {L"tbBody", ControlKind::MultiLineTextField, L"", L"Body Text", {120, 2760, 4932, 1692}},
+    {L"lbInfo", ControlKind::Label, L"Type in any message you want to appear before the web page.", nullptr,
+     {120, 2280, 4932, 492}},
+    {L"KT_CB_Send", ControlKind::PushButton, L"Send", L"Send the E-Mail Message", {4200, 4440, 852, 372},
+     kSansSerif66},
+    {L"KT_CB_Cancel", ControlKind::PushButton, L"Cancel", L"Cancel and Close", {3120, 4440, 852, 372},
+     kSansSerif66},
+    {L"Label11", ControlKind::Label, L"Separate Multiple Addresses with a semi-colon (;)", nullptr,
+     {120, 1452, 5052, 240}, kSansSerif66},
+    {L"KT_CB_Help", ControlKind::PushButton, L"Help", L"Help for Mail", {360, 4560, 852, 372}, kSansSerif66},
+    {L"Label1", ControlKind::Label, L"Address Format: address, name.  i.e. ann@example.com, Ann Lee", nullptr,
+     {120, 1248, 5052, 204}, kSansSerif66},
+};
+
+const FormDesign kForm{L"Ardwyn E-Mail Message", 5172, 4956, IDI_EMAIL_FORM, true, kDesign, std::size(kDesign)};
+
+}  // namespace
+
+frmEmail::frmEmail() : Form(kForm) {}
+
+void frmEmail::Form_Load() {
+    m_oTimerUnloadAddressForm = std::make_unique<SSubTimer>();
+    m_oTimerUnloadAddressForm->Interval(0);
+    subscriptions_.push_back(KT_CB_Cancel().Click.subscribe([this] { KT_CB_Cancel_Click(); }));
+    subscriptions_.push_back(KT_CB_Help().Click.subscribe([this] { KT_CB_Help_Click(); }));
+}
+
+void frmEmail::Form_Unload() {
+    ignoreFailure([&] { Pointer(MousePointer::Default); });
+    ignoreFailure([&] { m_oTimerUnloadAddressForm.reset(); });
+}
+
+void frmEmail::KT_CB_Cancel_Click() { Unloading.raise(); }
+
+void frmEmail::KT_CB_Help_Click() {
+    displayHelpTopic(hwnd(), toAnsi(thisModuleDirectory() + L"\\Ardwyn.chm::/EMailWebPage.htm>main"));
+}
+
+}  // namespace kt

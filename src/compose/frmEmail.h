@@ -1,0 +1,56 @@
+#pragma once
+// frmEmail, the composition window: recipients, subject, the note or body,
+// and the Send, Cancel and Help buttons. It asks to be closed by raising
+// Unloading; its owner unloads it.
+
+#include <memory>
+#include <vector>
+
+#include "controls/event.h"
+#include "controls/form.h"
+#include "controls/push_button.h"
+#include "controls/timer.h"
+
+namespace kt {
+
+class frmEmail : public Form {
+public:
+    frmEmail();
+
+    Event<> Unloading;
+
+    FormControl& tbTo() const { return control(kTbTo); }
+    FormControl& tbcc() const { return control(kTbcc); }
+    FormControl& tbBcc() const { return control(kTbBcc); }
+    FormControl& tbSubject() const { return control(kTbSubject); }
+    FormControl& tbBody() const { return control(kTbBody); }
+    FormControl& lbInfo() const { return control(kLbInfo); }
+    FormControl& Label1() const { return control(kLabel1); }
+    FormControl& Label4() const { return control(kLabel4); }
+    FormControl& Label11() const { return control(kLabel11); }
+    KT_CB& KT_CB_To() const { return control<KT_CB>(kKT_CB_To); }
+    KT_CB& KT_CB_CC() const { return control<KT_CB>(kKT_CB_CC); }
+    KT_CB& KT_CB_Bcc() const { return control<KT_CB>(kKT_CB_Bcc); }
+    KT_CB& KT_CB_Send() const { return control<KT_CB>(kKT_CB_Send); }
+    KT_CB& KT_CB_Cancel() const { return control<KT_CB>(kKT_CB_Cancel); }
+    KT_CB& KT_CB_Help() const { return control<KT_CB>(kKT_CB_Help); }
+
+    // Rows of the design table, in tab order.
+    enum Row : std::size_t {
+        kTbTo, kTbcc, kTbBcc, kTbSubject, kKT_CB_Bcc, kLabel4, kKT_CB_CC, kKT_CB_To, kTbBody, kLbInfo,
+        kKT_CB_Send, kKT_CB_Cancel, kLabel11, kKT_CB_Help, kLabel1,
+    };
+
+private:
+    const wchar_t* handlerName() const override { return L"frmEmail"; }
+
+    void Form_Load() override;
+    void Form_Unload() override;
+    void KT_CB_Cancel_Click();
+    void KT_CB_Help_Click();
+
+    std::unique_ptr<SSubTimer> m_oTimerUnloadAddressForm;
+    std::vector<Subscription> subscriptions_;
+};
+
+}  // namespace kt

@@ -1,0 +1,88 @@
+#pragma once
+// A top-level window built from a design table. Like a form of a visual
+// designer it is loaded (created hidden with its controls), shown and
+// unloaded; while loaded it keeps itself alive, so an owner may drop its
+// reference to a window that is still on screen.
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "controls/dialog_navigation.h"
+#include "controls/form_control.h"
+#include "controls/form_design.h"
+#include "controls/handles.h"
+#include "controls/module.h"
+#include "controls/window.h"
+
+namespace kt {
+
+enum class MousePointer { Default, Hourglass };
+
+class Form : public Window, public std::enable_shared_from_this<Form> {
+public:
+    // Creates the window and its controls, hidden, and runs Form_Load.
+    void Load();
+    // Shows the loaded window modeless, without an owner.
+    void Show();
+    // Runs Form_Unload and destroys the window.
+    void Unload();
+    bool IsLoaded() const noexcept { return hwnd() != nullptr; }
+
+    // Outer size in twips, frame and caption included.
+    float Width() const;
+    float Height() const;
+    void Width(float twips);
+    void Height(float twips);
+
+    MousePointer Pointer() const noexcept { return pointer_; }
+    void Pointer(MousePointer pointer);
+
+    float twipsPerPixelX() const noexcept { return twipsPerPixelX_; }
+    float twipsPerPixelY() const noexcept { return twipsPerPixelY_; }
+
+    // The frame that holds a control, or nullptr for one placed on the window.
+    const FormControl* containerOf(const FormControl& control) const;
+    // A control by its design name; nullptr when there is none.
+    FormControl* findControl(const std::wstring& name) const;
+
+protected:
+    explicit Form(const FormDesign& design);
+
+    template <class Control = FormControl>
+    Control& control(std::size_t row) const {
+        return static_cast<Control&>(*controls_.at(row));
+    }
+
+    virtual void Form_Load() {}
+    virtual void Form_Unload() {}
+    virtual void Form_Resize() {}
+    // A command of a pop-up menu of this window.
+    virtual void onMenuCommand(WORD) {}
+
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void onFinalMessage() override;
+    void createControls();
+    HFONT fontFor(const FontDesign& design);
+    void addTooltip(HWND control, const wchar_t* text);
+    void showPointer() const;
+
+    const FormDesign& design_;
+    ModuleLock moduleLock_;
+    float twipsPerPixelX_ = 15;
+    float twipsPerPixelY_ = 15;
+    std::vector<std::unique_ptr<FormControl>> controls_;
+    std::vector<std::pair<FontDesign, UniqueFont>> fonts_;
+    HWND tooltip_ = nullptr;  // owned by the window, destroyed with it
+    std::optional<DialogNavigation> navigation_;
+    std::shared_ptr<Form> self_;  // while loaded
+    MousePointer pointer_ = MousePointer::Default;
+    bool controlsReady_ = false;
+    bool shownBefore_ = false;
+};
+
+}  // namespace kt

@@ -1,0 +1,55 @@
+#pragma once
+// A control on a form. The form, as its container, keeps each control's
+// position and size in twips; setting one moves the control at once.
+
+#include <windows.h>
+
+#include <string>
+
+#include "controls/form_design.h"
+
+namespace kt {
+
+class Form;
+
+class FormControl {
+public:
+    FormControl(Form& form, const ControlDesign& design, HWND hwnd);
+    FormControl(const FormControl&) = delete;
+    FormControl& operator=(const FormControl&) = delete;
+    virtual ~FormControl() = default;
+
+    const ControlDesign& design() const noexcept { return design_; }
+    const wchar_t* name() const noexcept { return design_.name; }
+    HWND hwnd() const noexcept { return hwnd_; }
+
+    // The text of a field, or the caption of a label, button or frame.
+    std::wstring Text() const;
+    void Text(const std::wstring& text);
+
+    float Left() const noexcept { return geometry_.left; }
+    float Top() const noexcept { return geometry_.top; }
+    float Width() const noexcept { return geometry_.width; }
+    float Height() const noexcept { return geometry_.height; }
+    void Left(float twips);
+    void Top(float twips);
+    void Width(float twips);
+    void Height(float twips);
+
+    void SetFocus();
+
+    // A notification from the control to its form (WM_COMMAND).
+    virtual void onCommand(WORD notification);
+
+private:
+    friend class Form;
+    // Places the window in pixels from the twips geometry.
+    void applyGeometry();
+
+    Form& form_;
+    const ControlDesign& design_;
+    HWND hwnd_;
+    TwipsRect geometry_;
+};
+
+}  // namespace kt

@@ -1,0 +1,78 @@
+#include "controls/message_loop.h"
+
+#include <vector>
+
+namespace kt {
+namespace {
+
+// Disables the thread's visible, enabled top-level windows but one, for its lifetime.
+class ThreadWindowsDisabled {
+public:
+    explicit ThreadWindowsDisabled(HWND except) : except_(except) {
+        EnumThreadWindows(GetCurrentThreadId(), &ThreadWindowsDisabled::disableOne, reinterpret_cast<LPARAM>(this));
+    }
+    ThreadWindowsDisabled(const ThreadWindowsDisabled&) = delete;
+    ThreadWindowsDisabled& operator=(const ThreadWindowsDisabled&) = delete;
+    ~ThreadWindowsDisabled() {
+        for (HWND window : disabled_)
+            if (IsWindow(window)) EnableWindow(window, TRUE);
+    }
+
+private:
+    static BOOL CALLBACK disableOne(HWND window, LPARAM self) {
+        auto* state = reinterpret_cast<ThreadWindowsDisabled*>(self);
+        if (window != state->except_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
+            EnableWindow(window, FALSE);
+            state->disabled_.push_back(window);
+        }
+        return TRUE;
+    }
+
+    HWND except_;
+    std::vector<HWND> disabled_;
+};
+
+void dispatch(MSG& message) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void runUntilDestroyed(HWND window) {
+    MSG message;
+    while (IsWindow(window)) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            // The thread is ending: leave the quit for the loop that owns the thread.
+            if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
+            DestroyWindow(window);
+            return;
+        }
+        dispatch(message);
+    }
+}
+
+}  // namespace
+
+void pumpWaitingMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        dispatch(message);
+    }
+}
+
+void runModal(HWND window) {
+    const HWND previouslyActive = GetActiveWindow();
+    {
+        ThreadWindowsDisabled others(window);
+        runUntilDestroyed(window);
+    }
+    // The windows are enabled again: hand the activation back instead of
+    // letting it fall to another program.
+    if (previouslyActive && IsWindow(previouslyActive)) SetActiveWindow(previouslyActive);
+}
+
+}  // namespace kt

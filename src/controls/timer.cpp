@@ -1,0 +1,33 @@
+#include "controls/timer.h"
+
+#include "settings/component_error.h"
+
+namespace kt {
+namespace {
+constexpr UINT_PTR kTimerId = 1;
+}
+
+SSubTimer::SSubTimer() { createWindow(WindowClass::MessageOnly, 0, L"", 0, 0, 0, 0, 0, HWND_MESSAGE); }
+
+void SSubTimer::Interval(long milliseconds) {
+    if (milliseconds < 0) throw ComponentError(kErrInvalidPropertyValue, kComponentName, L"Invalid property value");
+    interval_ = milliseconds;
+    if (milliseconds == 0) {
+        KillTimer(hwnd(), kTimerId);
+    } else if (!SetTimer(hwnd(), kTimerId, static_cast<UINT>(milliseconds), nullptr)) {
+        interval_ = 0;
+        throw ComponentError(kApiErrorBase + static_cast<long>(GetLastError()), kComponentName,
+                             L"The timer could not be started.");
+    }
+}
+
+LRESULT SSubTimer::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A WM_TIMER already queued when the timer was stopped is dropped here.
+    if (message == WM_TIMER && wParam == kTimerId) {
+        if (interval_ > 0) ThatTime.raise();
+        return 0;
+    }
+    return defaultHandling(message, wParam, lParam);
+}
+
+}  // namespace kt

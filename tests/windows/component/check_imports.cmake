@@ -1,0 +1,18 @@
+# Fails unless every DLL that ${DLL} imports is a system DLL.
+cmake_policy(SET CMP0057 NEW)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(system_dlls advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
+    user32.dll ws2_32.dll)
+foreach(entry IN LISTS imports)
+  string(REPLACE "DLL Name: " "" name "${entry}")
+  string(STRIP "${name}" name)
+  string(TOLOWER "${name}" lower)
+  if(NOT lower IN_LIST system_dlls)
+    message(FATAL_ERROR "KT_EMailer.dll imports ${name}, which is not a system DLL")
+  endif()
+  message(STATUS "imports ${name}")
+endforeach()

@@ -1,0 +1,275 @@
+// The composition window as SendEMail opens it and as the user closes it.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KT_EMailer.h"
+#include "component/class_factory.h"
+#include "component/shared_message_settings.h"
+#include "compose/frmEmail.h"
+#include "support/late_bound.h"
+#include "support/message_pump.h"
+#include "support/windows_test.h"
+
+namespace kt::test {
+namespace {
+
+using namespace std::chrono_literals;
+const wchar_t kCaption[] = L"Ardwyn E-Mail Message";
+
+class ComposeWindowTest : public WindowsTest {
+protected:
+    void TearDown() override {
+        for (HWND window : threadWindows(kCaption)) DestroyWindow(window);
+    }
+
+    static ComPtr<IDispatch> newEmail() {
+        ComPtr<IClassFactory> factory;
+        getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid());
+        ComPtr<IDispatch> email;
+        factory->CreateInstance(nullptr, IID_IDispatch, email.putVoid());
+        return email;
+    }
+
+    // Opens a window through SendEMail and returns it (the newest one).
+    frmEmail& sendEMail(const std::wstring& body = L"Body", const std::wstring& to = L"a@example.com, Ann",
+                        std::vector<Variant> flags = {}) {
+        std::vector<Variant> arguments{Variant::text(body), Variant::text(L"A subject"), Variant::text(to),
+                                       Variant::text(L"mail.example.com"), Variant::text(L"me@example.com")};
+        for (auto& flag : flags) arguments.push_back(flag);
+        const auto before = threadWindows(kCaption);
+        EXPECT_EQ(callMethod(email.get(), L"SendEMail", arguments), S_OK);
+        for (HWND window : threadWindows(kCaption))
+            if (std::find(before.begin(), before.end(), window) == before.end()) return *formOf<frmEmail>(window);
+        ADD_FAILURE() << "no new window";
+        throw std::runtime_error("no window");
+    }
+
+    ComPtr<IDispatch> email = newEmail();
+    SharedMessageSettings& settings = SharedMessageSettings::forThisThread();
+};
+
+std::wstring tooltipOf(const frmEmail& form, const FormControl& control) {
+    HWND tooltip = nullptr;
+    while ((tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr)))
+        if (GetWindow(tooltip, GW_OWNER) == form.hwnd()) break;
+    if (!tooltip) return L"<no tooltip window>";
+    wchar_t text[512] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = form.hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(control.hwnd());
+    tool.lpszText = text;
+    SendMessageW(tooltip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    return text;
+}
+
+LOGFONTW fontOf(const FormControl& control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control.hwnd(), WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font;
+}
+
+RECT clientRectOf(const frmEmail& form, const FormControl& control) {
+    RECT r{};
+    GetWindowRect(control.hwnd(), &r);
+    MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+TEST_F(ComposeWindowTest, ShowsTheDesignedControlsInTabOrder) {
+    frmEmail& form = sendEMail();
+    EXPECT_EQ(windowText(form.hwnd()), kCaption);
+    EXPECT_NE(SendMessageW(form.hwnd(), WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_EQ(GetWindowLongW(form.hwnd(), GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+
+    struct Expected {
+        const wchar_t* name;
+        const wchar_t* windowClass;
+        const wchar_t* text;
+        const wchar_t* tooltip;
+    };
+    const Expected design[] = {
+        {L"tbTo", L"Edit", L"a@example.com, Ann", L"Address to Send E-Mail To"},
+        {L"tbcc", L"Edit", L"", L"Carbon Copy Address to send E-Mail to"},
+        {L"tbBcc", L"Edit", L"",
+         L"Blind Carbon Copy address to send e-mail to.  The recipients do not see blind Carbon Copy addresses"},
+        {L"tbSubject", L"Edit", L"A subject", L"Subject Text"},
+        {L"KT_CB_Bcc", L"Button", L"Bcc",
+         L"Select Bcc Addresses, Blind Carbon Copy address to send e-mail to.  The recipients do not see blind "
+         L"Carbon Copy addresses"},
+        {L"Label4", L"Static", L"Subject:", L""},
+        {L"KT_CB_CC", L"Button", L"cc", L""},
+        {L"KT_CB_To", L"Button", L"To", L""},
+        {L"tbBody", L"Edit", L"Body", L"Body Text"},
+        {L"lbInfo", L"Static", L"Type in any message you want to appear before the web page.", L""},
+        {L"KT_CB_Send", L"Button", L"Send", L"Send the E-Mail Message"},
+        {L"KT_CB_Cancel", L"Button", L"Cancel", L"Cancel and Close"},
+        {L"Label11", L"Static", L"Separate Multiple Addresses with a semi-colon (;)", L""},
+        {L"KT_CB_Help", L"Button", L"Help", L"Help for Mail"},
+        {L"Label1", L"Static", nullptr, L""},
+    };
+    HWND child = GetWindow(form.hwnd(), GW_CHILD);
+    for (const Expected& expected : design) {
+        SCOPED_TRACE(expected.name);
+        FormControl* control = form.findControl(expected.name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->hwnd(), child);  // z-order, and so drawing and tab order, follows the design
+        wchar_t windowClass[64] = {};
+        GetClassNameW(control->hwnd(), windowClass, 64);
+        EXPECT_EQ(lstrcmpiW(windowClass, expected.windowClass), 0);
+        if (expected.text) {
+            EXPECT_EQ(control->Text(), expected.text);
+        }
+        EXPECT_EQ(tooltipOf(form, *control), expected.tooltip);
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(form.Label1().Text().rfind(L"Address Format: address, name.  i.e. ", 0), 0u);
+
+    // Focus order: the fields, the three recipient buttons bottom up, the body, Send, Cancel, Help.
+    const wchar_t* tabOrder[] = {L"tbTo", L"tbcc", L"tbBcc", L"tbSubject", L"KT_CB_Bcc", L"KT_CB_CC",
+                                 L"KT_CB_To", L"tbBody", L"KT_CB_Send", L"KT_CB_Cancel", L"KT_CB_Help", L"tbTo"};
+    HWND focus = form.tbTo().hwnd();
+    for (size_t i = 1; i < std::size(tabOrder); ++i) {
+        focus = GetNextDlgTabItem(form.hwnd(), focus, FALSE);
+        EXPECT_EQ(focus, form.findControl(tabOrder[i])->hwnd()) << "after " << i;
+    }
+    EXPECT_EQ(GetWindowLongW(form.KT_CB_Send().hwnd(), GWL_STYLE) & BS_DEFPUSHBUTTON, 0);
+}
+
+TEST_F(ComposeWindowTest, PlacesControlsAndFontsAtTheScreensResolution) {
+    frmEmail& form = sendEMail();
+    const float x = form.twipsPerPixelX(), y = form.twipsPerPixelY();
+    const RECT to = clientRectOf(form, form.tbTo());
+    EXPECT_EQ(to.left, twipsToPixels(600, x));
+    EXPECT_EQ(to.top, twipsToPixels(240, y));
+    EXPECT_EQ(to.right - to.left, twipsToPixels(4452, x));
+    const RECT body = clientRectOf(form, form.tbBody());
+    EXPECT_EQ(body.top, twipsToPixels(2760, y));
+    EXPECT_TRUE(GetWindowLongW(form.tbBody().hwnd(), GWL_STYLE) & ES_MULTILINE);
+    EXPECT_TRUE(GetWindowLongW(form.tbBody().hwnd(), GWL_STYLE) & WS_VSCROLL);
+    EXPECT_FALSE(GetWindowLongW(form.tbTo().hwnd(), GWL_STYLE) & ES_MULTILINE);
+
+    const int dpi = static_cast<int>(1440.0f / y + 0.5f);
+    for (const FormControl* control : {static_cast<FormControl*>(&form.KT_CB_To()), &form.findControl(L"KT_CB_Bcc")[0]}) {
+        const LOGFONTW font = fontOf(*control);
+        EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
+        EXPECT_EQ(font.lfHeight, -MulDiv(78, dpi, 720));
+        EXPECT_EQ(font.lfWeight, 400);
+    }
+    for (const FormControl* control : {static_cast<FormControl*>(&form.KT_CB_Send()), &form.Label11(), &form.Label1()}) {
+        const LOGFONTW font = fontOf(*control);
+        EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
+        EXPECT_EQ(font.lfHeight, -MulDiv(66, dpi, 720));
+    }
+
+    // A button takes a new position at once.
+    form.KT_CB_Help().Left(720);
+    EXPECT_EQ(clientRectOf(form, form.KT_CB_Help()).left, twipsToPixels(720, x));
+    EXPECT_EQ(form.KT_CB_Help().Left(), 720.0f);
+}
+
+TEST_F(ComposeWindowTest, SendEMailFillsTheWindowAndReturnsWithItOnScreen) {
+    frmEmail& form = sendEMail(L"Line one\r\nLine two", L"a@example.com, Ann; b@example.com, Bob");
+    EXPECT_TRUE(IsWindowVisible(form.hwnd()));
+    EXPECT_EQ(GetWindow(form.hwnd(), GW_OWNER), nullptr);
+    EXPECT_EQ(form.tbTo().Text(), L"a@example.com, Ann; b@example.com, Bob");
+    EXPECT_EQ(form.tbSubject().Text(), L"A subject");
+    EXPECT_EQ(form.tbBody().Text(), L"Line one\r\nLine two");
+    EXPECT_EQ(form.tbcc().Text(), L"");
+    EXPECT_EQ(form.tbBcc().Text(), L"");
+    EXPECT_TRUE(messageBoxes.shown.empty());
+}
+
+TEST_F(ComposeWindowTest, TextFieldsHoldAnyLengthOfText) {
+    std::wstring longBody;
+    while (longBody.size() < 100000) longBody += std::wstring(78, L'x') + L"\r\n";
+    const std::wstring longTo(40000, L'y');  // beyond an edit field's default limit
+    frmEmail& form = sendEMail(longBody, longTo);
+    EXPECT_EQ(form.tbBody().Text(), longBody);
+    EXPECT_EQ(form.tbTo().Text(), longTo);
+}
+
+TEST_F(ComposeWindowTest, InformationLabelShowsTheSharedTextOfTheMomentOfOpening) {
+    EXPECT_EQ(sendEMail().lbInfo().Text(), L"Type in any message you want to appear before the web page.");
+
+    putProperty(email.get(), L"InfoLabel", Variant::text(L"Add a note for your friend."));
+    frmEmail& labelled = sendEMail();
+    EXPECT_EQ(labelled.lbInfo().Text(), L"Add a note for your friend.");
+
+    putProperty(email.get(), L"InfoLabel", Variant::text(L"Changed later"));
+    EXPECT_EQ(labelled.lbInfo().Text(), L"Add a note for your friend.");
+
+    // A second instance empties the text all instances on the thread share.
+    const ComPtr<IDispatch> second = newEmail();
+    Variant value;
+    getProperty(email.get(), L"InfoLabel", value);
+    EXPECT_EQ(value.asText(), L"");
+    EXPECT_EQ(sendEMail().lbInfo().Text(), L"Type in any message you want to appear before the web page.");
+}
+
+TEST_F(ComposeWindowTest, HtmlModeKeepsThePageAsideUntilAnotherHtmlCall) {
+    frmEmail& html = sendEMail(L"<html>the page</html>", L"", {Variant::boolean(true), Variant::boolean(true)});
+    EXPECT_EQ(html.tbBody().Text(), L"");
+    EXPECT_EQ(settings.g_sHTMLBody, L"<html>the page</html>");
+
+    frmEmail& plain = sendEMail(L"plain text", L"", {Variant::boolean(true), Variant::boolean(false)});
+    EXPECT_EQ(plain.tbBody().Text(), L"plain text");
+    EXPECT_EQ(settings.g_sHTMLBody, L"<html>the page</html>");
+    EXPECT_FALSE(settings.g_bHTML);
+}
+
+TEST_F(ComposeWindowTest, CancelClosesTheWindowOneTimerPeriodLater) {
+    frmEmail& form = sendEMail();
+    const HWND window = form.hwnd();
+    SendMessageW(form.KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(IsWindow(window) && IsWindowVisible(window));  // the handler ran to its end first
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 2000ms));
+
+    // The timer stopped after its one tick: a new window is not closed by it.
+    const HWND next = sendEMail().hwnd();
+    pumpFor(200ms);
+    EXPECT_TRUE(IsWindow(next));
+    EXPECT_TRUE(messageBoxes.shown.empty());
+}
+
+TEST_F(ComposeWindowTest, FrameCloseUnloadsAtOnceAndTheNextSendEMailWorks) {
+    const HWND window = sendEMail().hwnd();
+    SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(IsWindow(window));
+
+    frmEmail& next = sendEMail(L"again");
+    pumpFor(100ms);
+    EXPECT_TRUE(IsWindow(next.hwnd()));
+    EXPECT_EQ(next.tbBody().Text(), L"again");
+    EXPECT_TRUE(messageBoxes.shown.empty());
+}
+
+TEST_F(ComposeWindowTest, InstanceFollowsOnlyItsNewestWindowAndLeavesWindowsOpenWhenReleased) {
+    const HWND first = sendEMail().hwnd();
+    frmEmail& second = sendEMail();
+    SendMessageW(formOf<frmEmail>(first)->KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
+    pumpFor(150ms);
+    EXPECT_TRUE(IsWindow(first));  // its Unloading reaches no listener
+
+    email.reset();
+    EXPECT_TRUE(IsWindow(second.hwnd()));
+    SendMessageW(second.KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
+    pumpFor(150ms);
+    EXPECT_TRUE(IsWindow(second.hwnd()));
+}
+
+TEST_F(ComposeWindowTest, HelpWithoutItsFileReturnsToTheWindow) {
+    frmEmail& form = sendEMail();
+    SendMessageW(form.KT_CB_Help().hwnd(), BM_CLICK, 0, 0);
+    pumpFor(50ms);
+    EXPECT_TRUE(IsWindow(form.hwnd()));
+    EXPECT_TRUE(messageBoxes.shown.empty());
+}
+
+}  // namespace
+}  // namespace kt::test

@@ -1,0 +1,53 @@
+#pragma once
+// Common ground of the Windows tests: a COM apartment, message boxes answered
+// and recorded instead of shown, and ways to find our windows.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "controls/handles.h"
+#include "controls/message_box.h"
+#include "controls/window.h"
+
+namespace kt::test {
+
+// Records every message box of this thread and answers it (OK unless an
+// answer was queued).
+class MessageBoxRecorder {
+public:
+    MessageBoxRecorder();
+
+    std::vector<MessageBoxRequest> shown;
+    std::deque<int> answers;
+
+private:
+    ScopedMessageBoxResponder responder_;
+};
+
+class WindowsTest : public ::testing::Test {
+protected:
+    ComApartment apartment_;
+    MessageBoxRecorder messageBoxes;
+};
+
+// The registered component file, as a Windows path.
+std::wstring componentDllPath();
+
+// A top-level window of this thread with the given caption, or nullptr.
+HWND findThreadWindow(const std::wstring& caption);
+std::vector<HWND> threadWindows(const std::wstring& caption);
+
+// The object behind one of our windows, as the given form type.
+template <class T>
+T* formOf(HWND hwnd) {
+    return dynamic_cast<T*>(Window::fromHandle(hwnd));
+}
+
+std::wstring windowText(HWND hwnd);
+
+}  // namespace kt::test

@@ -1,0 +1,139 @@
+// A stand-in for the browser that embeds KT_EMailer: it shows a page and
+// offers "E-mail this page", which creates cEmail through COM by its ProgID
+// and hands it the page, as the browser does.
+//
+//   demo_host [--server host[:port]] [--from sender] [--to recipients]
+//             [--plain] [--open]
+//
+// --open runs the command at start, for unattended demonstrations.
+
+#include <windows.h>
+
+#include <string>
+
+#include "KT_EMailer.h"
+#include "controls/handles.h"
+
+namespace {
+
+constexpr WORD kEmailThisPage = 1;
+constexpr wchar_t kPageTitle[] = L"Ardwyn Browser - Welcome to Ardwyn";
+constexpr wchar_t kPage[] =
+    L"<html><head><title>Welcome to Ardwyn</title></head>\r\n"
+    L"<body><h1>Welcome to Ardwyn</h1>\r\n"
+    L"<p>This page stands for whatever the user is reading. Choose <b>E-mail this page</b> to send it on.</p>\r\n"
+    L"</body></html>\r\n";
+
+struct Options {
+    std::wstring server = L"127.0.0.1";
+    std::wstring from = L"Ardwyn Reader <reader@example.com>";
+    std::wstring to = L"friend@example.com, A Friend";
+    bool html = true;
+    bool openAtStart = false;
+};
+
+Options parseOptions() {
+    Options options;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; i < count; ++i) {
+        const std::wstring argument = arguments[i];
+        const bool hasValue = i + 1 < count;
+        if (argument == L"--server" && hasValue) options.server = arguments[++i];
+        else if (argument == L"--from" && hasValue) options.from = arguments[++i];
+        else if (argument == L"--to" && hasValue) options.to = arguments[++i];
+        else if (argument == L"--plain") options.html = false;
+        else if (argument == L"--open") options.openAtStart = true;
+    }
+    LocalFree(arguments);
+    return options;
+}
+
+class DemoBrowser {
+public:
+    explicit DemoBrowser(Options options) : options_(std::move(options)) {}
+
+    void emailThisPage(HWND owner) {
+        if (!mailer_) {
+            CLSID classId{};
+            HRESULT hr = CLSIDFromProgID(L"KT_EMailer.cEmail", &classId);
+            if (SUCCEEDED(hr))
+                hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID__cEmail, mailer_.putVoid());
+            if (FAILED(hr)) return reportFailure(owner, hr, L"KT_EMailer.cEmail could not be created.");
+        }
+        kt::Bstr label(L"Type a note for your friend; the page follows it.");
+        BSTR labelText = label.get();
+        mailer_->put_InfoLabel(&labelText);
+        const HRESULT hr = mailer_->SendEMail(
+            kt::Bstr(options_.html ? kPage : L"Welcome to Ardwyn\r\n\r\nThis page stands for whatever the user is reading.")
+                .get(),
+            kt::Bstr(L"Welcome to Ardwyn").get(), kt::Bstr(options_.to).get(), kt::Bstr(options_.server).get(),
+            kt::Bstr(options_.from).get(), VARIANT_TRUE, options_.html ? VARIANT_TRUE : VARIANT_FALSE);
+        if (FAILED(hr)) reportFailure(owner, hr, L"SendEMail failed.");
+    }
+
+private:
+    static void reportFailure(HWND owner, HRESULT hr, const std::wstring& what) {
+        std::wstring text = what + L"\r\nHRESULT 0x";
+        wchar_t hex[16];
+        wsprintfW(hex, L"%08X", static_cast<unsigned>(hr));
+        MessageBoxW(owner, (text + hex).c_str(), kPageTitle, MB_OK | MB_ICONERROR);
+    }
+
+    Options options_;
+    kt::ComPtr<_cEmail> mailer_;
+};
+
+LRESULT CALLBACK browserWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* browser = reinterpret_cast<DemoBrowser*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    switch (message) {
+        case WM_NCCREATE:
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+            break;
+        case WM_CREATE: {
+            CreateWindowExW(0, L"BUTTON", L"E-mail this page", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 8, 8, 140,
+                            26, hwnd, reinterpret_cast<HMENU>(UINT_PTR{kEmailThisPage}), nullptr, nullptr);
+            CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", kPage,
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY, 8, 42, 560, 300, hwnd,
+                            nullptr, nullptr, nullptr);
+            return 0;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kEmailThisPage && browser) browser->emailThisPage(hwnd);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
+    kt::ComApartment apartment;
+    const Options options = parseOptions();
+    DemoBrowser browser(options);
+
+    WNDCLASSEXW wc{sizeof wc};
+    wc.lpfnWndProc = browserWindow;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = L"ArdwynDemoBrowser";
+    RegisterClassExW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, kPageTitle, WS_OVERLAPPEDWINDOW, 40, 40, 600, 400, nullptr,
+                                  nullptr, instance, &browser);
+    ShowWindow(window, show);
+    if (options.openAtStart) PostMessageW(window, WM_COMMAND, kEmailThisPage, 0);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
