@@ -57,3 +57,49 @@ std::wstring windowText(HWND hwnd) {
 }
 
 }  // namespace kt::test
+
+namespace kt::test {
+
+ScratchRegistryKey::ScratchRegistryKey()
+    : path_(L"Software\\KT_EMailer Tests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount())) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+}
+
+ScratchRegistryKey::~ScratchRegistryKey() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
+}
+
+void ScratchRegistryKey::setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
+    RegSetKeyValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), type, data, size);
+}
+
+void ScratchRegistryKey::setString(const std::wstring& name, const std::string& ansiText, DWORD type) const {
+    UniqueRegKey key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    const std::string narrowName(name.begin(), name.end());
+    RegSetValueExA(key.get(), narrowName.c_str(), 0, type, reinterpret_cast<const BYTE*>(ansiText.c_str()),
+                   static_cast<DWORD>(ansiText.size() + 1));
+}
+
+DWORD ScratchRegistryKey::typeOf(const std::wstring& name) const {
+    DWORD type = REG_NONE;
+    if (RegGetValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
+                     nullptr) != ERROR_SUCCESS)
+        return REG_NONE;
+    return type;
+}
+
+std::string ScratchRegistryKey::stringOf(const std::wstring& name) const {
+    char data[4096] = {};
+    DWORD size = sizeof data;
+    const std::string narrowPath(path_.begin(), path_.end());
+    const std::string narrowName(name.begin(), name.end());
+    if (RegGetValueA(HKEY_CURRENT_USER, narrowPath.c_str(), narrowName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, data, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return data;
+}
+
+}  // namespace kt::test

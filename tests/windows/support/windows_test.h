@@ -51,3 +51,28 @@ T* formOf(HWND hwnd) {
 std::wstring windowText(HWND hwnd);
 
 }  // namespace kt::test
+
+namespace kt::test {
+
+// A key of its own under HKEY_CURRENT_USER for one test, removed with
+// everything under it when the test ends.
+class ScratchRegistryKey {
+public:
+    ScratchRegistryKey();
+    ScratchRegistryKey(const ScratchRegistryKey&) = delete;
+    ScratchRegistryKey& operator=(const ScratchRegistryKey&) = delete;
+    ~ScratchRegistryKey();
+
+    // Path relative to HKEY_CURRENT_USER.
+    const std::wstring& path() const { return path_; }
+    // Writes a value of any type directly, bypassing the code under test.
+    void setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
+    void setString(const std::wstring& name, const std::string& ansiText, DWORD type = REG_SZ) const;
+    DWORD typeOf(const std::wstring& name) const;  // REG_NONE when missing
+    std::string stringOf(const std::wstring& name) const;
+
+private:
+    std::wstring path_;
+};
+
+}  // namespace kt::test
