@@ -76,9 +76,24 @@ kt_new_wine_prefix() {
   export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
   KT_WINE_PREFIXES+=("$WINEPREFIX")
   mkdir -p "$WINEPREFIX"
-  wineserver -p
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # A crashing program ends at once instead of waiting in the debugger.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  # Let the first start settle completely (a second service manager started
+  # while the first is still busy makes every COM program wait 20 s), then
+  # keep one server alive so that each program starts fast.
+  wineserver -w
+  wineserver -p
+}
+
+# kt_keep_wine_warm: Wine's desktop and COM service processes end a moment
+# after the last program, and one started by a test program holds CTest's
+# output pipe until then (a second and more per test). A minimized program
+# that stays, started here with no pipes of anyone's, keeps them running.
+kt_keep_wine_warm() {
+  wine start /min notepad.exe </dev/null >/dev/null 2>&1
 }
 
 # kt_register_dll path: registers the component in the current prefix.
@@ -101,4 +116,19 @@ kt_wait_for_window() {
   done
   kt_log "no window \"$1\" appeared"
   return 1
+}
+
+KT_CATCHER="$KT_ROOT/tests/support/smtp_catcher.py"
+
+# kt_start_smtp_catcher dir: a local SMTP catcher; exports KT_SMTP_PORT.
+kt_start_smtp_catcher() {
+  /usr/bin/python3 "$KT_CATCHER" start --state-dir "$1" >/dev/null
+  KT_STARTED_PIDS+=("$(cat "$1/pid")")
+  export KT_SMTP_PORT
+  KT_SMTP_PORT=$(cat "$1/port")
+}
+
+# kt_show_caught_mail dir: prints what the catcher received; fails if nothing.
+kt_show_caught_mail() {
+  /usr/bin/python3 "$KT_CATCHER" show --state-dir "$1"
 }

@@ -1,10 +1,15 @@
 #include "compose/frmEmail.h"
 
 #include "component/resource_ids.h"
+#include "component/shared_message_settings.h"
+#include "compose/message_body.h"
 #include "controls/ansi_text.h"
 #include "controls/handler_boundary.h"
 #include "controls/html_help.h"
+#include "controls/message_box.h"
 #include "controls/module.h"
+#include "controls/window_input.h"
+#include "delivery/mEmail.h"
 
 namespace kt {
 namespace {
@@ -52,6 +57,7 @@ void frmEmail::Form_Load() {
     m_oTimerUnloadAddressForm->Interval(0);
     subscriptions_.push_back(KT_CB_Cancel().Click.subscribe([this] { KT_CB_Cancel_Click(); }));
     subscriptions_.push_back(KT_CB_Help().Click.subscribe([this] { KT_CB_Help_Click(); }));
+    subscriptions_.push_back(KT_CB_Send().Click.subscribe([this] { KT_CB_Send_Click(); }));
 }
 
 void frmEmail::Form_Unload() {
@@ -60,6 +66,35 @@ void frmEmail::Form_Unload() {
 }
 
 void frmEmail::KT_CB_Cancel_Click() { Unloading.raise(); }
+
+void frmEmail::KT_CB_Send_Click() {
+    const auto keepAlive = shared_from_this();  // the delivery lets messages through
+    const std::wstring to = tbTo().Text();
+    const std::wstring cc = tbcc().Text();
+    const std::wstring bcc = tbBcc().Text();
+    if (to.empty() && cc.empty() && bcc.empty()) {
+        showMessageBox(L"No Addresses have been entered, Please enter an e-mail address", L"Error",
+                       MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+
+    Pointer(MousePointer::Hourglass);
+    struct PointerReset {
+        frmEmail& form;
+        ~PointerReset() { form.Pointer(MousePointer::Default); }
+    } pointerReset{*this};
+
+    const auto& settings = SharedMessageSettings::forThisThread();
+    bool delivered = false;
+    {
+        // One delivery at a time: the window takes no input until it is over.
+        const ScopedWindowDisabled busy(hwnd());
+        delivered = DeliverMail(composeMessageBody(tbBody().Text(), settings.g_bHTML, settings.g_sHTMLBody),
+                                tbSubject().Text(), to, cc, bcc, settings.g_sSMTPServer,
+                                settings.g_sFromAddress, settings.g_bShowError, settings.g_bHTML);
+    }
+    if (delivered) Unloading.raise();
+}
 
 void frmEmail::KT_CB_Help_Click() {
     displayHelpTopic(hwnd(), toAnsi(thisModuleDirectory() + L"\\Ardwyn.chm::/EMailWebPage.htm>main"));

@@ -48,6 +48,7 @@ private:
     void Form_Unload() override;
     void KT_CB_Cancel_Click();
     void KT_CB_Help_Click();
+    void KT_CB_Send_Click();
 
     std::unique_ptr<SSubTimer> m_oTimerUnloadAddressForm;
     std::vector<Subscription> subscriptions_;

@@ -219,6 +219,13 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             if (controlsReady_ && shownBefore_) Form_Resize();
             return 0;
+        case WM_NEXTDLGCTL: {
+            // What a dialog does for its controls, asked by a multi-line field on Tab.
+            const HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                                               : GetNextDlgTabItem(hwnd(), GetFocus(), wParam != 0);
+            if (target) ::SetFocus(target);
+            return 0;
+        }
         case WM_SETCURSOR:
             if (pointer_ != MousePointer::Default && LOWORD(lParam) == HTCLIENT) {
                 showPointer();

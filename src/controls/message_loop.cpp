@@ -2,34 +2,27 @@
 
 #include <vector>
 
+#include "controls/window_input.h"
+
 namespace kt {
 namespace {
 
-// Disables the thread's visible, enabled top-level windows but one, for its lifetime.
+// Disables the thread's visible top-level windows but one, for its lifetime.
 class ThreadWindowsDisabled {
 public:
     explicit ThreadWindowsDisabled(HWND except) : except_(except) {
         EnumThreadWindows(GetCurrentThreadId(), &ThreadWindowsDisabled::disableOne, reinterpret_cast<LPARAM>(this));
     }
-    ThreadWindowsDisabled(const ThreadWindowsDisabled&) = delete;
-    ThreadWindowsDisabled& operator=(const ThreadWindowsDisabled&) = delete;
-    ~ThreadWindowsDisabled() {
-        for (HWND window : disabled_)
-            if (IsWindow(window)) EnableWindow(window, TRUE);
-    }
 
 private:
     static BOOL CALLBACK disableOne(HWND window, LPARAM self) {
         auto* state = reinterpret_cast<ThreadWindowsDisabled*>(self);
-        if (window != state->except_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
-            EnableWindow(window, FALSE);
-            state->disabled_.push_back(window);
-        }
+        if (window != state->except_ && IsWindowVisible(window)) state->disabled_.emplace_back(window);
         return TRUE;
     }
 
     HWND except_;
-    std::vector<HWND> disabled_;
+    std::vector<ScopedWindowDisabled> disabled_;
 };
 
 void dispatch(MSG& message) {

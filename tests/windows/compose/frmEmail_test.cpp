@@ -141,6 +141,23 @@ TEST_F(ComposeWindowTest, ShowsTheDesignedControlsInTabOrder) {
     EXPECT_EQ(GetWindowLongW(form.KT_CB_Send().hwnd(), GWL_STYLE) & BS_DEFPUSHBUTTON, 0);
 }
 
+TEST_F(ComposeWindowTest, TabMovesFocusWhateverMessageLoopTheHostRuns) {
+    frmEmail& form = sendEMail();
+    const auto pressTab = [] {
+        const HWND focus = GetFocus();
+        PostMessageW(focus, WM_KEYDOWN, VK_TAB, 0x000F0001);
+        PostMessageW(focus, WM_KEYUP, VK_TAB, 0xC00F0001);
+        pumpFor(30ms);
+    };
+    form.tbTo().SetFocus();
+    pressTab();
+    EXPECT_EQ(GetFocus(), form.tbcc().hwnd());
+    form.tbBody().SetFocus();  // a multi-line field hands Tab on too
+    pressTab();
+    EXPECT_EQ(GetFocus(), form.KT_CB_Send().hwnd());
+    EXPECT_EQ(form.tbBody().Text(), L"Body");
+}
+
 TEST_F(ComposeWindowTest, PlacesControlsAndFontsAtTheScreensResolution) {
     frmEmail& form = sendEMail();
     const float x = form.twipsPerPixelX(), y = form.twipsPerPixelY();

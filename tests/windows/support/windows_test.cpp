@@ -1,6 +1,5 @@
 #include "support/windows_test.h"
 
-#include <cstdlib>
 
 namespace kt::test {
 
@@ -13,16 +12,16 @@ MessageBoxRecorder::MessageBoxRecorder()
           return answer;
       }) {}
 
-std::wstring componentDllPath() {
-    const char* configured = std::getenv("KT_EMAILER_DLL");
-    std::string path = configured ? configured : "KT_EMailer.dll";
-    // Under Wine the build passes a Unix path; drive Z: is the Unix root.
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+std::wstring windowsPathOf(const std::string& buildPath) {
+    // A cross build names Unix paths; under Wine drive Z: is the Unix root.
+    const std::string path = !buildPath.empty() && buildPath[0] == '/' ? "Z:" + buildPath : buildPath;
     std::wstring result(path.begin(), path.end());
     for (auto& c : result)
         if (c == L'/') c = L'\\';
     return result;
 }
+
+std::wstring componentDllPath() { return windowsPathOf(KT_EMAILER_DLL); }
 
 namespace {
 

@@ -35,7 +35,10 @@ protected:
     MessageBoxRecorder messageBoxes;
 };
 
-// The registered component file, as a Windows path.
+// A path the build names, as a Windows path.
+std::wstring windowsPathOf(const std::string& buildPath);
+
+// The registered component file.
 std::wstring componentDllPath();
 
 // A top-level window of this thread with the given caption, or nullptr.

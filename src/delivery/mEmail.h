@@ -1,0 +1,26 @@
+#pragma once
+// DeliverMail: sends one message through a fresh SMTP mail component, in a
+// fixed order of operations, and reports a failure when asked to.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "delivery/smtp/mail_component.h"
+
+namespace kt {
+
+using MailComponentFactory = std::function<std::unique_ptr<MailComponent>()>;
+
+// The real SMTP client, over Winsock.
+std::unique_ptr<MailComponent> createSmtpMailComponent();
+
+// True when every operation, the send included, succeeded. The sender is
+// "name <address>" or an address; the lists are recipient lists
+// ("address,name" entries separated by ";").
+bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
+                 const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
+                 const std::wstring& sender, bool showError, bool html,
+                 const MailComponentFactory& createMailComponent = createSmtpMailComponent);
+
+}  // namespace kt

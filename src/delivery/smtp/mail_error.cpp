@@ -1,0 +1,21 @@
+#include "delivery/smtp/mail_error.h"
+
+#include "delivery/smtp/utf8.h"
+
+namespace kt {
+
+ComponentError mailError(MailFailure failure, const std::wstring& description) {
+    return ComponentError(kMailErrorBase + static_cast<long>(failure), kMailErrorSource, description);
+}
+
+ComponentError refusedReplyError(int replyCode, const std::string& command, const std::string& replyText) {
+    const std::wstring what = command.empty() ? L"the connection" : fromUtf8(command);
+    return ComponentError(kMailErrorBase + replyCode, kMailErrorSource,
+                          L"The SMTP server refused " + what + L": " + fromUtf8(replyText));
+}
+
+ComponentError networkError(long systemCode, const std::wstring& doing, const std::wstring& systemText) {
+    return ComponentError(kApiErrorBase + systemCode, kMailErrorSource, doing + L": " + systemText);
+}
+
+}  // namespace kt

@@ -1,0 +1,31 @@
+#pragma once
+// One message as the mail component collects it before sending.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kt {
+
+struct Mailbox {
+    std::string address;               // checked, ASCII
+    std::optional<std::wstring> name;  // display name
+};
+
+struct MailMessage {
+    std::optional<Mailbox> from;
+    std::vector<Mailbox> to;
+    std::vector<Mailbox> cc;
+    std::vector<Mailbox> bcc;  // envelope only, never a header
+    std::wstring subject;
+    std::wstring body;
+    bool html = false;
+};
+
+// What makes one copy of a message unique: its date and identifier.
+struct MessageStamp {
+    std::string date;       // RFC 5322 date-time
+    std::string messageId;  // with its angle brackets
+};
+
+}  // namespace kt

@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""A local SMTP catcher (aiosmtpd) for the demo and the end-to-end tests.
+
+    smtp_catcher.py start --state-dir DIR   start in the background; DIR/port holds the port
+    smtp_catcher.py stop  --state-dir DIR   stop the catcher started there (by its pid)
+    smtp_catcher.py show  --state-dir DIR   print the messages caught, as Python's email reads them
+
+Each message is kept as DIR/spool/N.eml (as received) and DIR/spool/N.txt, a
+summary: envelope, decoded headers and the decoded body."""
+
+import argparse
+import email
+import email.policy
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+
+def summary(mail_from, rcpt_tos, raw):
+    message = email.message_from_bytes(raw, policy=email.policy.default)
+    body = message.get_payload(decode=True) or b""
+    lines = ["Envelope-From: " + mail_from, "Envelope-To: " + ", ".join(rcpt_tos)]
+    for header in ("From", "To", "Cc", "Subject", "Content-Type"):
+        if header in message:
+            lines.append("%s: %s" % (header, message[header]))
+    return "\n".join(lines) + "\n\n" + body.decode(message.get_content_charset() or "utf-8", "replace")
+
+
+class Spool:
+    def __init__(self, directory):
+        self.directory = directory
+        os.makedirs(directory, exist_ok=True)
+        self.count = len([n for n in os.listdir(directory) if n.endswith(".eml")])
+        self.lock = threading.Lock()
+
+    async def handle_DATA(self, server, session, envelope):
+        with self.lock:
+            self.count += 1
+            base = os.path.join(self.directory, str(self.count))
+        raw = bytes(envelope.original_content)
+        with open(base + ".eml", "wb") as f:
+            f.write(raw)
+        with open(base + ".txt.part", "w", encoding="utf-8", newline="") as f:
+            f.write(summary(envelope.mail_from, envelope.rcpt_tos, raw))
+        os.replace(base + ".txt.part", base + ".txt")
+        return "250 2.0.0 Caught"
+
+
+def serve(state_dir):
+    from aiosmtpd.controller import Controller
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    from smtp_client import free_port
+    port = free_port()
+    controller = Controller(Spool(os.path.join(state_dir, "spool")), hostname="127.0.0.1", port=port,
+                            data_size_limit=64 * 1024 * 1024)
+    controller.start()
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    with open(os.path.join(state_dir, "port.part"), "w") as f:
+        f.write(str(port))
+    os.replace(os.path.join(state_dir, "port.part"), os.path.join(state_dir, "port"))
+    stop.wait()
+    controller.stop()
+
+
+def start(state_dir):
+    os.makedirs(state_dir, exist_ok=True)
+    for name in ("port", "pid"):
+        if os.path.exists(os.path.join(state_dir, name)):
+            os.remove(os.path.join(state_dir, name))
+    log = open(os.path.join(state_dir, "catcher.log"), "w")
+    process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir],
+                               stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
+    with open(os.path.join(state_dir, "pid"), "w") as f:
+        f.write(str(process.pid))
+    for _ in range(200):
+        if os.path.exists(os.path.join(state_dir, "port")):
+            print("SMTP catcher on 127.0.0.1:%s" % open(os.path.join(state_dir, "port")).read())
+            return 0
+        if process.poll() is not None:
+            break
+        time.sleep(0.05)
+    print("the SMTP catcher did not start; see %s/catcher.log" % state_dir, file=sys.stderr)
+    return 1
+
+
+def stop(state_dir):
+    pid_file = os.path.join(state_dir, "pid")
+    if os.path.exists(pid_file):
+        try:
+            os.kill(int(open(pid_file).read()), signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        os.remove(pid_file)
+    return 0
+
+
+def show(state_dir):
+    spool = os.path.join(state_dir, "spool")
+    names = sorted((n for n in os.listdir(spool) if n.endswith(".txt")), key=lambda n: int(n.split(".")[0])) \
+        if os.path.isdir(spool) else []
+    for name in names:
+        print("----- message %s -----" % name.split(".")[0])
+        print(open(os.path.join(spool, name), encoding="utf-8").read())
+    return 0 if names else 1
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("command", choices=["start", "stop", "show", "serve"])
+    parser.add_argument("--state-dir", required=True)
+    args = parser.parse_args()
+    state = os.path.abspath(args.state_dir)
+    if args.command == "serve":
+        serve(state)
+    else:
+        sys.exit({"start": start, "stop": stop, "show": show}[args.command](state))

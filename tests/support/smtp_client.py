@@ -1,0 +1,55 @@
+"""Runs the test client of the SMTP mail component (smtp_send) on one message.
+
+Shared by the oracle and the fault tests. The client is a native program or a
+Windows one run under Wine (--wine)."""
+
+import os
+import subprocess
+import tempfile
+
+
+class MailClient:
+    def __init__(self, program, wine=False):
+        self.program = program
+        self.wine = wine
+
+    def send(self, fields, timeout=120):
+        """fields: list of (key, text) pairs. Returns (sent, number, description)."""
+        with tempfile.NamedTemporaryFile(delete=False, suffix=".case") as case:
+            for key, value in fields:
+                data = value.encode("utf-8") if isinstance(value, str) else value
+                case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
+        try:
+            path = case.name
+            command = [self.program, path]
+            if self.wine:
+                command = ["wine", self.program, "Z:" + path.replace("/", "\\")]
+            done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        finally:
+            os.unlink(case.name)
+        out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        if out.startswith("SENT"):
+            return True, 0, ""
+        if out.startswith("FAILED "):
+            first, _, rest = out.partition("\n")
+            return False, int(first.split()[1]), rest.rstrip("\n")
+        raise AssertionError("client gave no result: rc=%d out=%r err=%r" % (done.returncode, out, done.stderr[-500:]))
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def client_from_args(argv):
+    """--client PATH [--wine]; returns (MailClient, remaining argv)."""
+    args = list(argv)
+    wine = "--wine" in args
+    if wine:
+        args.remove("--wine")
+    index = args.index("--client")
+    program = args[index + 1]
+    del args[index:index + 2]
+    return MailClient(program, wine), args

@@ -1,0 +1,84 @@
+// Test client of the SMTP mail component: reads one message from a case file
+// and sends it through SmtpMailer over the platform's sockets.
+//
+//   smtp_send <case file>
+//
+// The case file holds fields as "<key> <length>\n<bytes>\n", UTF-8; "to", "cc"
+// and "bcc" repeat, their value an address, optionally a TAB and a name.
+// Prints "SENT", or "FAILED <number>" and the description; exit code 0 or 1.
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "delivery/smtp/smtp_mailer.h"
+#include "delivery/smtp/utf8.h"
+#include "settings/component_error.h"
+#include "support/platform_transport.h"
+
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+Fields readCase(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    Fields fields;
+    std::string key;
+    std::size_t length = 0;
+    while (file >> key >> length) {
+        file.get();  // the line break after the length
+        std::string value(length, '\0');
+        file.read(value.data(), static_cast<std::streamsize>(length));
+        file.get();
+        fields.emplace_back(key, value);
+    }
+    return fields;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: smtp_send <case file>\n";
+        return 2;
+    }
+    using kt::fromUtf8;
+    kt::SmtpTimeouts timeouts;
+    std::unique_ptr<kt::SmtpMailer> mailer;
+    try {
+        const Fields fields = readCase(argv[1]);
+        for (const auto& [key, value] : fields) {
+            if (key == "connect_timeout_ms") timeouts.connect = std::chrono::milliseconds(std::stol(value));
+            if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
+        }
+        mailer = std::make_unique<kt::SmtpMailer>(kt::platformTransport(), timeouts);
+        for (const auto& [key, value] : fields) {
+            const std::wstring text = fromUtf8(value);
+            if (key == "to" || key == "cc" || key == "bcc") {
+                const auto tab = text.find(L'\t');
+                const std::wstring address = text.substr(0, tab);
+                const std::optional<std::wstring> name =
+                    tab == std::wstring::npos ? std::nullopt : std::optional<std::wstring>(text.substr(tab + 1));
+                if (key == "to") mailer->AddTo(address, name);
+                if (key == "cc") mailer->AddCc(address, name);
+                if (key == "bcc") mailer->AddBcc(address, name);
+            } else if (key == "server") mailer->Server(text);
+            else if (key == "port") mailer->Port(std::stol(value));
+            else if (key == "html") mailer->IsHTML(value == "1");
+            else if (key == "from") mailer->FromAddress(text);
+            else if (key == "fromname") mailer->FromName(text);
+            else if (key == "subject") mailer->Subject(text);
+            else if (key == "body") mailer->Body(text);
+        }
+        mailer->Send();
+        std::cout << "SENT" << std::endl;
+        return 0;
+    } catch (const kt::ComponentError& error) {
+        std::cout << "FAILED " << error.number() << "\n" << kt::toUtf8(error.description()) << std::endl;
+        return 1;
+    }
+}
