@@ -2,14 +2,17 @@
 
 #include "component/resource_ids.h"
 #include "component/shared_message_settings.h"
+#include "compose/layout.h"
 #include "compose/message_body.h"
 #include "controls/ansi_text.h"
 #include "controls/handler_boundary.h"
 #include "controls/html_help.h"
 #include "controls/message_box.h"
+#include "controls/message_loop.h"
 #include "controls/module.h"
 #include "controls/window_input.h"
 #include "delivery/mEmail.h"
+#include "settings/error_with_time.h"
 
 namespace kt {
 namespace {
@@ -54,15 +57,126 @@ frmEmail::frmEmail() : Form(kForm) {}
 
 void frmEmail::Form_Load() {
     m_oTimerUnloadAddressForm = std::make_unique<SSubTimer>();
+    m_oTimerUnloadAddressFormEvents_ =
+        m_oTimerUnloadAddressForm->ThatTime.subscribe([this] { m_oTimerUnloadAddressForm_ThatTime(); });
     m_oTimerUnloadAddressForm->Interval(0);
     subscriptions_.push_back(KT_CB_Cancel().Click.subscribe([this] { KT_CB_Cancel_Click(); }));
     subscriptions_.push_back(KT_CB_Help().Click.subscribe([this] { KT_CB_Help_Click(); }));
     subscriptions_.push_back(KT_CB_Send().Click.subscribe([this] { KT_CB_Send_Click(); }));
+    subscriptions_.push_back(KT_CB_To().Click.subscribe([this] { KT_CB_To_Click(); }));
+    subscriptions_.push_back(KT_CB_CC().Click.subscribe([this] { KT_CB_CC_Click(); }));
+    subscriptions_.push_back(KT_CB_Bcc().Click.subscribe([this] { KT_CB_Bcc_Click(); }));
 }
 
 void frmEmail::Form_Unload() {
     ignoreFailure([&] { Pointer(MousePointer::Default); });
-    ignoreFailure([&] { m_oTimerUnloadAddressForm.reset(); });
+    ignoreFailure([&] {
+        m_oTimerUnloadAddressFormEvents_.reset();
+        m_oTimerUnloadAddressForm.reset();
+    });
+    ignoreFailure([&] {
+        if (m_oAddressPicker) m_oAddressPicker->Unload();
+    });
+    ignoreFailure([&] {
+        m_oAddressPickerEvents_.reset();
+        m_oAddressPicker.reset();
+    });
+}
+
+void frmEmail::Form_Resize() {
+    // A correction of the size runs the handler again inside this run; should
+    // the system not take the correction, this ends it.
+    if (resizeDepth_ > 2) return;
+    ++resizeDepth_;
+    struct Depth {
+        int& depth;
+        ~Depth() { --depth; }
+    } depth{resizeDepth_};
+    layOut();
+}
+
+void frmEmail::layOut() {
+    SharedMessageSettings::forThisThread().g_iPickerState = 0;
+    int mark = 0;
+    try {
+        mark = 1001;
+        const FrameMetrics metrics =
+            frameMetrics(GetSystemMetrics(SM_CYCAPTION), GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
+                         twipsPerPixelX(), twipsPerPixelY());
+        mark = 1020;
+        if (Width() < kEmailFormMinimumWidth) Width(kEmailFormMinimumWidth);
+        if (Height() < kEmailFormMinimumHeight) Height(kEmailFormMinimumHeight);
+
+        const auto geometry = [](const FormControl& c) { return TwipsRect{c.Left(), c.Top(), c.Width(), c.Height()}; };
+        const EmailFormLayout layout = layoutEmailForm(
+            Width(), Height(), metrics,
+            {geometry(tbTo()), geometry(tbSubject()), geometry(tbBody()), geometry(lbInfo()), geometry(Label1()),
+             geometry(Label11()), geometry(KT_CB_Send()), geometry(KT_CB_Cancel())});
+        mark = 1040;
+        tbTo().Width(layout.tbToWidth);
+        tbcc().Width(tbTo().Width());
+        tbBcc().Width(tbTo().Width());
+        tbSubject().Width(layout.tbSubjectWidth);
+        tbBody().Width(layout.tbBodyWidth);
+        lbInfo().Width(layout.lbInfoWidth);
+        Label1().Width(layout.label1Width);
+        Label11().Width(layout.label11Width);
+        KT_CB_Send().Left(layout.sendLeft);
+        KT_CB_Cancel().Left(layout.cancelLeft);
+        mark = 1200;
+        KT_CB_Send().Top(layout.buttonTop);
+        mark = 1210;
+        KT_CB_Cancel().Top(KT_CB_Send().Top());
+        KT_CB_Help().Top(KT_CB_Send().Top());
+        mark = 1220;
+        tbBody().Height(layout.tbBodyHeight);
+        mark = 1230;
+    } catch (...) {
+        const ComponentError error = currentError();
+        ShowErrorWithTime(L"Error in Email Form Resize Function.\r\nError Number: " + std::to_wstring(error.number()) +
+                          L"\r\n" + error.description() + L"\r\n\r\nDebug code : " + std::to_wstring(mark));
+    }
+}
+
+void frmEmail::KT_CB_To_Click() { pickRecipients(1); }
+void frmEmail::KT_CB_CC_Click() { pickRecipients(2); }
+void frmEmail::KT_CB_Bcc_Click() { pickRecipients(3); }
+
+void frmEmail::pickRecipients(short pickerState) {
+    const auto keepAlive = shared_from_this();  // the modal loop runs inside this handler
+    m_oAddressPickerEvents_.reset();
+    m_oAddressPicker = std::make_shared<frmAddressPicker>();
+    m_oAddressPickerEvents_ =
+        m_oAddressPicker->AddressList.subscribe([this](const std::wstring& list) { m_oAddressPicker_AddressList(list); });
+    SharedMessageSettings::forThisThread().g_iPickerState = pickerState;
+    const auto picker = m_oAddressPicker;
+    picker->Load();
+    picker->Show();
+    runModal(picker->hwnd());
+}
+
+void frmEmail::m_oAddressPicker_AddressList(const std::wstring& sList) {
+    auto& settings = SharedMessageSettings::forThisThread();
+    FormControl* field = settings.g_iPickerState == 1   ? &tbTo()
+                         : settings.g_iPickerState == 2 ? &tbcc()
+                         : settings.g_iPickerState == 3 ? &tbBcc()
+                                                        : nullptr;
+    if (field) {
+        const std::wstring text = field->Text();
+        field->Text(text.empty() ? sList : text + L";" + sList);
+    } else {
+        showMessageBox(L"Error in Email  - Unexpected Picker State Value of: " + std::to_wstring(settings.g_iPickerState),
+                       L"Error", MB_OK | MB_ICONERROR);
+    }
+    settings.g_iPickerState = 0;
+    m_oTimerUnloadAddressForm->Interval(25);
+}
+
+void frmEmail::m_oTimerUnloadAddressForm_ThatTime() {
+    m_oTimerUnloadAddressForm->Interval(0);
+    if (m_oAddressPicker) m_oAddressPicker->Unload();
+    m_oAddressPickerEvents_.reset();
+    m_oAddressPicker.reset();
 }
 
 void frmEmail::KT_CB_Cancel_Click() { Unloading.raise(); }

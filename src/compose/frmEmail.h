@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "addressbook/frmAddressPicker.h"
 #include "controls/event.h"
 #include "controls/form.h"
 #include "controls/push_button.h"
@@ -46,12 +47,24 @@ private:
 
     void Form_Load() override;
     void Form_Unload() override;
+    void Form_Resize() override;
     void KT_CB_Cancel_Click();
     void KT_CB_Help_Click();
     void KT_CB_Send_Click();
+    void KT_CB_To_Click();
+    void KT_CB_CC_Click();
+    void KT_CB_Bcc_Click();
+    void pickRecipients(short pickerState);
+    void m_oAddressPicker_AddressList(const std::wstring& sList);
+    void m_oTimerUnloadAddressForm_ThatTime();
+    void layOut();
 
+    std::shared_ptr<frmAddressPicker> m_oAddressPicker;
+    Subscription m_oAddressPickerEvents_;
     std::unique_ptr<SSubTimer> m_oTimerUnloadAddressForm;
+    Subscription m_oTimerUnloadAddressFormEvents_;
     std::vector<Subscription> subscriptions_;
+    int resizeDepth_ = 0;
 };
 
 }  // namespace kt

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "controls/list_box.h"
 #include "controls/push_button.h"
 #include "settings/component_error.h"
 
@@ -43,6 +44,7 @@ NativeControl nativeControlFor(ControlKind kind) {
 
 std::unique_ptr<FormControl> makeControl(Form& form, const ControlDesign& design, HWND hwnd) {
     if (design.kind == ControlKind::PushButton) return std::make_unique<KT_CB>(form, design, hwnd);
+    if (design.kind == ControlKind::ListBox) return std::make_unique<ListBox>(form, design, hwnd);
     return std::make_unique<FormControl>(form, design, hwnd);
 }
 

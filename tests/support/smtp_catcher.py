@@ -95,6 +95,9 @@ def stop(state_dir):
         except ProcessLookupError:
             pass
         os.remove(pid_file)
+    port_file = os.path.join(state_dir, "port")
+    if os.path.exists(port_file):
+        os.remove(port_file)
     return 0
 
 

@@ -190,6 +190,70 @@ TEST_F(ComposeWindowTest, PlacesControlsAndFontsAtTheScreensResolution) {
     EXPECT_EQ(form.KT_CB_Help().Left(), 720.0f);
 }
 
+SIZE outerPixels(const frmEmail& form) {
+    RECT r{};
+    GetWindowRect(form.hwnd(), &r);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+void resizeTo(const frmEmail& form, int width, int height) {
+    SetWindowPos(form.hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+TEST_F(ComposeWindowTest, ShownAtTheMinimumSizeAndSnappingBackInTheDimensionThatWasTooSmall) {
+    frmEmail& form = sendEMail();
+    const int minimumWidth = twipsToPixels(5268, form.twipsPerPixelX());
+    const int minimumHeight = twipsToPixels(5628, form.twipsPerPixelY());
+    EXPECT_GE(outerPixels(form).cx, minimumWidth);
+    EXPECT_EQ(outerPixels(form).cy, minimumHeight);  // the design is lower than the minimum
+
+    resizeTo(form, 200, minimumHeight + 100);
+    EXPECT_EQ(outerPixels(form).cx, minimumWidth);
+    EXPECT_EQ(outerPixels(form).cy, minimumHeight + 100);
+    resizeTo(form, minimumWidth + 150, 120);
+    EXPECT_EQ(outerPixels(form).cx, minimumWidth + 150);
+    EXPECT_EQ(outerPixels(form).cy, minimumHeight);
+    EXPECT_TRUE(messageBoxes.shown.empty());
+}
+
+TEST_F(ComposeWindowTest, LayoutStretchesFieldsAndMovesOnlyTheButtonRow) {
+    frmEmail& form = sendEMail();
+    const std::vector<const FormControl*> unmoved{&form.KT_CB_To(), &form.KT_CB_CC(), &form.KT_CB_Bcc(),
+                                                  &form.Label4()};
+    std::vector<RECT> fixed;
+    for (const FormControl* c : unmoved) fixed.push_back(clientRectOf(form, *c));
+    const RECT helpBefore = clientRectOf(form, form.KT_CB_Help());
+
+    resizeTo(form, 700, 600);
+    const float f = static_cast<float>(GetSystemMetrics(SM_CXFRAME)) * form.twipsPerPixelX();
+    const float g = static_cast<float>(GetSystemMetrics(SM_CYFRAME)) * form.twipsPerPixelY();
+    const float c = static_cast<float>(GetSystemMetrics(SM_CYCAPTION)) * form.twipsPerPixelY();
+    const float width = form.Width(), height = form.Height();
+    EXPECT_FLOAT_EQ(form.tbTo().Width(), width - 600 - 4 * f);
+    EXPECT_FLOAT_EQ(form.tbcc().Width(), form.tbTo().Width());
+    EXPECT_FLOAT_EQ(form.tbBcc().Width(), form.tbTo().Width());
+    EXPECT_FLOAT_EQ(form.tbBody().Width(), width - 120 - 2 * f);
+    EXPECT_FLOAT_EQ(form.KT_CB_Send().Left(), width - 4 * f - 852);
+    EXPECT_FLOAT_EQ(form.KT_CB_Cancel().Left(), form.KT_CB_Send().Left() - 852 - 4 * f);
+    EXPECT_FLOAT_EQ(form.KT_CB_Send().Top(), height - c - 372 - 4 * g);
+    EXPECT_FLOAT_EQ(form.KT_CB_Help().Top(), form.KT_CB_Send().Top());
+    EXPECT_FLOAT_EQ(form.tbBody().Height(), form.KT_CB_Send().Top() - 2760 - 4 * g);
+    EXPECT_FLOAT_EQ(form.tbTo().Left(), 600);
+    EXPECT_FLOAT_EQ(form.tbBody().Top(), 2760);
+
+    for (size_t i = 0; i < unmoved.size(); ++i) {
+        const RECT now = clientRectOf(form, *unmoved[i]);
+        EXPECT_TRUE(EqualRect(&now, &fixed[i])) << unmoved[i]->name();
+    }
+    const RECT helpAfter = clientRectOf(form, form.KT_CB_Help());
+    EXPECT_EQ(helpAfter.left, helpBefore.left);
+    EXPECT_GT(helpAfter.top, helpBefore.top);
+    // The Send button's right edge keeps a margin of two frame widths inside the client area.
+    RECT client{};
+    GetClientRect(form.hwnd(), &client);
+    EXPECT_NEAR(clientRectOf(form, form.KT_CB_Send()).right, client.right - 2 * GetSystemMetrics(SM_CXFRAME), 1);
+}
+
 TEST_F(ComposeWindowTest, SendEMailFillsTheWindowAndReturnsWithItOnScreen) {
     frmEmail& form = sendEMail(L"Line one\r\nLine two", L"a@example.com, Ann; b@example.com, Bob");
     EXPECT_TRUE(IsWindowVisible(form.hwnd()));

@@ -97,7 +97,7 @@ TEST_F(SendCommandTest, PlainMessageArrivesAndTheWindowCloses) {
     form.tbBcc().Text(L"hidden@example.com,Hidden");
     const HWND window = form.hwnd();
     press(form.KT_CB_Send());
-    EXPECT_TRUE(messageBoxes.shown.empty());
+    EXPECT_TRUE(messageBoxes.shown.empty()) << messageBoxes.shown.front().text.c_str();
     EXPECT_TRUE(IsWindow(window));  // closed by the instance's timer, not by the button
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 3000ms));
 

@@ -32,3 +32,27 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 }  // namespace kt::test
+
+namespace kt::test {
+namespace {
+thread_local StepsOnTimer* t_steps = nullptr;
+}
+
+StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs) : steps_(std::move(steps)) {
+    t_steps = this;
+    timer_ = SetTimer(nullptr, 0, intervalMs, &StepsOnTimer::tick);
+}
+
+StepsOnTimer::~StepsOnTimer() {
+    KillTimer(nullptr, timer_);
+    t_steps = nullptr;
+}
+
+void CALLBACK StepsOnTimer::tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (!t_steps || t_steps->steps_.empty()) return;
+    const auto step = std::move(t_steps->steps_.front());
+    t_steps->steps_.pop_front();
+    step();
+}
+
+}  // namespace kt::test

@@ -1,0 +1,194 @@
+#include "addressbook/frmAddressPicker.h"
+
+#include "addressbook/address_book_store.h"
+#include "component/resource_ids.h"
+#include "controls/message_box.h"
+#include "settings/component_error.h"
+#include "settings/error_with_time.h"
+
+namespace kt {
+namespace {
+
+constexpr FontDesign kSansSerif78{L"MS Sans Serif", 7.8f, 400};
+
+const ControlDesign kDesign[] = {
+    {L"List1", ControlKind::ListBox, L"", nullptr, {120, 480, 4452, 1776}},
+    {L"Frame1", ControlKind::Frame, L"Enter New Address in List", nullptr, {120, 2760, 4452, 1332}},
+    {L"tbName", ControlKind::TextField, L"", nullptr, {960, 240, 3372, 288}, {}, frmAddressPicker::kFrame1},
+    {L"tbAddress", ControlKind::TextField, L"", nullptr, {960, 600, 3372, 288}, {}, frmAddressPicker::kFrame1},
+    {L"Label1", ControlKind::Label, L"Name:", nullptr, {120, 240, 732, 252}, {}, frmAddressPicker::kFrame1},
+    {L"Label2", ControlKind::Label, L"E-Mail:", nullptr, {120, 600, 732, 252}, {}, frmAddressPicker::kFrame1},
+    {L"KT_CB_AddName", ControlKind::PushButton, L"Add", nullptr, {3240, 960, 1092, 252}, kSansSerif78,
+     frmAddressPicker::kFrame1},
+    {L"KT_CB_OK", ControlKind::PushButton, L"OK", nullptr, {3360, 4320, 1092, 252}, kSansSerif78},
+    {L"KT_CB_Cancel", ControlKind::PushButton, L"Cancel", nullptr, {2160, 4320, 1092, 252}, kSansSerif78},
+    {L"lbInfo", ControlKind::Label, L"", nullptr, {120, 2280, 4452, 252}},
+    {L"Label3", ControlKind::Label,
+     L"Select multiple addresses by using the <shift> or <CTRL> Keys.  To Delete, Right-Click.", nullptr,
+     {120, 60, 4452, 372}},
+};
+
+const FormDesign kForm{L"Ardwyn Address Picker", 4644, 4632, IDI_ADDRESS_PICKER, false, kDesign, std::size(kDesign)};
+
+void showCritical(const std::wstring& text) { showMessageBox(text, L"Error", MB_OK | MB_ICONERROR); }
+
+std::wstring failureReport(const wchar_t* task, const ComponentError& error) {
+    return std::wstring(task) + L"\r\nError Number: " + std::to_wstring(error.number()) + L"\r\n" + error.description();
+}
+
+}  // namespace
+
+frmAddressPicker::frmAddressPicker() : Form(kForm) {
+    mnuDelete_.reset(CreatePopupMenu());
+    AppendMenuW(mnuDelete_.get(), MF_STRING, mnuDeleteEmail, L"Delete this EMail Address");
+}
+
+void frmAddressPicker::Form_Load() {
+    subscriptions_.push_back(List1().Click.subscribe([this] { List1_Click(); }));
+    subscriptions_.push_back(List1().DblClick.subscribe([this] { List1_DblClick(); }));
+    subscriptions_.push_back(List1().MouseDown.subscribe([this](MouseButton b) { List1_MouseDown(b); }));
+    subscriptions_.push_back(KT_CB_OK().Click.subscribe([this] { KT_CB_OK_Click(); }));
+    subscriptions_.push_back(KT_CB_Cancel().Click.subscribe([this] { KT_CB_Cancel_Click(); }));
+    subscriptions_.push_back(KT_CB_AddName().Click.subscribe([this] { KT_CB_AddName_Click(); }));
+
+    // The address book, from the store; a value that is no record ends the load.
+    entries_.reset();
+    try {
+        const auto count = storedValueCount();
+        if (!count || *count < 1) return;
+        for (unsigned long position = 0; position < *count; ++position) {
+            const auto record = splitStoredRecord(storedRecordAt(static_cast<long>(position)));
+            if (!record) throw subscriptOutOfRangeError();
+            List1().AddItem(record->name);
+            entries_.add(record->name, record->address + L"," + record->name);
+        }
+    } catch (...) {
+        ShowErrorWithTime(failureReport(L"Error in Email Address Form Load Function.", currentError()));
+    }
+}
+
+void frmAddressPicker::onMenuCommand(WORD command) {
+    if (command == mnuDeleteEmail) mnuDeleteEmail_Click();
+}
+
+void frmAddressPicker::List1_Click() {
+    const int row = List1().ListIndex();
+    const std::wstring name = row < 0 ? std::wstring() : List1().List(row);
+    if (name.empty()) {
+        lbInfo().Text(L"");
+        return;
+    }
+    if (const auto index = entries_.findByName(name)) lbInfo().Text(entries_.entries()[*index].Record);
+}
+
+void frmAddressPicker::List1_DblClick() { KT_CB_OK_Click(); }
+
+void frmAddressPicker::List1_MouseDown(MouseButton button) {
+    if (button != MouseButton::Right || List1().ListIndex() < 0) return;
+    POINT pointer{};
+    GetCursorPos(&pointer);
+    TrackPopupMenu(mnuDelete_.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pointer.x, pointer.y, 0, hwnd(), nullptr);
+}
+
+void frmAddressPicker::KT_CB_OK_Click() {
+    if (List1().SelCount() < 1) {
+        showMessageBox(L"No Addresses Have been Selected", L"Error", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    std::wstring list;
+    for (int row = 0; row < List1().ListCount(); ++row) {
+        if (!List1().Selected(row)) continue;
+        const std::wstring name = List1().List(row);
+        for (const auto& entry : entries_.entries())
+            if (entry.Name == name) list += (list.empty() ? L"" : L";") + entry.Record;
+    }
+    AddressList.raise(list);
+}
+
+void frmAddressPicker::KT_CB_Cancel_Click() { Unload(); }
+
+void frmAddressPicker::KT_CB_AddName_Click() {
+    int mark = 0;
+    try {
+        mark = 100;
+        const std::wstring name = tbName().Text();
+        const std::wstring address = tbAddress().Text();
+        if (address.empty() || name.empty()) {
+            showMessageBox(L"Please Fill in both the Address Field and the Name field.", L"Error!",
+                           MB_OK | MB_ICONINFORMATION);
+            return;
+        }
+        mark = 105;
+        for (const auto& entry : entries_.entries()) {
+            mark = 106;
+            if (entry.Name == name || EntryList::addressOf(entry) == address) {
+                showMessageBox(L"An entry is already on the list with that Name or E-Mail Address", kComponentName,
+                               MB_OK);
+                return;
+            }
+        }
+        mark = 110;
+        const std::wstring record = address + L"," + name;
+        mark = 115;
+        const std::wstring valueName = newValueName(storedValueCount().value_or(0));
+        mark = 120;
+        storeRecord(valueName, record);  // a failed write shows only at the next opening
+        mark = 125;
+        entries_.add(name, record);
+        mark = 136;
+        List1().AddItem(name);
+        mark = 140;
+        tbName().Text(L"");
+        tbAddress().Text(L"");
+        List1().SetFocus();
+    } catch (...) {
+        ShowErrorWithTime(failureReport(L"Error in Email Address AddName Function.", currentError()) +
+                          L"\r\n\r\nDebug Code: " + std::to_wstring(mark));
+    }
+}
+
+void frmAddressPicker::mnuDeleteEmail_Click() {
+    const int currentRow = List1().ListIndex();
+    if (currentRow < 0) return;
+    const std::wstring name = List1().List(currentRow);
+    if (showMessageBox(L"Delete " + name + L"?", L"Delete from E-Mail Address list", MB_YESNO) != IDYES) return;
+
+    auto count = storedValueCount();
+    if (!count) return;
+    if (*count == 0) {
+        showCritical(L"Error in Delete E-Mail Address, No Registry Entries found to Delete??? " + name + L" in list???");
+        return;
+    }
+
+    const auto found = entries_.findByName(name);
+    if (found) {
+        entries_.removeAt(*found);
+        // Remove every value (the rest move up to position 0), then write the
+        // entries back densely. A value that cannot be removed ends the pass,
+        // which would otherwise repeat without end; the rewrite still runs so
+        // that no remaining entry is lost.
+        while (*count >= 1) {
+            try {
+                removeStoredValue(storedNameAt(0));
+            } catch (const ComponentError&) {
+                showCritical(L"Error in Delete E-Mail Address, could not remove registry key in cleanup area.");
+                break;
+            }
+            count = storedValueCount();
+            if (!count) {
+                showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
+                return;
+            }
+        }
+        if (!entries_.isEmptyBook()) {
+            for (std::size_t index = 0; index < entries_.entries().size(); ++index)
+                if (!storeRecord(std::to_wstring(index), entries_.entries()[index].Record))
+                    showCritical(L"Error in Delete E-Mail Address, could not add registry key in cleanup area.");
+        }
+    } else {
+        showCritical(L"Error in Delete E-Mail Address, could not locate " + name + L" in list???");
+    }
+    List1().RemoveItem(List1().ListIndex());
+}
+
+}  // namespace kt

@@ -1,0 +1,63 @@
+#pragma once
+// frmAddressPicker: the address book's names in a sorted list, the record of
+// the current row, adding and deleting entries, and the chosen entries handed
+// back through AddressList as one recipient list. Its opener closes it.
+
+#include <string>
+#include <vector>
+
+#include "addressbook/entry_list.h"
+#include "controls/event.h"
+#include "controls/form.h"
+#include "controls/handles.h"
+#include "controls/list_box.h"
+#include "controls/push_button.h"
+
+namespace kt {
+
+class frmAddressPicker : public Form {
+public:
+    frmAddressPicker();
+
+    // The chosen records joined by ";".
+    Event<const std::wstring&> AddressList;
+
+    ListBox& List1() const { return control<ListBox>(kList1); }
+    FormControl& lbInfo() const { return control(kLbInfo); }
+    FormControl& Frame1() const { return control(kFrame1); }
+    FormControl& tbName() const { return control(kTbName); }
+    FormControl& tbAddress() const { return control(kTbAddress); }
+    KT_CB& KT_CB_AddName() const { return control<KT_CB>(kKT_CB_AddName); }
+    KT_CB& KT_CB_OK() const { return control<KT_CB>(kKT_CB_OK); }
+    KT_CB& KT_CB_Cancel() const { return control<KT_CB>(kKT_CB_Cancel); }
+
+    const EntryList& entries() const { return entries_; }
+    // The pop-up menu mnuDelete ("Delete Menu") with its one item.
+    HMENU mnuDelete() const { return mnuDelete_.get(); }
+    static constexpr WORD mnuDeleteEmail = 1;
+
+    // Rows of the design table, in tab order.
+    enum Row : std::size_t {
+        kList1, kFrame1, kTbName, kTbAddress, kLabel1, kLabel2, kKT_CB_AddName, kKT_CB_OK, kKT_CB_Cancel,
+        kLbInfo, kLabel3,
+    };
+
+private:
+    const wchar_t* handlerName() const override { return L"frmAddressPicker"; }
+
+    void Form_Load() override;
+    void onMenuCommand(WORD command) override;
+    void List1_Click();
+    void List1_DblClick();
+    void List1_MouseDown(MouseButton button);
+    void KT_CB_OK_Click();
+    void KT_CB_Cancel_Click();
+    void KT_CB_AddName_Click();
+    void mnuDeleteEmail_Click();
+
+    EntryList entries_;
+    UniqueMenu mnuDelete_;
+    std::vector<Subscription> subscriptions_;
+};
+
+}  // namespace kt

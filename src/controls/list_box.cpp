@@ -1,0 +1,84 @@
+#include "controls/list_box.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "controls/handler_boundary.h"
+#include "settings/component_error.h"
+
+namespace kt {
+namespace {
+constexpr UINT_PTR kSubclassId = 1;
+}
+
+ListBox::ListBox(Form& form, const ControlDesign& design, HWND hwnd) : FormControl(form, design, hwnd) {
+    SetWindowSubclass(hwnd, &ListBox::subclassProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+ListBox::~ListBox() { RemoveWindowSubclass(hwnd(), &ListBox::subclassProcedure, kSubclassId); }
+
+int ListBox::ListCount() const { return static_cast<int>(SendMessageW(hwnd(), LB_GETCOUNT, 0, 0)); }
+
+std::wstring ListBox::List(int row) const {
+    const LRESULT length = SendMessageW(hwnd(), LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+    if (length == LB_ERR) return {};
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1);
+    SendMessageW(hwnd(), LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
+    return text.data();
+}
+
+bool ListBox::Selected(int row) const { return SendMessageW(hwnd(), LB_GETSEL, static_cast<WPARAM>(row), 0) > 0; }
+
+int ListBox::SelCount() const { return static_cast<int>(SendMessageW(hwnd(), LB_GETSELCOUNT, 0, 0)); }
+
+int ListBox::ListIndex() const {
+    if (!hasCurrentRow_ || ListCount() == 0) return -1;
+    return static_cast<int>(SendMessageW(hwnd(), LB_GETCARETINDEX, 0, 0));
+}
+
+void ListBox::ListIndex(int row) {
+    if (row < 0 || row >= ListCount()) throw ComponentError(kErrInvalidPropertyValue, kComponentName, L"Invalid property value");
+    SendMessageW(hwnd(), LB_SETSEL, TRUE, row);
+    SendMessageW(hwnd(), LB_SETCARETINDEX, static_cast<WPARAM>(row), FALSE);
+    hasCurrentRow_ = true;
+    Click.raise();
+}
+
+void ListBox::AddItem(const std::wstring& text) {
+    if (SendMessageW(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())) < 0)
+        throw ComponentError(kErrOutOfMemory, kComponentName, L"Out of memory");
+}
+
+void ListBox::RemoveItem(int row) {
+    if (row < 0 || row >= ListCount()) throw subscriptOutOfRangeError();
+    if (row == ListIndex()) hasCurrentRow_ = false;
+    SendMessageW(hwnd(), LB_DELETESTRING, static_cast<WPARAM>(row), 0);
+}
+
+void ListBox::onCommand(WORD notification) {
+    if (notification == LBN_SELCHANGE) {
+        hasCurrentRow_ = true;
+        Click.raise();
+    } else if (notification == LBN_DBLCLK) {
+        DblClick.raise();
+    }
+}
+
+LRESULT CALLBACK ListBox::subclassProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                            DWORD_PTR self) {
+    auto* list = reinterpret_cast<ListBox*>(self);
+    const bool down = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+    if (down) {
+        // The list's own handling first, so the event sees the row the click made current.
+        const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+        const MouseButton button = message == WM_LBUTTONDOWN   ? MouseButton::Left
+                                   : message == WM_RBUTTONDOWN ? MouseButton::Right
+                                                               : MouseButton::Middle;
+        runHandler(list->name(), [&] { list->MouseDown.raise(button); });
+        return result;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+}  // namespace kt

@@ -1,0 +1,43 @@
+#pragma once
+// A list box of a form: sorted rows, extended multiple selection, and a
+// current row (the caret row), with click, double-click and mouse-down events.
+
+#include <string>
+
+#include "controls/event.h"
+#include "controls/form_control.h"
+
+namespace kt {
+
+enum class MouseButton { Left, Right, Middle };
+
+class ListBox : public FormControl {
+public:
+    ListBox(Form& form, const ControlDesign& design, HWND hwnd);
+    ~ListBox() override;
+
+    int ListCount() const;
+    std::wstring List(int row) const;
+    bool Selected(int row) const;
+    int SelCount() const;
+    // The current row, or -1 before one was chosen and after it was removed.
+    int ListIndex() const;
+    // Makes a row current and selects it, as a click on it does.
+    void ListIndex(int row);
+    // Adds a row where the sorting puts it.
+    void AddItem(const std::wstring& text);
+    void RemoveItem(int row);
+
+    Event<> Click;
+    Event<> DblClick;
+    Event<MouseButton> MouseDown;
+
+    void onCommand(WORD notification) override;
+
+private:
+    static LRESULT CALLBACK subclassProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                              DWORD_PTR self);
+    bool hasCurrentRow_ = false;
+};
+
+}  // namespace kt

@@ -1,0 +1,35 @@
+#pragma once
+// The address book key of the current user, set aside for a test: whatever
+// the user had there is moved to a scratch key and put back afterwards.
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/windows_test.h"
+
+namespace kt::test {
+
+class AddressBookTest : public WindowsTest {
+protected:
+    AddressBookTest();
+    ~AddressBookTest() override;
+
+    // Writes records as the values "0", "1", ... (ANSI string values).
+    void seed(const std::vector<std::string>& records) const;
+    void setValue(const std::string& name, DWORD type, const void* data, DWORD size) const;
+    // Every value of the key: name to string data ("<type N>" for other types).
+    std::map<std::string, std::string> stored() const;
+    bool keyExists() const;
+
+    // The message of the last ShowErrorWithTime box, without its frame.
+    std::wstring lastErrorWithTime();
+
+private:
+    std::wstring backup_;
+    bool hadKey_ = false;
+};
+
+}  // namespace kt::test
