@@ -118,7 +118,7 @@ kt_wait_for_window() {
   return 1
 }
 
-KT_CATCHER="$KT_ROOT/tests/support/smtp_catcher.py"
+KT_CATCHER="$KT_ROOT/tools/smtp_catcher/smtp_catcher.py"
 
 # kt_start_smtp_catcher dir: a local SMTP catcher; exports KT_SMTP_PORT.
 kt_start_smtp_catcher() {

@@ -8,12 +8,14 @@ half-sent may count as sent.
 """
 
 import socket
+import os
 import sys
 import threading
 import time
 import unittest
 
-from smtp_client import client_from_args
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "smtp_send"))
+from smtp_client import client_from_args  # noqa: E402
 
 CLIENT = None
 REPLY_TIMEOUT_MS = 1500

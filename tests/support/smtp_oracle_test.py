@@ -7,13 +7,15 @@ with Python's email package reading what arrived as the independent oracle.
 
 import email
 import email.policy
+import os
 import sys
 import threading
 import unittest
 
 from aiosmtpd.controller import Controller
 
-from smtp_client import client_from_args, free_port
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "smtp_send"))
+from smtp_client import client_from_args, free_port  # noqa: E402
 
 CLIENT = None
 FROM = "Reader <reader@example.com>"

@@ -15,7 +15,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "smtp_send"))
 from aiosmtpd.controller import Controller  # noqa: E402
 from smtp_client import client_from_args, free_port  # noqa: E402
 

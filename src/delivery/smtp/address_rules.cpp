@@ -1,29 +1,10 @@
 #include "delivery/smtp/address_rules.h"
 
-#include <cstring>
-
+#include "delivery/smtp/atoms.h"
 #include "delivery/smtp/mail_error.h"
 
 namespace kt {
 namespace {
-
-bool isAtext(wchar_t c) {
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-           (c < 0x80 && c != 0 && std::strchr("!#$%&'*+-/=?^_`{|}~", static_cast<char>(c)) != nullptr);
-}
-
-// Dot-atom text: atoms separated by single dots.
-bool isDotAtom(const std::wstring& text) {
-    if (text.empty() || text.front() == L'.' || text.back() == L'.') return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'.') {
-            if (text[i + 1] == L'.') return false;
-        } else if (!isAtext(text[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool isDomainLiteral(const std::wstring& text) {
     if (text.size() < 3 || text.front() != L'[' || text.back() != L']') return false;
@@ -48,8 +29,8 @@ std::string checkedAddress(const std::wstring& address) {
     const auto last = address.find_last_not_of(L" \t");
     const std::wstring trimmed = first == std::wstring::npos ? std::wstring() : address.substr(first, last - first + 1);
     const auto at = trimmed.rfind(L'@');
-    const bool valid = at != std::wstring::npos && isDotAtom(trimmed.substr(0, at)) &&
-                       (isDotAtom(trimmed.substr(at + 1)) || isDomainLiteral(trimmed.substr(at + 1)));
+    const bool valid = at != std::wstring::npos && isAtomsSeparatedBy(trimmed.substr(0, at), L'.') &&
+                       (isAtomsSeparatedBy(trimmed.substr(at + 1), L'.') || isDomainLiteral(trimmed.substr(at + 1)));
     if (!valid) {
         throw mailError(MailFailure::InvalidAddress,
                         trimmed.empty() ? L"An e-mail address is empty."

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "delivery/smtp/atoms.h"
 #include "delivery/smtp/utf8.h"
 
 namespace kt {
@@ -59,24 +60,6 @@ std::string encodedWords(const std::wstring& text) {
         start = end;
     }
     return out;
-}
-
-bool isAtomText(wchar_t c) {
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-           std::wstring(L"!#$%&'*+-/=?^_`{|}~").find(c) != std::wstring::npos;
-}
-
-// Words separated by single blanks, each made of atom characters.
-bool isAtomPhrase(const std::wstring& text) {
-    if (text.empty() || text.front() == L' ' || text.back() == L' ') return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L' ') {
-            if (text[i + 1] == L' ') return false;
-        } else if (!isAtomText(text[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string mailboxText(const Mailbox& mailbox) {
@@ -197,7 +180,7 @@ std::string encodeDisplayName(const std::wstring& name) {
     std::wstring clean = withoutControls(name);
     clean.erase(0, clean.find_first_not_of(L' '));
     clean.erase(clean.find_last_not_of(L' ') + 1);
-    if (isAtomPhrase(clean)) return std::string(clean.begin(), clean.end());
+    if (isAtomsSeparatedBy(clean, L' ')) return std::string(clean.begin(), clean.end());
     if (isPrintableAscii(clean) && clean.size() < kFoldAt) {
         std::string quoted = "\"";
         for (wchar_t c : clean) {

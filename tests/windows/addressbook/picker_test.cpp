@@ -186,18 +186,17 @@ TEST_F(PickerTest, OkWithNothingSelectedAndCancelRaiseNothing) {
 TEST_F(PickerTest, RightClickOffersTheDeleteMenuOnlyWithACurrentRow) {
     seed({"a@x.com,Ann"});
     auto picker = open();
-    static HWND menuSeen;
     const auto rightClick = [&] {
-        menuSeen = nullptr;
-        // The pop-up menu runs its own loop; a timer inside it notes the menu and closes it.
-        const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
-            if (HWND menu = FindWindowW(L"#32768", nullptr); menu && IsWindowVisible(menu)) menuSeen = menu;
+        HWND menuSeen = nullptr;
+        // The pop-up menu runs its own loop; a step inside it notes the menu and closes it.
+        StepsOnTimer inMenu({[&] {
+            menuSeen = FindWindowW(L"#32768", nullptr);
+            if (menuSeen && !IsWindowVisible(menuSeen)) menuSeen = nullptr;
             EndMenu();
-        });
+        }});
         SendMessageW(picker->List1().hwnd(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
         SendMessageW(picker->List1().hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
         pumpFor(100ms);
-        KillTimer(nullptr, timer);
         return menuSeen != nullptr;
     };
     EXPECT_FALSE(rightClick());

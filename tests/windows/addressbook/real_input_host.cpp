@@ -82,6 +82,8 @@ void CALLBACK writeState(HWND, UINT, UINT_PTR, DWORD) {
     if (GetFileAttributesW((g_statePath + L".quit").c_str()) != INVALID_FILE_ATTRIBUTES) PostQuitMessage(0);
 }
 
+void CALLBACK giveUp(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(1); }
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -99,7 +101,7 @@ int wmain(int argc, wchar_t** argv) {
                                      Variant::text(L"127.0.0.1:1"), Variant::text(L"me@example.com")})))
         return 4;
     SetTimer(nullptr, 0, 100, &writeState);
-    SetTimer(nullptr, 0, 120000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(1); });
+    SetTimer(nullptr, 0, 120000, &giveUp);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);

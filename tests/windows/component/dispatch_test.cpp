@@ -78,19 +78,6 @@ TEST_F(DispatchTest, SendEMailWithAllSevenArguments) {
     EXPECT_FALSE(settings.g_bShowError);
     EXPECT_TRUE(settings.g_bHTML);
     EXPECT_EQ(settings.g_sHTMLBody, L"<html>page</html>");
-    EXPECT_EQ(openWindow().tbBody().Text(), L"");
-}
-
-TEST_F(DispatchTest, TooFewArgumentsAreRefusedWithoutOpeningAWindow) {
-    EXPECT_EQ(callMethod(email.get(), L"SendEMail", {Variant::text(L"body"), Variant::text(L"subject")}),
-              DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(findThreadWindow(L"Ardwyn E-Mail Message"), nullptr);
-}
-
-TEST_F(DispatchTest, SupportsErrorInfoOnItsInterface) {
-    ComPtr<ISupportErrorInfo> support;
-    ASSERT_EQ(email->QueryInterface(IID_ISupportErrorInfo, support.putVoid()), S_OK);
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID__cEmail), S_OK);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Test client of the SMTP mail component: reads one message from a case file
+// Command-line client of the SMTP mail component, for its tests and the
+// benchmark: reads one message from a case file
 // and sends it through SmtpMailer over the platform's sockets.
 //
 //   smtp_send <case file>
@@ -18,7 +19,7 @@
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
 #include "settings/component_error.h"
-#include "support/platform_transport.h"
+#include "platform_transport.h"
 
 namespace {
 

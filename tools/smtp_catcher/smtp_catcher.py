@@ -51,7 +51,7 @@ class Spool:
 
 def serve(state_dir):
     from aiosmtpd.controller import Controller
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "smtp_send"))
     from smtp_client import free_port
     port = free_port()
     controller = Controller(Spool(os.path.join(state_dir, "spool")), hostname="127.0.0.1", port=port,

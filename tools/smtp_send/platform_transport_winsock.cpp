@@ -1,5 +1,5 @@
 #include "delivery/smtp/winsock_transport.h"
-#include "support/platform_transport.h"
+#include "platform_transport.h"
 
 namespace kt {
 TransportFactory platformTransport() { return connectWinsock; }

@@ -1,0 +1,22 @@
+#include "delivery/smtp/atoms.h"
+
+namespace kt {
+
+bool isAtext(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+           (c != 0 && std::wstring(L"!#$%&'*+-/=?^_`{|}~").find(c) != std::wstring::npos);
+}
+
+bool isAtomsSeparatedBy(const std::wstring& text, wchar_t separator) {
+    if (text.empty() || text.front() == separator || text.back() == separator) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == separator) {
+            if (text[i + 1] == separator) return false;
+        } else if (!isAtext(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace kt
