@@ -6,7 +6,7 @@ KT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KT_STARTED_PIDS=()
 KT_WINE_PREFIXES=()
 
-kt_log() { printf '== %s\n' "$*" >&2; }
+kt_log() { printf '== [%ss] %s\n' "$SECONDS" "$*" >&2; }
 
 kt_sudo() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
