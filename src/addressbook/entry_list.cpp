@@ -29,12 +29,6 @@ std::optional<std::size_t> EntryList::findByName(const std::wstring& name) const
     return std::nullopt;
 }
 
-bool EntryList::holdsNameOrAddress(const std::wstring& name, const std::wstring& address) const {
-    for (const auto& entry : entries_)
-        if (entry.Name == name || addressOf(entry) == address) return true;
-    return false;
-}
-
 void EntryList::removeAt(std::size_t index) {
     if (entries_.size() == 1)
         reset();

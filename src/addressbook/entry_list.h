@@ -33,8 +33,6 @@ public:
     void add(const std::wstring& name, const std::wstring& record);
     // Index of the first entry with exactly this name.
     std::optional<std::size_t> findByName(const std::wstring& name) const;
-    // True when an entry has this name or this address (exact comparison).
-    bool holdsNameOrAddress(const std::wstring& name, const std::wstring& address) const;
     // Removes an entry; the list becomes the empty book when it was the only one.
     void removeAt(std::size_t index);
 

@@ -39,8 +39,17 @@ std::wstring failureReport(const wchar_t* task, const ComponentError& error) {
 }  // namespace
 
 frmAddressPicker::frmAddressPicker() : Form(kForm) {
-    mnuDelete_.reset(CreatePopupMenu());
-    AppendMenuW(mnuDelete_.get(), MF_STRING, mnuDeleteEmail, L"Delete this EMail Address");
+    // A menu bar that is never shown, holding the pop-up "Delete Menu".
+    mnuDelete_.reset(CreateMenu());
+    const HMENU popup = CreatePopupMenu();
+    AppendMenuW(popup, MF_STRING, mnuDeleteEmail, L"Delete this EMail Address");
+    AppendMenuW(mnuDelete_.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"Delete Menu");
+}
+
+std::wstring frmAddressPicker::mnuDeleteCaption() const {
+    wchar_t caption[64] = {};
+    GetMenuStringW(mnuDelete_.get(), 0, caption, 64, MF_BYPOSITION);
+    return caption;
 }
 
 void frmAddressPicker::Form_Load() {
@@ -87,7 +96,7 @@ void frmAddressPicker::List1_MouseDown(MouseButton button) {
     if (button != MouseButton::Right || List1().ListIndex() < 0) return;
     POINT pointer{};
     GetCursorPos(&pointer);
-    TrackPopupMenu(mnuDelete_.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pointer.x, pointer.y, 0, hwnd(), nullptr);
+    TrackPopupMenu(mnuDelete(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pointer.x, pointer.y, 0, hwnd(), nullptr);
 }
 
 void frmAddressPicker::KT_CB_OK_Click() {

@@ -107,7 +107,6 @@ public:
         reset();
         return &value_;
     }
-    std::wstring str() const { return toString(value_); }
 
     // A BSTR as text; a null BSTR is the empty string, as COM defines it.
     static std::wstring toString(BSTR value);

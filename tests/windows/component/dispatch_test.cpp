@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "KT_EMailer.h"
 #include "component/class_factory.h"
 #include "component/shared_message_settings.h"

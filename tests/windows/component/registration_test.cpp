@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "KT_EMailer.h"
 #include "support/late_bound.h"
@@ -75,6 +76,42 @@ TEST_F(RegistrationTest, CreatesByProgIdAndByClsid) {
         ASSERT_EQ(getProperty(email.get(), L"InfoLabel", value), S_OK);
         EXPECT_EQ(value.asText(), L"registered");
     }
+}
+
+TEST_F(RegistrationTest, DllCarriesItsTypeLibraryAndVersion) {
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(componentDllPath().c_str(), REGKIND_NONE, library.put()), S_OK);
+    TLIBATTR* libraryAttributes = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&libraryAttributes), S_OK);
+    EXPECT_EQ(libraryAttributes->lcid, 0x0409u);
+    EXPECT_TRUE(IsEqualGUID(libraryAttributes->guid, LIBID_KT_EMailer));
+    library->ReleaseTLibAttr(libraryAttributes);
+
+    // The dual interface: its dispatch side, and the interface proper with its own three members.
+    ComPtr<ITypeInfo> dispatch, vtable;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(IID__cEmail, dispatch.put()), S_OK);
+    HREFTYPE reference = 0;
+    ASSERT_EQ(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &reference), S_OK);
+    ASSERT_EQ(dispatch->GetRefTypeInfo(reference, vtable.put()), S_OK);
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(dispatch->GetTypeAttr(&attributes), S_OK);
+    const WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE;
+    EXPECT_EQ(attributes->wTypeFlags & dual, dual);
+    dispatch->ReleaseTypeAttr(attributes);
+    ASSERT_EQ(vtable->GetTypeAttr(&attributes), S_OK);
+    EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+    EXPECT_EQ(attributes->cFuncs, 3);  // SendEMail, InfoLabel get and put
+    vtable->ReleaseTypeAttr(attributes);
+
+    DWORD ignored = 0;
+    std::vector<BYTE> version(GetFileVersionInfoSizeW(componentDllPath().c_str(), &ignored));
+    ASSERT_FALSE(version.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(componentDllPath().c_str(), 0, static_cast<DWORD>(version.size()), version.data()));
+    wchar_t* name = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                               reinterpret_cast<void**>(&name), &length));
+    EXPECT_STREQ(name, L"KT_EMailer.dll");
 }
 
 TEST_F(RegistrationTest, DllCanUnloadNowCountsObjectsLocksAndOpenWindows) {
