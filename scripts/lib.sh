@@ -8,6 +8,10 @@ KT_WINE_PREFIXES=()
 
 kt_log() { printf '== [%ss] %s\n' "$SECONDS" "$*" >&2; }
 
+# A command that fails ends the script (set -e); say which one.
+set -E
+trap 'kt_log "failed: $BASH_COMMAND (${BASH_SOURCE[0]##*/}:$LINENO)"' ERR
+
 kt_sudo() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
