@@ -1,6 +1,6 @@
 #include "delivery/smtp/address_rules.h"
 
-#include "delivery/smtp/atoms.h"
+#include "delivery/smtp/characters.h"
 #include "delivery/smtp/mail_error.h"
 
 namespace kt {
@@ -12,14 +12,6 @@ bool isDomainLiteral(const std::wstring& text) {
         if (text[i] <= 0x20 || text[i] >= 0x7F || text[i] == L'[' || text[i] == L']' || text[i] == L'\\')
             return false;
     return true;
-}
-
-// The address as a failure description may show it: control characters as "?".
-std::wstring printable(const std::wstring& text) {
-    std::wstring shown = text;
-    for (auto& c : shown)
-        if (c < 0x20 || c == 0x7F) c = L'?';
-    return shown;
 }
 
 }  // namespace
@@ -34,7 +26,7 @@ std::string checkedAddress(const std::wstring& address) {
     if (!valid) {
         throw mailError(MailFailure::InvalidAddress,
                         trimmed.empty() ? L"An e-mail address is empty."
-                                        : L"\"" + printable(address) + L"\" is not a valid e-mail address.");
+                                        : L"\"" + withControlsReplaced(address, L'?') + L"\" is not a valid e-mail address.");
     }
     return std::string(trimmed.begin(), trimmed.end());  // ASCII by the checks above
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <random>
 
-#include "delivery/smtp/atoms.h"
+#include "delivery/smtp/characters.h"
 #include "delivery/smtp/utf8.h"
 
 namespace kt {
@@ -30,14 +30,6 @@ std::string base64(const std::string& bytes) {
         out += n > 2 ? alphabet[value & 63] : '=';
     }
     return out;
-}
-
-// Header text never carries a line break or another control character.
-std::wstring withoutControls(const std::wstring& text) {
-    std::wstring clean = text;
-    for (auto& c : clean)
-        if (c < 0x20 || c == 0x7F) c = L' ';
-    return clean;
 }
 
 bool isPrintableAscii(const std::wstring& text) {
@@ -177,7 +169,7 @@ void appendQuotedPrintable(std::string& out, const std::string& utf8) {
 
 std::string encodeDisplayName(const std::wstring& name) {
     // Blanks around a phrase are not part of it (and "Name <address>" leaves one).
-    std::wstring clean = withoutControls(name);
+    std::wstring clean = withControlsReplaced(name, L' ');
     clean.erase(0, clean.find_first_not_of(L' '));
     clean.erase(clean.find_last_not_of(L' ') + 1);
     if (isAtomsSeparatedBy(clean, L' ')) return std::string(clean.begin(), clean.end());
@@ -193,7 +185,7 @@ std::string encodeDisplayName(const std::wstring& name) {
 }
 
 std::string encodeUnstructured(const std::wstring& text, std::size_t used) {
-    const std::wstring clean = withoutControls(text);
+    const std::wstring clean = withControlsReplaced(text, L' ');
     const bool needsWords = !isPrintableAscii(clean) || clean.find(L"=?") != std::wstring::npos ||
                             (!clean.empty() && (clean.front() == L' ' || clean.back() == L' '));
     bool foldable = !needsWords;

@@ -1,6 +1,7 @@
 #include "delivery/smtp/smtp_mailer.h"
 
 #include "delivery/smtp/address_rules.h"
+#include "delivery/smtp/characters.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/mime_writer.h"
 #include "delivery/smtp/smtp_session.h"
@@ -14,10 +15,8 @@ bool isHostCharacter(wchar_t c) {
 }
 
 ComponentError invalidServer(const std::wstring& server) {
-    std::wstring shown = server;
-    for (auto& c : shown)
-        if (c < 0x20) c = L'?';
-    return mailError(MailFailure::InvalidServer, L"\"" + shown + L"\" is not an SMTP server name.");
+    return mailError(MailFailure::InvalidServer,
+                     L"\"" + withControlsReplaced(server, L'?') + L"\" is not an SMTP server name.");
 }
 
 bool parsePort(const std::wstring& text, unsigned short& port) {

@@ -1,5 +1,5 @@
 #pragma once
-// The atoms of RFC 5322, which addresses and plain display names are made of.
+// Character rules of RFC 5322 that addresses and header texts share.
 
 #include <string>
 
@@ -11,5 +11,8 @@ bool isAtext(wchar_t c);
 // Atoms separated by single separators, with none at either end: with "." a
 // dot-atom (the parts of an address), with a blank a phrase that needs no quoting.
 bool isAtomsSeparatedBy(const std::wstring& text, wchar_t separator);
+
+// The text with every control character (line breaks included) replaced.
+std::wstring withControlsReplaced(const std::wstring& text, wchar_t replacement);
 
 }  // namespace kt

@@ -1,4 +1,4 @@
-#include "delivery/smtp/atoms.h"
+#include "delivery/smtp/characters.h"
 
 namespace kt {
 
@@ -17,6 +17,13 @@ bool isAtomsSeparatedBy(const std::wstring& text, wchar_t separator) {
         }
     }
     return true;
+}
+
+std::wstring withControlsReplaced(const std::wstring& text, wchar_t replacement) {
+    std::wstring clean = text;
+    for (auto& c : clean)
+        if (c < 0x20 || c == 0x7F) c = replacement;
+    return clean;
 }
 
 }  // namespace kt
