@@ -109,17 +109,18 @@ float Form::Height() const {
 void Form::Width(float twips) {
     RECT r{};
     GetWindowRect(hwnd(), &r);
-    if (!SetWindowPos(hwnd(), nullptr, 0, 0, twipsToPixels(twips, twipsPerPixelX_), r.bottom - r.top,
-                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
-        throw lastApiError(L"The window's width could not be set.");
+    resizeOuter(twipsToPixels(twips, twipsPerPixelX_), r.bottom - r.top);
 }
 
 void Form::Height(float twips) {
     RECT r{};
     GetWindowRect(hwnd(), &r);
-    if (!SetWindowPos(hwnd(), nullptr, 0, 0, r.right - r.left, twipsToPixels(twips, twipsPerPixelY_),
-                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
-        throw lastApiError(L"The window's height could not be set.");
+    resizeOuter(r.right - r.left, twipsToPixels(twips, twipsPerPixelY_));
+}
+
+void Form::resizeOuter(int widthPixels, int heightPixels) {
+    if (!SetWindowPos(hwnd(), nullptr, 0, 0, widthPixels, heightPixels, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
+        throw lastApiError(L"The window's size could not be set.");
 }
 
 void Form::Pointer(MousePointer pointer) {

@@ -66,6 +66,7 @@ protected:
 
 private:
     void onFinalMessage() override;
+    void resizeOuter(int widthPixels, int heightPixels);
     void createControls();
     HFONT fontFor(const FontDesign& design);
     void addTooltip(HWND control, const wchar_t* text);

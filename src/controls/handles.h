@@ -44,47 +44,21 @@ private:
     Handle handle_ = Traits::invalid();
 };
 
-struct RegKeyTraits {
-    using Handle = HKEY;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle key) noexcept { RegCloseKey(key); }
+// The traits of a handle type: its empty value and the call that releases it.
+template <class H, auto Close, H Invalid = H()>
+struct HandleTraits {
+    using Handle = H;
+    static Handle invalid() noexcept { return Invalid; }
+    static void close(Handle handle) noexcept { Close(handle); }
 };
-using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 
-struct FontTraits {
-    using Handle = HFONT;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle font) noexcept { DeleteObject(font); }
-};
-using UniqueFont = UniqueHandle<FontTraits>;
+inline void releaseScreenDc(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
 
-struct IconTraits {
-    using Handle = HICON;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle icon) noexcept { DestroyIcon(icon); }
-};
-using UniqueIcon = UniqueHandle<IconTraits>;
-
-struct MenuTraits {
-    using Handle = HMENU;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle menu) noexcept { DestroyMenu(menu); }
-};
-using UniqueMenu = UniqueHandle<MenuTraits>;
-
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { CloseHandle(handle); }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-
-struct ScreenDcTraits {
-    using Handle = HDC;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle dc) noexcept { ReleaseDC(nullptr, dc); }
-};
-using ScreenDc = UniqueHandle<ScreenDcTraits>;
+using UniqueRegKey = UniqueHandle<HandleTraits<HKEY, &RegCloseKey>>;
+using UniqueFont = UniqueHandle<HandleTraits<HFONT, &DeleteObject>>;
+using UniqueMenu = UniqueHandle<HandleTraits<HMENU, &DestroyMenu>>;
+using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseHandle>>;
+using ScreenDc = UniqueHandle<HandleTraits<HDC, &releaseScreenDc>>;
 
 // A COM string (BSTR) that frees itself.
 class Bstr {

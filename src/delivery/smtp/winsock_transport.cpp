@@ -35,19 +35,8 @@ public:
     ~WinsockStartup() { WSACleanup(); }
 };
 
-struct SocketTraits {
-    using Handle = SOCKET;
-    static Handle invalid() noexcept { return INVALID_SOCKET; }
-    static void close(Handle socket) noexcept { closesocket(socket); }
-};
-using UniqueSocket = UniqueHandle<SocketTraits>;
-
-struct AddressInfoTraits {
-    using Handle = addrinfo*;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle info) noexcept { freeaddrinfo(info); }
-};
-using UniqueAddressInfo = UniqueHandle<AddressInfoTraits>;
+using UniqueSocket = UniqueHandle<HandleTraits<SOCKET, &closesocket, INVALID_SOCKET>>;
+using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &freeaddrinfo>>;
 
 // A socket with its network-event object; the socket is non-blocking and
 // every wait pumps the thread's messages.
