@@ -14,7 +14,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # The component must import nothing but system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CXX_FLAGS_INIT "-Wall -Wextra -Wno-missing-field-initializers")
 
 # widl finds the system IDL files and stdole2.tlb in Wine's development files.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")

@@ -29,14 +29,19 @@ kt_ensure_packages() {
   kt_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev)
+KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
+                   clang libclang-rt-14-dev)
 KT_RUN_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
 
-# kt_build preset...: configures (once) and builds each preset.
+# Extra configure arguments of kt_build (scripts/test makes warnings errors).
+KT_CONFIGURE_ARGS=()
+
+# kt_build preset...: configures and builds each preset; a failed build is
+# repeated on one core so that its errors are the last thing printed.
 kt_build() {
   local preset
   for preset in "$@"; do
-    [ -f "$KT_ROOT/build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" -S "$KT_ROOT" >/dev/null
+    cmake --preset "$preset" -S "$KT_ROOT" "${KT_CONFIGURE_ARGS[@]}" >/dev/null
     cmake --build "$KT_ROOT/build/$preset" -j"$(nproc)" >/dev/null || cmake --build "$KT_ROOT/build/$preset"
   done
 }
@@ -100,9 +105,12 @@ kt_keep_wine_warm() {
   wine start /min notepad.exe </dev/null >/dev/null 2>&1
 }
 
-# kt_register_dll path: registers the component in the current prefix.
+# kt_register_dll path: registers the component in the current prefix; what
+# regsvr32 says stays in the log.
 kt_register_dll() {
-  wine regsvr32 /s "$(winepath -w "$1")" >/dev/null 2>&1
+  kt_log "regsvr32 $1"
+  wine regsvr32 /s "$(winepath -w "$1")" 2>&1 | sed 's/^/  regsvr32: /' >&2
+  return "${PIPESTATUS[0]}"
 }
 
 # kt_wait_for_window title: prints the X id of the visible window with that

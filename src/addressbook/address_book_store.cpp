@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "settings/modRegFunctions.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 namespace {
@@ -17,29 +17,37 @@ std::optional<unsigned long> storedValueCount() {
     return info.ValueCount;
 }
 
-std::wstring storedRecordAt(long position) {
-    return GetRegStrbyItemNum(kAddressBookKey, position, HKEY_CURRENT_USER, kQuiet, L"");
+std::optional<std::vector<RegValue>> storedValues() {
+    try {
+        return GetRegValues(HKEY_CURRENT_USER, kAddressBookKey);
+    } catch (const ComponentError&) {
+        return std::nullopt;
+    }
 }
 
-std::wstring storedNameAt(long position) {
-    return GetRegItemNamebyItemNum(kAddressBookKey, position, HKEY_CURRENT_USER, kQuiet, L"");
+std::optional<std::wstring> recordTextOf(const RegValue& value) {
+    if (value.type != REG_SZ || value.name.size() > kLongestTextByPosition ||
+        value.data.size() > (kLongestTextByPosition + 1) * sizeof(wchar_t))
+        return std::nullopt;
+    return textOf(value.data);
 }
 
 bool storeRecord(const std::wstring& valueName, const std::wstring& record) {
-    return SetRegStr(kAddressBookKey, valueName, record, HKEY_CURRENT_USER, kQuiet) != L"Error";
+    return SetRegStr(kAddressBookKey, valueName, record, HKEY_CURRENT_USER, kQuiet) != kSetRegStrFailed;
 }
 
-void removeStoredValue(const std::wstring& valueName) {
-    DeleteRegValue(HKEY_CURRENT_USER, kAddressBookKey, valueName);
-}
-
-std::wstring newValueName(unsigned long valueCount) {
+std::wstring newValueName() {
+    const auto values = storedValues();
+    if (!values) return L"0";
     std::set<std::wstring> taken;
-    for (unsigned long position = 0; position < valueCount; ++position)
-        taken.insert(storedNameAt(static_cast<long>(position)));
-    unsigned long number = valueCount;
+    for (const RegValue& value : *values) taken.insert(value.name);
+    std::size_t number = values->size();
     while (taken.count(std::to_wstring(number))) ++number;
     return std::to_wstring(number);
+}
+
+RewriteFailures rewriteStore(const std::vector<RegValue>& stored, const std::vector<RegValue>& values) {
+    return ApplyRegRewrite(HKEY_CURRENT_USER, kAddressBookKey, planDenseRewrite(stored, values));
 }
 
 }  // namespace kt

@@ -2,10 +2,13 @@
 // The address book as the registry keeps it: under HKEY_CURRENT_USER,
 // "Software\Veltrano\Ardwyn\E_MailList", one string value per entry named
 // "0" to n-1 and holding the address, a comma and the name. Every access goes
-// through the registry functions with quiet set.
+// through the registry functions, with quiet set where they take it.
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "settings/modRegFunctions.h"
 
 namespace kt {
 
@@ -13,17 +16,23 @@ inline constexpr const wchar_t* kAddressBookKey = L"Software\\Veltrano\\Ardwyn\\
 
 // The number of stored values; nothing when the key cannot be read.
 std::optional<unsigned long> storedValueCount();
-// The record text at a position, empty when it cannot be read as a string.
-std::wstring storedRecordAt(long position);
-// The value name at a position, empty when it cannot be read.
-std::wstring storedNameAt(long position);
+
+// Every stored value in the store's order; nothing when the key cannot be read.
+std::optional<std::vector<RegValue>> storedValues();
+
+// The text of a stored value as the load reads it: nothing for a value that
+// is not a string, or whose name or text is longer than a read by position takes.
+std::optional<std::wstring> recordTextOf(const RegValue& value);
+
 // False when the value could not be written.
 bool storeRecord(const std::wstring& valueName, const std::wstring& record);
-// Raises the registry's error when the value cannot be removed.
-void removeStoredValue(const std::wstring& valueName);
 
 // The name for a new value: the value count, or, should a value of that name
 // exist (a rewrite that failed left a gap), the next number that is free.
-std::wstring newValueName(unsigned long valueCount);
+std::wstring newValueName();
+
+// Makes the store hold `values` as "0" to n-1, in their order, and nothing
+// else; `stored` is what it holds now.
+RewriteFailures rewriteStore(const std::vector<RegValue>& stored, const std::vector<RegValue>& values);
 
 }  // namespace kt

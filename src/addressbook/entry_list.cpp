@@ -1,14 +1,14 @@
 #include "addressbook/entry_list.h"
 
-namespace kt {
+#include <deque>
+#include <unordered_map>
 
-std::optional<StoredRecord> splitStoredRecord(const std::wstring& text) {
-    const auto first = text.find(L',');
-    if (first == std::wstring::npos) return std::nullopt;
-    const auto second = text.find(L',', first + 1);
-    return StoredRecord{text.substr(0, first),
-                        text.substr(first + 1, second == std::wstring::npos ? std::wstring::npos : second - first - 1)};
-}
+namespace kt {
+namespace {
+
+std::string asKey(const std::vector<unsigned char>& data) { return {data.begin(), data.end()}; }
+
+}  // namespace
 
 void EntryList::reset() { entries_.assign(1, AddressBookEntry{}); }
 
@@ -16,16 +16,18 @@ bool EntryList::isEmptyBook() const {
     return entries_.size() == 1 && entries_[0].Name.empty() && entries_[0].Record.empty();
 }
 
-void EntryList::add(const std::wstring& name, const std::wstring& record) {
+unsigned EntryList::add(const std::wstring& name, const std::wstring& record, std::vector<unsigned char> stored) {
+    AddressBookEntry entry{name, record, std::move(stored), ++lastId_};
     if (isEmptyBook())
-        entries_[0] = {name, record};
+        entries_[0] = std::move(entry);
     else
-        entries_.push_back({name, record});
+        entries_.push_back(std::move(entry));
+    return lastId_;
 }
 
-std::optional<std::size_t> EntryList::findByName(const std::wstring& name) const {
+std::optional<std::size_t> EntryList::findById(unsigned id) const {
     for (std::size_t i = 0; i < entries_.size(); ++i)
-        if (entries_[i].Name == name) return i;
+        if (entries_[i].id == id) return i;
     return std::nullopt;
 }
 
@@ -34,6 +36,28 @@ void EntryList::removeAt(std::size_t index) {
         reset();
     else
         entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+std::vector<RegValue> EntryList::valuesWithout(std::size_t index, const std::vector<RegValue>& stored) const {
+    // The stored string values by content, each content's values in the store's order.
+    std::unordered_map<std::string, std::deque<std::size_t>> byContent;
+    for (std::size_t j = 0; j < stored.size(); ++j)
+        if (stored[j].type == kStringValueType) byContent[asKey(stored[j].data)].push_back(j);
+
+    std::vector<bool> claimed(stored.size());
+    std::vector<RegValue> values;
+    for (std::size_t i = 0; !isEmptyBook() && i < entries_.size(); ++i) {
+        // Each entry claims the first unclaimed stored value that holds it.
+        const auto holding = byContent.find(asKey(entries_[i].stored));
+        if (holding != byContent.end() && !holding->second.empty()) {
+            claimed[holding->second.front()] = true;
+            holding->second.pop_front();
+        }
+        if (i != index) values.push_back({L"", kStringValueType, entries_[i].stored});
+    }
+    for (std::size_t j = 0; j < stored.size(); ++j)
+        if (!claimed[j]) values.push_back(stored[j]);
+    return values;
 }
 
 std::wstring EntryList::addressOf(const AddressBookEntry& entry) {

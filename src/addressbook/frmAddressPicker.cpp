@@ -1,9 +1,11 @@
 #include "addressbook/frmAddressPicker.h"
 
 #include "addressbook/address_book_store.h"
-#include "component/resource_ids.h"
+#include "foundation/address_and_name.h"
+#include "controls/handler_boundary.h"
+#include "addressbook/frmAddressPicker_resources.h"
 #include "controls/message_box.h"
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 #include "settings/error_with_time.h"
 
 namespace kt {
@@ -32,10 +34,6 @@ const FormDesign kForm{L"Ardwyn Address Picker", 4644, 4632, IDI_ADDRESS_PICKER,
 
 void showCritical(const std::wstring& text) { showMessageBox(text, L"Error", MB_OK | MB_ICONERROR); }
 
-std::wstring failureReport(const wchar_t* task, const ComponentError& error) {
-    return std::wstring(task) + L"\r\nError Number: " + std::to_wstring(error.number()) + L"\r\n" + error.description();
-}
-
 }  // namespace
 
 frmAddressPicker::frmAddressPicker() : Form(kForm) {
@@ -60,18 +58,24 @@ void frmAddressPicker::Form_Load() {
     subscriptions_.push_back(KT_CB_Cancel().Click.subscribe([this] { KT_CB_Cancel_Click(); }));
     subscriptions_.push_back(KT_CB_AddName().Click.subscribe([this] { KT_CB_AddName_Click(); }));
 
-    // The address book, from the store; a value that is no record ends the load.
+    // The address book, from the store; a value that is no record ends the
+    // load, and the rows read before it are shown all the same.
     entries_.reset();
+    std::vector<std::pair<std::wstring, unsigned>> rows;
     try {
-        const auto count = storedValueCount();
-        if (!count || *count < 1) return;
-        for (unsigned long position = 0; position < *count; ++position) {
-            const auto record = splitStoredRecord(storedRecordAt(static_cast<long>(position)));
+        const auto stored = storedValues();
+        if (!stored) return;
+        rows.reserve(stored->size());
+        for (const RegValue& value : *stored) {
+            const auto text = recordTextOf(value);
+            const auto record = text ? splitAddressAndName(*text) : std::nullopt;
             if (!record) throw subscriptOutOfRangeError();
-            List1().AddItem(record->name);
-            entries_.add(record->name, record->address + L"," + record->name);
+            rows.emplace_back(record->name,
+                              entries_.add(record->name, record->address + L"," + record->name, value.data));
         }
+        List1().AddItems(rows);
     } catch (...) {
+        ignoreFailure([&] { List1().AddItems(rows); });
         ShowErrorWithTime(failureReport(L"Error in Email Address Form Load Function.", currentError()));
     }
 }
@@ -80,14 +84,18 @@ void frmAddressPicker::onMenuCommand(WORD command) {
     if (command == mnuDeleteEmail) mnuDeleteEmail_Click();
 }
 
+const AddressBookEntry* frmAddressPicker::entryOfRow(int row) const {
+    const auto index = entries_.findById(List1().ItemData(row));
+    return index ? &entries_.entries()[*index] : nullptr;
+}
+
 void frmAddressPicker::List1_Click() {
     const int row = List1().ListIndex();
-    const std::wstring name = row < 0 ? std::wstring() : List1().List(row);
-    if (name.empty()) {
+    if (row < 0 || List1().List(row).empty()) {
         lbInfo().Text(L"");
         return;
     }
-    if (const auto index = entries_.findByName(name)) lbInfo().Text(entries_.entries()[*index].Record);
+    if (const AddressBookEntry* entry = entryOfRow(row)) lbInfo().Text(entry->Record);
 }
 
 void frmAddressPicker::List1_DblClick() { KT_CB_OK_Click(); }
@@ -104,12 +112,11 @@ void frmAddressPicker::KT_CB_OK_Click() {
         showMessageBox(L"No Addresses Have been Selected", L"Error", MB_OK | MB_ICONINFORMATION);
         return;
     }
+    // Each selected row stands for its own entry, in the list's order.
     std::wstring list;
     for (int row = 0; row < List1().ListCount(); ++row) {
         if (!List1().Selected(row)) continue;
-        const std::wstring name = List1().List(row);
-        for (const auto& entry : entries_.entries())
-            if (entry.Name == name) list += (list.empty() ? L"" : L";") + entry.Record;
+        if (const AddressBookEntry* entry = entryOfRow(row)) list += (list.empty() ? L"" : L";") + entry->Record;
     }
     AddressList.raise(list);
 }
@@ -127,7 +134,6 @@ void frmAddressPicker::KT_CB_AddName_Click() {
                            MB_OK | MB_ICONINFORMATION);
             return;
         }
-        mark = 105;
         for (const auto& entry : entries_.entries()) {
             mark = 106;
             if (entry.Name == name || EntryList::addressOf(entry) == address) {
@@ -138,21 +144,27 @@ void frmAddressPicker::KT_CB_AddName_Click() {
         }
         mark = 110;
         const std::wstring record = address + L"," + name;
+        if (record.size() > kLongestTextByPosition) {
+            showMessageBox(L"The address and the name are too long for the address book: together they may have " +
+                               std::to_wstring(kLongestTextByPosition - 1) + L" characters at most.",
+                           L"Error!", MB_OK | MB_ICONINFORMATION);
+            return;
+        }
         mark = 115;
-        const std::wstring valueName = newValueName(storedValueCount().value_or(0));
+        const std::wstring valueName = newValueName();
         mark = 120;
         storeRecord(valueName, record);  // a failed write shows only at the next opening
         mark = 125;
-        entries_.add(name, record);
+        const unsigned id = entries_.add(name, record, stringData(record));
         mark = 136;
-        List1().AddItem(name);
+        List1().ItemData(List1().AddItem(name), id);
         mark = 140;
         tbName().Text(L"");
         tbAddress().Text(L"");
         List1().SetFocus();
     } catch (...) {
-        ShowErrorWithTime(failureReport(L"Error in Email Address AddName Function.", currentError()) +
-                          L"\r\n\r\nDebug Code: " + std::to_wstring(mark));
+        ShowErrorWithTime(
+            failureReport(L"Error in Email Address AddName Function.", currentError(), StepMark{L"Debug Code: ", mark}));
     }
 }
 
@@ -162,42 +174,43 @@ void frmAddressPicker::mnuDeleteEmail_Click() {
     const std::wstring name = List1().List(currentRow);
     if (showMessageBox(L"Delete " + name + L"?", L"Delete from E-Mail Address list", MB_YESNO) != IDYES) return;
 
-    auto count = storedValueCount();
+    const auto count = storedValueCount();
     if (!count) return;
     if (*count == 0) {
         showCritical(L"Error in Delete E-Mail Address, No Registry Entries found to Delete??? " + name + L" in list???");
         return;
     }
 
-    const auto found = entries_.findByName(name);
-    if (found) {
-        entries_.removeAt(*found);
-        // Remove every value (the rest move up to position 0), then write the
-        // entries back densely. A value that cannot be removed ends the pass,
-        // which would otherwise repeat without end; the rewrite still runs so
-        // that no remaining entry is lost.
-        while (*count >= 1) {
-            try {
-                removeStoredValue(storedNameAt(0));
-            } catch (const ComponentError&) {
-                showCritical(L"Error in Delete E-Mail Address, could not remove registry key in cleanup area.");
-                break;
-            }
-            count = storedValueCount();
-            if (!count) {
-                showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
-                return;
-            }
-        }
-        if (!entries_.isEmptyBook()) {
-            for (std::size_t index = 0; index < entries_.entries().size(); ++index)
-                if (!storeRecord(std::to_wstring(index), entries_.entries()[index].Record))
-                    showCritical(L"Error in Delete E-Mail Address, could not add registry key in cleanup area.");
-        }
-    } else {
+    const AddressBookEntry* entry = entryOfRow(currentRow);
+    if (!entry) {
         showCritical(L"Error in Delete E-Mail Address, could not locate " + name + L" in list???");
+    } else if (!deleteEntry(*entries_.findById(entry->id))) {
+        return;
     }
-    List1().RemoveItem(List1().ListIndex());
+    List1().RemoveItem(currentRow);
+}
+
+bool frmAddressPicker::deleteEntry(std::size_t index) {
+    // The store is renumbered densely; what it holds besides the entry stays,
+    // values the load could not read included.
+    const auto stored = storedValues();
+    if (!stored) {
+        showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
+        return false;
+    }
+    const std::vector<RegValue> remaining = entries_.valuesWithout(index, *stored);
+    entries_.removeAt(index);
+    RewriteFailures failures;
+    try {
+        failures = rewriteStore(*stored, remaining);
+    } catch (const ComponentError&) {
+        failures.removals = 1;
+    }
+    if (failures.removals > 0)
+        showCritical(L"Error in Delete E-Mail Address, could not remove registry key in cleanup area.");
+    if (failures.writes > 0)
+        showCritical(L"Error in Delete E-Mail Address, could not add registry key in cleanup area.");
+    return true;
 }
 
 }  // namespace kt

@@ -9,7 +9,7 @@
 #include "addressbook/entry_list.h"
 #include "controls/event.h"
 #include "controls/form.h"
-#include "controls/handles.h"
+#include "foundation/handles.h"
 #include "controls/list_box.h"
 #include "controls/push_button.h"
 
@@ -55,6 +55,11 @@ private:
     void KT_CB_Cancel_Click();
     void KT_CB_AddName_Click();
     void mnuDeleteEmail_Click();
+    // Deletes an entry from the list and the store; false when the store
+    // could not be read and nothing changed.
+    bool deleteEntry(std::size_t index);
+    // The entry a row stands for; nullptr when it has none.
+    const AddressBookEntry* entryOfRow(int row) const;
 
     EntryList entries_;
     UniqueMenu mnuDelete_;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "controls/module.h"
+#include "foundation/module.h"
 
 namespace kt {
 

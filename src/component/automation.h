@@ -6,8 +6,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include "controls/handles.h"
-#include "settings/component_error.h"
+#include "foundation/handles.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 

@@ -1,7 +1,7 @@
 #include "component/cEmail.h"
 
 #include "component/automation.h"
-#include "component/shared_message_settings.h"
+#include "compose/shared_message_settings.h"
 
 namespace kt {
 

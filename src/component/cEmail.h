@@ -10,8 +10,8 @@
 #include "KT_EMailer.h"
 #include "compose/frmEmail.h"
 #include "controls/event.h"
-#include "controls/handles.h"
-#include "controls/module.h"
+#include "foundation/handles.h"
+#include "foundation/module.h"
 #include "controls/timer.h"
 
 namespace kt {

@@ -2,7 +2,7 @@
 
 #include "KT_EMailer.h"
 #include "component/cEmail.h"
-#include "controls/module.h"
+#include "foundation/module.h"
 
 namespace kt {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "component/class_factory.h"
 #include "component/registration.h"
-#include "controls/module.h"
+#include "foundation/module.h"
 #include "controls/window.h"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnding) {

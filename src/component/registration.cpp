@@ -3,8 +3,8 @@
 #include <string>
 
 #include "KT_EMailer.h"
-#include "controls/handles.h"
-#include "controls/module.h"
+#include "foundation/handles.h"
+#include "foundation/module.h"
 
 namespace kt {
 namespace {

@@ -1,17 +1,18 @@
 #include "compose/frmEmail.h"
 
-#include "component/resource_ids.h"
-#include "component/shared_message_settings.h"
+#include "compose/frmEmail_resources.h"
+#include "compose/shared_message_settings.h"
 #include "compose/layout.h"
 #include "compose/message_body.h"
-#include "controls/ansi_text.h"
+#include "foundation/ansi_text.h"
 #include "controls/handler_boundary.h"
 #include "controls/html_help.h"
 #include "controls/message_box.h"
 #include "controls/message_loop.h"
-#include "controls/module.h"
+#include "foundation/module.h"
 #include "controls/window_input.h"
 #include "delivery/mEmail.h"
+#include "foundation/scope_exit.h"
 #include "settings/error_with_time.h"
 
 namespace kt {
@@ -88,10 +89,7 @@ void frmEmail::Form_Resize() {
     // the system not take the correction, this ends it.
     if (resizeDepth_ > 2) return;
     ++resizeDepth_;
-    struct Depth {
-        int& depth;
-        ~Depth() { --depth; }
-    } depth{resizeDepth_};
+    const ScopeExit leave([this] { --resizeDepth_; });
     layOut();
 }
 
@@ -132,9 +130,8 @@ void frmEmail::layOut() {
         tbBody().Height(layout.tbBodyHeight);
         mark = 1230;
     } catch (...) {
-        const ComponentError error = currentError();
-        ShowErrorWithTime(L"Error in Email Form Resize Function.\r\nError Number: " + std::to_wstring(error.number()) +
-                          L"\r\n" + error.description() + L"\r\n\r\nDebug code : " + std::to_wstring(mark));
+        ShowErrorWithTime(
+            failureReport(L"Error in Email Form Resize Function.", currentError(), StepMark{L"Debug code : ", mark}));
     }
 }
 
@@ -193,10 +190,7 @@ void frmEmail::KT_CB_Send_Click() {
     }
 
     Pointer(MousePointer::Hourglass);
-    struct PointerReset {
-        frmEmail& form;
-        ~PointerReset() { form.Pointer(MousePointer::Default); }
-    } pointerReset{*this};
+    const ScopeExit resetPointer([this] { Pointer(MousePointer::Default); });
 
     const auto& settings = SharedMessageSettings::forThisThread();
     bool delivered = false;

@@ -1,8 +1,8 @@
 #pragma once
 // An event with one listener, the way a window or timer reports to the object
 // that holds it. The listener connects through a Subscription that disconnects
-// when it goes away, so an event raised after its listener has dropped the
-// source reaches no one.
+// when it goes away, so an event raised after its listener has let go reaches
+// no one.
 
 #include <functional>
 #include <memory>
@@ -37,8 +37,10 @@ class Event {
 public:
     using Handler = std::function<void(Args...)>;
 
+    // Connects the one listener, in place of any earlier one. Each
+    // subscription disconnects only its own listener.
     [[nodiscard]] Subscription subscribe(Handler handler) {
-        *slot_ = std::move(handler);
+        slot_ = std::make_shared<Handler>(std::move(handler));
         std::weak_ptr<Handler> slot = slot_;
         return Subscription([slot] {
             if (auto live = slot.lock()) *live = nullptr;
@@ -46,12 +48,16 @@ public:
     }
 
     // The handler runs from a copy, so it may drop its own subscription.
-    void raise(Args... args) const {
-        if (Handler handler = *slot_) handler(args...);
+    // False when no one listens.
+    bool raise(Args... args) const {
+        const Handler handler = slot_ ? *slot_ : nullptr;
+        if (!handler) return false;
+        handler(args...);
+        return true;
     }
 
 private:
-    std::shared_ptr<Handler> slot_ = std::make_shared<Handler>();
+    std::shared_ptr<Handler> slot_;
 };
 
 }  // namespace kt

@@ -7,7 +7,7 @@
 
 #include "controls/list_box.h"
 #include "controls/push_button.h"
-#include "settings/component_error.h"
+#include "foundation/api_error.h"
 
 namespace kt {
 namespace {
@@ -53,10 +53,6 @@ bool sameFont(const FontDesign& a, const FontDesign& b) {
     return std::wcscmp(a.face, b.face) == 0 && a.points == b.points && a.weight == b.weight;
 }
 
-ComponentError lastApiError(const wchar_t* what) {
-    return ComponentError(kApiErrorBase + static_cast<long>(GetLastError()), kComponentName, what);
-}
-
 }  // namespace
 
 Form::Form(const FormDesign& design) : design_(design) {}
@@ -75,13 +71,19 @@ void Form::Load() {
     createWindow(WindowClass::Form, WS_EX_CONTROLPARENT, design_.caption, style, CW_USEDEFAULT, CW_USEDEFAULT,
                  outer.right - outer.left, outer.bottom - outer.top, nullptr);
     self_ = shared_from_this();
-
-    if (const auto icon = static_cast<HICON>(LoadImageW(thisModule(), MAKEINTRESOURCEW(design_.iconId), IMAGE_ICON,
-                                                       16, 16, LR_SHARED)))
-        SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    createControls();
-    navigation_.emplace(hwnd());
-    Form_Load();
+    try {
+        if (const auto icon = static_cast<HICON>(
+                LoadImageW(thisModule(), MAKEINTRESOURCEW(design_.iconId), IMAGE_ICON, 16, 16, LR_SHARED)))
+            SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        createControls();
+        navigation_.emplace(hwnd());
+        Form_Load();
+        loaded_ = true;
+    } catch (...) {
+        // A window half made is no window: it goes, and with it the hold on itself.
+        destroyWindow();
+        throw;
+    }
 }
 
 void Form::Show() {
@@ -120,7 +122,7 @@ void Form::Height(float twips) {
 
 void Form::resizeOuter(int widthPixels, int heightPixels) {
     if (!SetWindowPos(hwnd(), nullptr, 0, 0, widthPixels, heightPixels, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
-        throw lastApiError(L"The window's size could not be set.");
+        throw apiError(GetLastError(), L"Setting the window's size failed");
 }
 
 void Form::Pointer(MousePointer pointer) {
@@ -161,7 +163,7 @@ void Form::createControls() {
         const HWND hwnd = CreateWindowExW(native.exStyle, native.windowClass, design.text, native.style, 0, 0, 0, 0,
                                           this->hwnd(), reinterpret_cast<HMENU>(UINT_PTR{kFirstControlId + row}),
                                           thisModule(), nullptr);
-        if (!hwnd) throw lastApiError(L"A control of the window could not be created.");
+        if (!hwnd) throw apiError(GetLastError(), L"Creating a control of the window failed");
         controls_.push_back(makeControl(*this, design, hwnd));
         controls_.back()->applyGeometry();
         SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(design.font)), FALSE);
@@ -237,7 +239,7 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_DESTROY:
             navigation_.reset();
-            Form_Unload();
+            if (std::exchange(loaded_, false)) Form_Unload();
             return 0;
         default:
             break;

@@ -13,8 +13,8 @@
 #include "controls/dialog_navigation.h"
 #include "controls/form_control.h"
 #include "controls/form_design.h"
-#include "controls/handles.h"
-#include "controls/module.h"
+#include "foundation/handles.h"
+#include "foundation/module.h"
 #include "controls/window.h"
 
 namespace kt {
@@ -83,6 +83,7 @@ private:
     std::shared_ptr<Form> self_;  // while loaded
     MousePointer pointer_ = MousePointer::Default;
     bool controlsReady_ = false;
+    bool loaded_ = false;  // Form_Load ran to its end
     bool shownBefore_ = false;
 };
 

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 

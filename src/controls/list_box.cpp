@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "controls/handler_boundary.h"
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 namespace {
@@ -38,16 +39,40 @@ int ListBox::ListIndex() const {
 }
 
 void ListBox::ListIndex(int row) {
-    if (row < 0 || row >= ListCount()) throw ComponentError(kErrInvalidPropertyValue, kComponentName, L"Invalid property value");
+    if (row < 0 || row >= ListCount()) throw invalidPropertyValueError();
     SendMessageW(hwnd(), LB_SETSEL, TRUE, row);
     SendMessageW(hwnd(), LB_SETCARETINDEX, static_cast<WPARAM>(row), FALSE);
     hasCurrentRow_ = true;
     Click.raise();
 }
 
-void ListBox::AddItem(const std::wstring& text) {
-    if (SendMessageW(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())) < 0)
-        throw ComponentError(kErrOutOfMemory, kComponentName, L"Out of memory");
+int ListBox::AddItem(const std::wstring& text) {
+    const LRESULT row = SendMessageW(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (row < 0) throw ComponentError(kErrOutOfMemory, kComponentName, L"Out of memory");
+    return static_cast<int>(row);
+}
+
+unsigned ListBox::ItemData(int row) const {
+    const LRESULT data = SendMessageW(hwnd(), LB_GETITEMDATA, static_cast<WPARAM>(row), 0);
+    if (data == LB_ERR) throw subscriptOutOfRangeError();
+    return static_cast<unsigned>(data);
+}
+
+void ListBox::ItemData(int row, unsigned data) {
+    if (SendMessageW(hwnd(), LB_SETITEMDATA, static_cast<WPARAM>(row), static_cast<LPARAM>(data)) == LB_ERR)
+        throw subscriptOutOfRangeError();
+}
+
+void ListBox::AddItems(const std::vector<std::pair<std::wstring, unsigned>>& rows) {
+    std::size_t characters = 0;
+    for (const auto& row : rows) characters += row.first.size() + 1;
+    SendMessageW(hwnd(), LB_INITSTORAGE, rows.size(), characters * sizeof(wchar_t));
+    SendMessageW(hwnd(), WM_SETREDRAW, FALSE, 0);
+    const ScopeExit redraw([this] {
+        SendMessageW(hwnd(), WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd(), nullptr, TRUE);
+    });
+    for (const auto& [text, data] : rows) ItemData(AddItem(text), data);
 }
 
 void ListBox::RemoveItem(int row) {

@@ -3,6 +3,8 @@
 // current row (the caret row), with click, double-click and mouse-down events.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "controls/event.h"
 #include "controls/form_control.h"
@@ -24,9 +26,14 @@ public:
     int ListIndex() const;
     // Makes a row current and selects it, as a click on it does.
     void ListIndex(int row);
-    // Adds a row where the sorting puts it.
-    void AddItem(const std::wstring& text);
+    // Adds a row where the sorting puts it; returns its position.
+    int AddItem(const std::wstring& text);
     void RemoveItem(int row);
+    // A number kept with a row, for its owner to find what the row stands for.
+    unsigned ItemData(int row) const;
+    void ItemData(int row, unsigned data);
+    // Adds many rows at once, with their numbers; the list is drawn once, at the end.
+    void AddItems(const std::vector<std::pair<std::wstring, unsigned>>& rows);
 
     Event<> Click;
     Event<> DblClick;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "controls/window_input.h"
+#include "foundation/message_pump.h"
 
 namespace kt {
 namespace {
@@ -25,11 +26,6 @@ private:
     std::vector<ScopedWindowDisabled> disabled_;
 };
 
-void dispatch(MSG& message) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-}
-
 void runUntilDestroyed(HWND window) {
     MSG message;
     while (IsWindow(window)) {
@@ -40,22 +36,11 @@ void runUntilDestroyed(HWND window) {
             DestroyWindow(window);
             return;
         }
-        dispatch(message);
+        dispatchMessage(message);
     }
 }
 
 }  // namespace
-
-void pumpWaitingMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        dispatch(message);
-    }
-}
 
 void runModal(HWND window) {
     const HWND previouslyActive = GetActiveWindow();

@@ -1,6 +1,6 @@
 #include "controls/timer.h"
 
-#include "settings/component_error.h"
+#include "foundation/api_error.h"
 
 namespace kt {
 namespace {
@@ -10,14 +10,13 @@ constexpr UINT_PTR kTimerId = 1;
 SSubTimer::SSubTimer() { createWindow(WindowClass::MessageOnly, 0, L"", 0, 0, 0, 0, 0, HWND_MESSAGE); }
 
 void SSubTimer::Interval(long milliseconds) {
-    if (milliseconds < 0) throw ComponentError(kErrInvalidPropertyValue, kComponentName, L"Invalid property value");
+    if (milliseconds < 0) throw invalidPropertyValueError();
     interval_ = milliseconds;
     if (milliseconds == 0) {
         KillTimer(hwnd(), kTimerId);
     } else if (!SetTimer(hwnd(), kTimerId, static_cast<UINT>(milliseconds), nullptr)) {
         interval_ = 0;
-        throw ComponentError(kApiErrorBase + static_cast<long>(GetLastError()), kComponentName,
-                             L"The timer could not be started.");
+        throw apiError(GetLastError(), L"Starting the timer failed");
     }
 }
 

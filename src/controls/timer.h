@@ -4,7 +4,7 @@
 // is stopped.
 
 #include "controls/event.h"
-#include "controls/module.h"
+#include "foundation/module.h"
 #include "controls/window.h"
 
 namespace kt {

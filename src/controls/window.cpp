@@ -1,8 +1,8 @@
 #include "controls/window.h"
 
 #include "controls/handler_boundary.h"
-#include "controls/module.h"
-#include "settings/component_error.h"
+#include "foundation/module.h"
+#include "foundation/api_error.h"
 
 namespace kt {
 namespace {
@@ -25,8 +25,7 @@ void ensureRegistered(WindowClass windowClass, WNDPROC procedure) {
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     }
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        throw ComponentError(kApiErrorBase + static_cast<long>(GetLastError()), kComponentName,
-                             L"The window class could not be registered.");
+        throw apiError(GetLastError(), L"Registering the window class failed");
 }
 
 }  // namespace
@@ -54,8 +53,7 @@ void Window::createWindow(WindowClass windowClass, DWORD exStyle, const std::wst
     ensureRegistered(windowClass, &Window::windowProcedure);
     if (!CreateWindowExW(exStyle, className(windowClass), caption.c_str(), style, x, y, width, height, parent,
                          nullptr, thisModule(), this))
-        throw ComponentError(kApiErrorBase + static_cast<long>(GetLastError()), kComponentName,
-                             L"The window could not be created.");
+        throw apiError(GetLastError(), L"Creating the window failed");
 }
 
 void Window::destroyWindow() noexcept {

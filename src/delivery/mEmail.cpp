@@ -3,11 +3,11 @@
 #include <optional>
 
 #include "controls/message_box.h"
-#include "controls/message_loop.h"
+#include "foundation/message_pump.h"
 #include "delivery/recipient_list.h"
 #include "delivery/smtp/smtp_mailer.h"
-#include "delivery/smtp/winsock_transport.h"
-#include "settings/component_error.h"
+#include "delivery/sockets/socket_transport.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 namespace {
@@ -40,7 +40,7 @@ void addRecipients(MailComponent& mail, const std::wstring& list, const Recipien
     for (const auto& entry : entries) {
         if (!entry.empty()) {
             mark = steps.entry;
-            const RecipientEntry recipient = splitRecipientEntry(entry);
+            const AddressAndName recipient = splitRecipientEntry(entry);
             (mail.*steps.add)(recipient.address, recipient.name);
         }
         mark = steps.messageLoop;
@@ -50,11 +50,9 @@ void addRecipients(MailComponent& mail, const std::wstring& list, const Recipien
 
 void showDeliveryReport(const ComponentError& failure, int mark, const std::wstring& sender, const std::wstring& toList,
                         const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server) {
-    const std::wstring report = L"Sending EMail Error in Ardwyn E-Mailer\r\n"
-                                L"Error Number: " + std::to_wstring(failure.number()) + L"\r\n" +
-                                failure.description() + L"\r\n"
+    const std::wstring report = failureReport(L"Sending EMail Error in Ardwyn E-Mailer", failure,
+                                              StepMark{L"Debug Code: ", mark}) +
                                 L"\r\n"
-                                L"Debug Code: " + std::to_wstring(mark) + L"\r\n"
                                 L"\r\n"
                                 L"From Address: " + sender + L"\r\n"
                                 L"To: " + toList + L"\r\n"
@@ -66,7 +64,7 @@ void showDeliveryReport(const ComponentError& failure, int mark, const std::wstr
 
 }  // namespace
 
-std::unique_ptr<MailComponent> createSmtpMailComponent() { return std::make_unique<SmtpMailer>(connectWinsock); }
+std::unique_ptr<MailComponent> createSmtpMailComponent() { return std::make_unique<SmtpMailer>(connectSocket); }
 
 bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,

@@ -1,6 +1,8 @@
 #include "delivery/recipient_list.h"
 
-#include "settings/component_error.h"
+#include <utility>
+
+#include "foundation/component_error.h"
 
 namespace kt {
 namespace {
@@ -23,12 +25,10 @@ void checkEntryCount16(const std::vector<std::wstring>& entries) {
     if (entries.size() > kMax16) throw overflowError();
 }
 
-RecipientEntry splitRecipientEntry(const std::wstring& entry) {
-    const std::size_t first = entry.find(L',');
-    if (first == std::wstring::npos) throw subscriptOutOfRangeError();
-    const std::size_t second = entry.find(L',', first + 1);
-    return {entry.substr(0, first),
-            entry.substr(first + 1, second == std::wstring::npos ? std::wstring::npos : second - first - 1)};
+AddressAndName splitRecipientEntry(const std::wstring& entry) {
+    auto split = splitAddressAndName(entry);
+    if (!split) throw subscriptOutOfRangeError();
+    return std::move(*split);
 }
 
 long findPosition16(const std::wstring& text, wchar_t character, long from) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/address_and_name.h"
+
 namespace kt {
 
 // The entries of a list split at every ";", empty ones included; the empty
@@ -16,13 +18,8 @@ std::vector<std::wstring> splitRecipientList(const std::wstring& list);
 // Entries are counted with a 16-bit index: more than 32,767 raise the overflow error.
 void checkEntryCount16(const std::vector<std::wstring>& entries);
 
-struct RecipientEntry {
-    std::wstring address;  // before the first comma
-    std::wstring name;     // between the first and a second comma
-};
-
 // An entry without a comma raises the subscript-out-of-range error.
-RecipientEntry splitRecipientEntry(const std::wstring& entry);
+AddressAndName splitRecipientEntry(const std::wstring& entry);
 
 // 1-based position of `character` at or after the 1-based `from`, 0 when it
 // is not there; a position beyond 32,767 raises the overflow error.

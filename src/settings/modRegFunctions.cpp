@@ -1,11 +1,11 @@
 #include "settings/modRegFunctions.h"
 
 #include <cstring>
+#include <cwchar>
 
-#include "controls/ansi_text.h"
-#include "controls/handles.h"
-#include "settings/api_error.h"
-#include "settings/component_error.h"
+#include "foundation/api_error.h"
+#include "foundation/component_error.h"
+#include "foundation/handles.h"
 #include "settings/error_with_time.h"
 
 namespace kt {
@@ -13,14 +13,19 @@ namespace {
 
 constexpr REGSAM kRead = KEY_QUERY_VALUE;
 constexpr REGSAM kWrite = KEY_ALL_ACCESS;
-// Capacities of the reads by position: a name of 254 characters and data of
-// 254 bytes of text, each with its terminator.
-constexpr DWORD kNameCapacity = 255;
-constexpr DWORD kDataCapacity = 255;
-const std::wstring kSetFailed = L"Error";
+// Capacities of the reads by position, terminators included.
+constexpr DWORD kNameCapacity = kLongestTextByPosition + 1;
+constexpr DWORD kDataCapacity = (kLongestTextByPosition + 1) * sizeof(wchar_t);
 
+// "Error in Getting RegItem: <number>", an empty line, the description.
 std::wstring failureText(const std::wstring& task, const ComponentError& error) {
-    return task + std::to_wstring(error.number()) + L"\r\n\r\n" + error.description();
+    return failureReport(task, error, std::nullopt, L"", L"\r\n\r\n");
+}
+
+UniqueRegKey openKey(HKEY root, const std::wstring& keyPath, REGSAM access) {
+    UniqueRegKey key;
+    CheckApiResult(RegOpenKeyExW(root, keyPath.c_str(), 0, access, key.put()));
+    return key;
 }
 
 // The value at a position, as the two readers by position share it.
@@ -34,25 +39,23 @@ enum class ReadOutcome { Read, NotString, Failed };
 ReadOutcome readValueAtPosition(const std::wstring& keyPath, long position, HKEY root, ValueAtPosition& value,
                                 long& failureCode) {
     UniqueRegKey key;
-    failureCode = RegOpenKeyExA(root, toAnsi(keyPath).c_str(), 0, kRead, key.put());
+    failureCode = RegOpenKeyExW(root, keyPath.c_str(), 0, kRead, key.put());
     if (failureCode != ERROR_SUCCESS) return ReadOutcome::Failed;
 
-    char name[kNameCapacity] = {};
-    BYTE data[kDataCapacity] = {};
+    wchar_t name[kNameCapacity] = {};
+    wchar_t data[kDataCapacity / sizeof(wchar_t)] = {};
     DWORD nameLength = kNameCapacity;
     DWORD dataSize = kDataCapacity;
     DWORD type = REG_NONE;
-    failureCode = RegEnumValueA(key.get(), static_cast<DWORD>(position), name, &nameLength, nullptr, &type, data,
-                                &dataSize);
+    failureCode = RegEnumValueW(key.get(), static_cast<DWORD>(position), name, &nameLength, nullptr, &type,
+                                reinterpret_cast<BYTE*>(data), &dataSize);
     // Past the last position nothing is read and the type stays unset.
     if (type != REG_SZ) return ReadOutcome::NotString;
     if (failureCode != ERROR_SUCCESS) return ReadOutcome::Failed;
 
-    value.name = fromAnsi(std::string(name, strnlen(name, kNameCapacity)));
-    if (dataSize > 0) {
-        const auto text = reinterpret_cast<const char*>(data);
-        value.data = fromAnsi(std::string(text, strnlen(text, dataSize - 1)));
-    }
+    value.name.assign(name, wcsnlen(name, kNameCapacity));
+    const std::size_t characters = dataSize / sizeof(wchar_t);
+    if (characters > 0) value.data.assign(data, wcsnlen(data, characters - 1));
     return ReadOutcome::Read;
 }
 
@@ -85,17 +88,16 @@ std::wstring readAtPosition(const wchar_t* reader, const wchar_t* task, const st
 
 bool GetRegItemInfo(const std::wstring& keyPath, HKEY root, RegKeyInfo& info, bool quiet) {
     try {
-        UniqueRegKey key;
-        CheckApiResult(RegOpenKeyExA(root, toAnsi(keyPath).c_str(), 0, kRead, key.put()));
-        char className[MAX_PATH] = {};
+        const UniqueRegKey key = openKey(root, keyPath, kRead);
+        wchar_t className[MAX_PATH] = {};
         DWORD classNameLength = MAX_PATH;
         DWORD subKeys = 0, maxSubKeyName = 0, maxClassName = 0, values = 0, maxValueName = 0, maxValueData = 0,
               securityDescriptor = 0;
         FILETIME lastWrite{};
-        CheckApiResult(RegQueryInfoKeyA(key.get(), className, &classNameLength, nullptr, &subKeys, &maxSubKeyName,
+        CheckApiResult(RegQueryInfoKeyW(key.get(), className, &classNameLength, nullptr, &subKeys, &maxSubKeyName,
                                         &maxClassName, &values, &maxValueName, &maxValueData, &securityDescriptor,
                                         &lastWrite));
-        info.ClassName = fromAnsi(std::string(className, classNameLength));
+        info.ClassName.assign(className, classNameLength);
         info.ClassNameLength = classNameLength;
         info.Reserved = 0;
         info.SubKeyCount = subKeys;
@@ -129,49 +131,95 @@ std::wstring GetRegStrbyItemNum(const std::wstring& keyPath, long position, HKEY
 std::wstring SetRegStr(const std::wstring& keyPath, const std::wstring& valueName, const std::wstring& text,
                        HKEY root, bool quiet) {
     try {
-        const std::string path = toAnsi(keyPath);
-        const std::string name = toAnsi(valueName);
         UniqueRegKey key;
-        long result = RegOpenKeyExA(root, path.c_str(), 0, kWrite, key.put());
+        long result = RegOpenKeyExW(root, keyPath.c_str(), 0, kWrite, key.put());
         if (result != ERROR_SUCCESS) {
             CreateRegKey(root, keyPath);
-            result = RegOpenKeyExA(root, path.c_str(), 0, kWrite, key.put());
-            if (result != ERROR_SUCCESS && quiet) return kSetFailed;
+            result = RegOpenKeyExW(root, keyPath.c_str(), 0, kWrite, key.put());
+            if (result != ERROR_SUCCESS && quiet) return kSetRegStrFailed;
             CheckApiResult(result);
         }
 
         DWORD existingType = REG_NONE;
-        if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &existingType, nullptr, nullptr) == ERROR_SUCCESS &&
+        if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &existingType, nullptr, nullptr) ==
+                ERROR_SUCCESS &&
             existingType != REG_SZ && existingType != REG_EXPAND_SZ)
-            return quiet ? kSetFailed : std::wstring();
+            return quiet ? kSetRegStrFailed : std::wstring();
 
-        const std::string data = toAnsi(text);
-        result = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                static_cast<DWORD>(data.size() + 1));
-        if (result != ERROR_SUCCESS && quiet) return kSetFailed;
+        result = RegSetValueExW(key.get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        if (result != ERROR_SUCCESS && quiet) return kSetRegStrFailed;
         CheckApiResult(result);
         return text;
     } catch (...) {
-        if (quiet) return kSetFailed;
+        if (quiet) return kSetRegStrFailed;
         ShowErrorWithTime(failureText(L"Error in Setting Registry String: ", currentError()));
         return {};
     }
 }
 
-bool CreateRegKey(HKEY root, const std::wstring& keyPath) {
+void CreateRegKey(HKEY root, const std::wstring& keyPath) {
     UniqueRegKey key;
-    CheckApiResult(RegCreateKeyExA(root, toAnsi(keyPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWrite,
-                                   nullptr, key.put(), nullptr));
-    return true;
+    CheckApiResult(RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWrite, nullptr,
+                                   key.put(), nullptr));
 }
 
-bool DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName) {
-    const std::string name = toAnsi(valueName);
-    UniqueRegKey key;
-    CheckApiResult(RegOpenKeyExA(root, toAnsi(keyPath).c_str(), 0, kWrite, key.put()));
-    CheckApiResult(RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr));
-    CheckApiResult(RegDeleteValueA(key.get(), name.c_str()));
-    return true;
+void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName) {
+    const UniqueRegKey key = openKey(root, keyPath, kWrite);
+    CheckApiResult(RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr));
+    CheckApiResult(RegDeleteValueW(key.get(), valueName.c_str()));
+}
+
+std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath) {
+    const UniqueRegKey key = openKey(root, keyPath, kRead);
+    DWORD count = 0, longestName = 0, longestData = 0;
+    CheckApiResult(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                                    &longestName, &longestData, nullptr, nullptr));
+    std::vector<RegValue> values;
+    values.reserve(count);
+    std::wstring name(longestName + 1, L'\0');
+    std::vector<unsigned char> data(longestData);
+    for (DWORD position = 0;; ++position) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const long result =
+            RegEnumValueW(key.get(), position, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) return values;
+        if (result == ERROR_MORE_DATA) {
+            // Changed since the key was measured: measure this value again.
+            name.resize(name.size() * 2);
+            data.resize(data.size() * 2 + 256);
+            --position;
+            continue;
+        }
+        CheckApiResult(result);
+        values.push_back({name.substr(0, nameLength), type, {data.begin(), data.begin() + dataSize}});
+    }
+}
+
+RewriteFailures ApplyRegRewrite(HKEY root, const std::wstring& keyPath, const ValueRewrite& plan) {
+    CreateRegKey(root, keyPath);
+    const UniqueRegKey key = openKey(root, keyPath, kWrite);
+    RewriteFailures failures;
+    for (const std::wstring& name : plan.removals)
+        if (RegDeleteValueW(key.get(), name.c_str()) != ERROR_SUCCESS) ++failures.removals;
+    for (const RegValue& value : plan.writes)
+        if (RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                           static_cast<DWORD>(value.data.size())) != ERROR_SUCCESS)
+            ++failures.writes;
+    return failures;
+}
+
+std::vector<unsigned char> stringData(const std::wstring& text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
+    return {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)};
+}
+
+std::wstring textOf(const std::vector<unsigned char>& data) {
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
 }
 
 }  // namespace kt

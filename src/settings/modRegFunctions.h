@@ -1,15 +1,21 @@
 #pragma once
-// The only code that touches the per-user settings store: six functions that
-// each open the key they need, do one job and release it again. Text goes to
-// and from the registry in the system's ANSI code page.
+// The only code that touches the per-user settings store. Six functions each
+// open the key they need, do one job and release it again; two more read and
+// renumber a whole key at once, for the address book's deletions.
 //
 // With `quiet` a failure is silent and the function returns its fixed
-// fallback; without it the failure is shown through ShowErrorWithTime.
-// CreateRegKey and DeleteRegValue raise every failure to their caller.
+// fallback; without it the failure is shown through ShowErrorWithTime. The
+// other functions raise every failure to their caller.
+//
+// Text is exchanged with the registry as the registry holds it (UTF-16), so
+// that a name or address in any script is stored and read back exactly.
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "settings/value_rewrite.h"
 
 namespace kt {
 
@@ -27,6 +33,12 @@ struct RegKeyInfo {
     FILETIME LastWriteTime{};
 };
 
+// The reads by position take a name and a text of at most this many characters.
+constexpr std::size_t kLongestTextByPosition = 254;
+
+// SetRegStr's result with `quiet` when nothing was written.
+inline const std::wstring kSetRegStrFailed = L"Error";
+
 // True when the key was opened and its statistics read into `info`.
 bool GetRegItemInfo(const std::wstring& keyPath, HKEY root, RegKeyInfo& info, bool quiet);
 
@@ -34,17 +46,37 @@ bool GetRegItemInfo(const std::wstring& keyPath, HKEY root, RegKeyInfo& info, bo
 std::wstring GetRegItemNamebyItemNum(const std::wstring& keyPath, long position, HKEY root, bool quiet,
                                      const std::wstring& fallback);
 
-// The string data of the value at a 0-based position (at most 254 bytes of text).
+// The string data of the value at a 0-based position.
 std::wstring GetRegStrbyItemNum(const std::wstring& keyPath, long position, HKEY root, bool quiet,
                                 const std::wstring& fallback);
 
 // Writes a string value, creating the key and its missing parents; returns
-// the text written, "Error" on failure with `quiet`.
+// the text written, kSetRegStrFailed on failure with `quiet`.
 std::wstring SetRegStr(const std::wstring& keyPath, const std::wstring& valueName, const std::wstring& text,
                        HKEY root, bool quiet);
 
-bool CreateRegKey(HKEY root, const std::wstring& keyPath);
+// Creates the key and its missing parents, or opens the existing one.
+void CreateRegKey(HKEY root, const std::wstring& keyPath);
 
-bool DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+// Removes a value that exists.
+void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+
+// Every value of a key, whatever its type and length, in the order the
+// registry lists them.
+std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath);
+
+// How many removals and writes of a rewrite failed; the others were done.
+struct RewriteFailures {
+    unsigned removals = 0;
+    unsigned writes = 0;
+};
+
+// Carries out a planned rewrite through one open key.
+RewriteFailures ApplyRegRewrite(HKEY root, const std::wstring& keyPath, const ValueRewrite& plan);
+
+// A string value's data: the text and its terminator, as the registry holds it.
+std::vector<unsigned char> stringData(const std::wstring& text);
+// The text of string data, up to its first NUL.
+std::wstring textOf(const std::vector<unsigned char>& data);
 
 }  // namespace kt

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "KT_EMailer.h"
-#include "controls/handles.h"
+#include "foundation/handles.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
-#include "settings/component_error.h"
-#include "platform_transport.h"
+#include "foundation/component_error.h"
+#include "delivery/sockets/socket_transport.h"
 
 namespace {
 
@@ -53,10 +53,11 @@ int main(int argc, char** argv) {
     try {
         const Fields fields = readCase(argv[1]);
         for (const auto& [key, value] : fields) {
-            if (key == "connect_timeout_ms") timeouts.connect = std::chrono::milliseconds(std::stol(value));
+            if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
+            if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
             if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
         }
-        mailer = std::make_unique<kt::SmtpMailer>(kt::platformTransport(), timeouts);
+        mailer = std::make_unique<kt::SmtpMailer>(kt::connectSocket, timeouts);
         for (const auto& [key, value] : fields) {
             const std::wstring text = fromUtf8(value);
             if (key == "to" || key == "cc" || key == "bcc") {

@@ -14,8 +14,4 @@ ComponentError refusedReplyError(int replyCode, const std::string& command, cons
                           L"The SMTP server refused " + what + L": " + fromUtf8(replyText));
 }
 
-ComponentError networkError(long systemCode, const std::wstring& doing, const std::wstring& systemText) {
-    return ComponentError(kApiErrorBase + systemCode, kMailErrorSource, doing + L": " + systemText);
-}
-
 }  // namespace kt

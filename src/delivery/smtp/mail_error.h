@@ -1,12 +1,11 @@
 #pragma once
 // Failures of the SMTP mail component. Its own failures are numbered from
 // the object-error base plus 512; a reply the server refused carries the
-// reply code in its number; network failures carry the system's code the
-// way failed system calls do everywhere in the component.
+// reply code in its number. Network failures are failed system calls.
 
 #include <string>
 
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 
@@ -25,7 +24,5 @@ enum class MailFailure : long {
 ComponentError mailError(MailFailure failure, const std::wstring& description);
 // The server answered `command` with a reply that refuses it.
 ComponentError refusedReplyError(int replyCode, const std::string& command, const std::string& replyText);
-// A system (socket) error code, with what was being done and the system's text.
-ComponentError networkError(long systemCode, const std::wstring& doing, const std::wstring& systemText);
 
 }  // namespace kt

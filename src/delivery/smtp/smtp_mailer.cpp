@@ -103,7 +103,7 @@ void SmtpMailer::Send() {
 
     const std::string text = writeMessage(message_, stampMessage(message_.from->address));
     const ServerAddress server = parseServerAddress(server_, port_);
-    const auto transport = connect_(server.host, server.port, timeouts_.connect);
+    const auto transport = connect_(server.host, server.port, timeouts_.connection);
     deliverOverSmtp(*transport, envelope, text, timeouts_.reply);
 }
 

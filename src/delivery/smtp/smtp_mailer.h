@@ -11,8 +11,8 @@
 namespace kt {
 
 struct SmtpTimeouts {
-    std::chrono::milliseconds connect{30000};
-    std::chrono::milliseconds reply{60000};  // for each reply of the server
+    ConnectionTimeouts connection;
+    std::chrono::milliseconds reply{60000};  // for each reply of the server, however much it sends
 };
 
 // Where to connect: "host", "host:port", "[IPv6]" or "[IPv6]:port". A port in

@@ -13,7 +13,8 @@ class Transport {
 public:
     virtual ~Transport() = default;
 
-    // Sends every byte or throws.
+    // Sends every byte or throws; fails when the server takes nothing for
+    // longer than the send time-out.
     virtual void send(const std::string& bytes) = 0;
     // Bytes that arrived within the timeout; empty when the server closed the
     // connection. Throws on a time-out or a network failure.
@@ -22,7 +23,15 @@ public:
     virtual std::string localAddressLiteral() const = 0;
 };
 
-using TransportFactory = std::function<std::unique_ptr<Transport>(
-    const std::string& host, unsigned short port, std::chrono::milliseconds connectTimeout)>;
+struct ConnectionTimeouts {
+    // For the whole connection: every address of the server is tried in turn,
+    // the next one when one fails, until one connects or this time is up.
+    std::chrono::milliseconds connect{30000};
+    // How long the server may take nothing of what is sent.
+    std::chrono::milliseconds send{60000};
+};
+
+using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, unsigned short port,
+                                                                  const ConnectionTimeouts& timeouts)>;
 
 }  // namespace kt

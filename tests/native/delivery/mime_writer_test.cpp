@@ -4,7 +4,7 @@
 
 #include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/utf8.h"
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 namespace {
@@ -52,7 +52,9 @@ TEST(QuotedPrintable, RoundTripsExactlyWithinTheLineLimit) {
         for (std::size_t i = 0; i < encoded.size(); ++i) {
             const auto c = static_cast<unsigned char>(encoded[i]);
             EXPECT_TRUE(c < 128 && (c >= 32 || c == '\r' || c == '\n')) << "byte " << int(c);
-            if (c == '\n') EXPECT_EQ(encoded[i - 1], '\r');
+            if (c == '\n') {
+                EXPECT_EQ(encoded[i - 1], '\r');
+            }
             const bool lineStart = i == 0 || encoded[i - 1] == '\n';
             EXPECT_FALSE(lineStart && c == '.') << "a line starts with a dot";
         }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 namespace {
@@ -26,10 +26,10 @@ TEST(RecipientList, SplitsAtEverySemicolonKeepingEmptiesAndBlanks) {
 }
 
 TEST(RecipientList, EntryIsAddressCommaNameAndNeedsItsComma) {
-    const RecipientEntry withBlanks = splitRecipientEntry(L" b@x, Bob");
+    const AddressAndName withBlanks = splitRecipientEntry(L" b@x, Bob");
     EXPECT_EQ(withBlanks.address, L" b@x");
     EXPECT_EQ(withBlanks.name, L" Bob");
-    const RecipientEntry twoCommas = splitRecipientEntry(L"a@x,Lee,Ann");
+    const AddressAndName twoCommas = splitRecipientEntry(L"a@x,Lee,Ann");
     EXPECT_EQ(twoCommas.name, L"Lee");
     EXPECT_EQ(splitRecipientEntry(L"a@x,").name, L"");
     EXPECT_EQ(errorNumberOf([] { splitRecipientEntry(L"a@x"); }), 9);

@@ -8,7 +8,7 @@
 
 #include <deque>
 
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 namespace {

@@ -9,7 +9,7 @@
 #include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/mime_writer.h"
 #include "delivery/smtp/utf8.h"
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "delivery/smtp/smtp_session.h"
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "controls/handles.h"
+#include "foundation/handles.h"
 #include "delivery/smtp/utf8.h"
 #include "support/late_bound.h"
 

@@ -6,7 +6,7 @@
 
 #include "KT_EMailer.h"
 #include "component/class_factory.h"
-#include "component/shared_message_settings.h"
+#include "compose/shared_message_settings.h"
 #include "compose/frmEmail.h"
 #include "support/late_bound.h"
 #include "support/windows_test.h"

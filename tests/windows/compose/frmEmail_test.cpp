@@ -9,7 +9,7 @@
 
 #include "KT_EMailer.h"
 #include "component/class_factory.h"
-#include "component/shared_message_settings.h"
+#include "compose/shared_message_settings.h"
 #include "compose/frmEmail.h"
 #include "support/late_bound.h"
 #include "support/message_pump.h"

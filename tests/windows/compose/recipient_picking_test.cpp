@@ -6,7 +6,7 @@
 #include "KT_EMailer.h"
 #include "addressbook/frmAddressPicker.h"
 #include "component/class_factory.h"
-#include "component/shared_message_settings.h"
+#include "compose/shared_message_settings.h"
 #include "compose/frmEmail.h"
 #include "support/address_book_fixture.h"
 #include "support/late_bound.h"
@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 class RecipientPickingTest : public AddressBookTest {
 protected:
     void SetUp() override {
-        seed({"ann@x.com,Ann", "bob@x.com,Bob"});
+        seed({L"ann@x.com,Ann", L"bob@x.com,Bob"});
         ComPtr<IClassFactory> factory;
         ASSERT_EQ(getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid()), S_OK);
         ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, email.putVoid()), S_OK);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 #include "support/windows_test.h"
 
 namespace kt::test {

@@ -9,8 +9,8 @@
 #include <chrono>
 
 #include "delivery/smtp/smtp_mailer.h"
-#include "delivery/smtp/winsock_transport.h"
-#include "settings/component_error.h"
+#include "delivery/sockets/socket_transport.h"
+#include "foundation/component_error.h"
 #include "support/message_pump.h"
 
 namespace kt::test {
@@ -51,7 +51,7 @@ TEST(WinsockTransport, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) 
     std::deque<std::function<void()>> counting(200, [&] { ++ticks; });
     StepsOnTimer timer(std::move(counting), 10);
 
-    SmtpMailer mailer(connectWinsock, SmtpTimeouts{1000ms, 800ms});
+    SmtpMailer mailer(connectSocket, SmtpTimeouts{{1000ms, 1000ms}, 800ms});
     mailer.Server(silent.server());
     mailer.FromAddress(L"me@example.com");
     mailer.AddTo(L"ann@example.com");

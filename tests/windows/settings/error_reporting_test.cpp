@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "controls/module.h"
-#include "settings/api_error.h"
-#include "settings/component_error.h"
+#include "foundation/module.h"
+#include "foundation/api_error.h"
+#include "foundation/component_error.h"
 #include "settings/error_with_time.h"
 #include "support/windows_test.h"
 

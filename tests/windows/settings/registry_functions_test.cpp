@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "settings/api_error.h"
-#include "settings/component_error.h"
+#include "foundation/api_error.h"
+#include "foundation/component_error.h"
 #include "settings/modRegFunctions.h"
 #include "support/windows_test.h"
 
@@ -70,7 +70,7 @@ TEST_F(RegistryFunctionsTest, MissingKey) {
 }
 
 TEST_F(RegistryFunctionsTest, EmptyKeyHasNoValuesAndNoPositions) {
-    ASSERT_TRUE(CreateRegKey(HKEY_CURRENT_USER, key.path()));
+    CreateRegKey(HKEY_CURRENT_USER, key.path());
     RegKeyInfo result;
     result.ValueCount = 99;
     EXPECT_TRUE(info(result, kLoud));
@@ -175,7 +175,7 @@ TEST_F(RegistryFunctionsTest, SetRegStrOnAnUnusableRootFails) {
 
 TEST_F(RegistryFunctionsTest, DeleteRegValueRaisesWhatFailed) {
     key.setString(L"0", "x");
-    EXPECT_TRUE(DeleteRegValue(HKEY_CURRENT_USER, key.path(), L"0"));
+    DeleteRegValue(HKEY_CURRENT_USER, key.path(), L"0");
     EXPECT_EQ(key.typeOf(L"0"), static_cast<DWORD>(REG_NONE));
     try {
         DeleteRegValue(HKEY_CURRENT_USER, key.path(), L"0");

@@ -3,9 +3,6 @@
 #include "addressbook/address_book_store.h"
 
 namespace kt::test {
-namespace {
-const char kKeyAnsi[] = "Software\\Veltrano\\Ardwyn\\E_MailList";
-}
 
 AddressBookTest::AddressBookTest()
     : backup_(L"Software\\KT_EMailer Tests\\address book " + std::to_wstring(GetCurrentProcessId())) {
@@ -39,34 +36,39 @@ AddressBookTest::~AddressBookTest() {
     for (HWND window : threadWindows(L"Ardwyn E-Mail Message")) DestroyWindow(window);
 }
 
-void AddressBookTest::seed(const std::vector<std::string>& records) const {
-    for (size_t i = 0; i < records.size(); ++i)
-        setValue(std::to_string(i), REG_SZ, records[i].c_str(), static_cast<DWORD>(records[i].size() + 1));
+void AddressBookTest::seed(const std::vector<std::wstring>& records) const {
+    for (size_t i = 0; i < records.size(); ++i) setString(std::to_wstring(i), records[i]);
 }
 
-void AddressBookTest::setValue(const std::string& name, DWORD type, const void* data, DWORD size) const {
+void AddressBookTest::setValue(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
     UniqueRegKey key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kKeyAnsi, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-    RegSetValueExA(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+    RegCreateKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
 }
 
-std::map<std::string, std::string> AddressBookTest::stored() const {
-    std::map<std::string, std::string> values;
+void AddressBookTest::setString(const std::wstring& name, const std::wstring& text) const {
+    setValue(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
+    std::map<std::wstring, std::wstring> values;
     UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyAnsi, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
     for (DWORD i = 0;; ++i) {
-        char name[256];
-        BYTE data[4096];
-        DWORD nameLength = sizeof name, size = sizeof data, type = 0;
-        if (RegEnumValueA(key.get(), i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
-        values[name] = type == REG_SZ ? std::string(reinterpret_cast<char*>(data)) : "<type " + std::to_string(type) + ">";
+        wchar_t name[256];
+        wchar_t data[2048];
+        DWORD nameLength = 256, size = sizeof data, type = 0;
+        if (RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS)
+            break;
+        values[name] = type == REG_SZ ? std::wstring(data) : L"<type " + std::to_wstring(type) + L">";
     }
     return values;
 }
 
 bool AddressBookTest::keyExists() const {
     UniqueRegKey key;
-    return RegOpenKeyExA(HKEY_CURRENT_USER, kKeyAnsi, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 std::wstring AddressBookTest::lastErrorWithTime() {

@@ -17,11 +17,12 @@ protected:
     AddressBookTest();
     ~AddressBookTest() override;
 
-    // Writes records as the values "0", "1", ... (ANSI string values).
-    void seed(const std::vector<std::string>& records) const;
-    void setValue(const std::string& name, DWORD type, const void* data, DWORD size) const;
+    // Writes records as the string values "0", "1", ...
+    void seed(const std::vector<std::wstring>& records) const;
+    void setValue(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
+    void setString(const std::wstring& name, const std::wstring& text) const;
     // Every value of the key: name to string data ("<type N>" for other types).
-    std::map<std::string, std::string> stored() const;
+    std::map<std::wstring, std::wstring> stored() const;
     bool keyExists() const;
 
     // The message of the last ShowErrorWithTime box, without its frame.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "controls/handles.h"
+#include "foundation/handles.h"
 
 namespace kt::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "controls/handles.h"
+#include "foundation/handles.h"
 #include "controls/message_box.h"
 #include "controls/window.h"
 

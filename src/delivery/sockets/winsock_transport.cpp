@@ -1,27 +1,21 @@
-#include "delivery/smtp/winsock_transport.h"
-
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include "controls/handles.h"
-#include "controls/message_loop.h"
-#include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
-#include "settings/api_error.h"
+#include "delivery/sockets/socket_transport.h"
+#include "foundation/api_error.h"
+#include "foundation/handles.h"
+#include "foundation/message_pump.h"
 
 namespace kt {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::wstring systemText(long code) {
-    std::wstring text = GetApiErrorText(static_cast<unsigned long>(code));
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-    return text;
+ComponentError socketError(long code, const std::wstring& doing) {
+    return apiError(static_cast<unsigned long>(code), doing);
 }
-
-ComponentError socketError(long code, const std::wstring& doing) { return networkError(code, doing, systemText(code)); }
 
 class WinsockStartup {
 public:
@@ -38,17 +32,19 @@ public:
 using UniqueSocket = UniqueHandle<HandleTraits<SOCKET, &closesocket, INVALID_SOCKET>>;
 using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &freeaddrinfo>>;
 
-// A socket with its network-event object; the socket is non-blocking and
-// every wait pumps the thread's messages.
+// A non-blocking socket with its network-event object; every wait lets the
+// thread's messages through.
 class EventSocket {
 public:
-    explicit EventSocket(const addrinfo& address)
-        : socket_(::socket(address.ai_family, address.ai_socktype, address.ai_protocol)),
-          event_(WSACreateEvent()) {
-        if (!socket_) throw socketError(WSAGetLastError(), L"Creating a socket failed");
-        if (!event_) throw socketError(WSAGetLastError(), L"Creating a socket event failed");
-        if (WSAEventSelect(socket_.get(), event_.get(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
-            throw socketError(WSAGetLastError(), L"Preparing the socket failed");
+    // Null when no socket of the address's family can be made; `error` says why.
+    static std::unique_ptr<EventSocket> open(const addrinfo& address, long& error) {
+        auto socket = std::unique_ptr<EventSocket>(new EventSocket(address));
+        if (!socket->socket_ || !socket->event_ ||
+            WSAEventSelect(socket->get(), socket->event_.get(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+            error = WSAGetLastError();
+            return nullptr;
+        }
+        return socket;
     }
 
     SOCKET get() const { return socket_.get(); }
@@ -76,7 +72,22 @@ public:
         }
     }
 
+    // Connects within the deadline; 0, or the error code when it fails.
+    long connect(const addrinfo& address, Clock::time_point deadline) const {
+        if (::connect(get(), address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) return 0;
+        const int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) return error;
+        for (;;) {
+            WSANETWORKEVENTS seen;
+            if (!waitUntil(deadline, seen)) return WSAETIMEDOUT;
+            if (seen.lNetworkEvents & FD_CONNECT) return seen.iErrorCode[FD_CONNECT_BIT];
+        }
+    }
+
 private:
+    explicit EventSocket(const addrinfo& address)
+        : socket_(::socket(address.ai_family, address.ai_socktype, address.ai_protocol)), event_(WSACreateEvent()) {}
+
     UniqueSocket socket_;
     UniqueKernelHandle event_;
 };
@@ -134,23 +145,12 @@ private:
     std::chrono::milliseconds sendTimeout_;
 };
 
-// Connects one candidate address; the error code when it fails.
-long tryConnect(const EventSocket& socket, const addrinfo& address, Clock::time_point deadline) {
-    if (::connect(socket.get(), address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) return 0;
-    const int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return error;
-    for (;;) {
-        WSANETWORKEVENTS seen;
-        if (!socket.waitUntil(deadline, seen)) return WSAETIMEDOUT;
-        if (seen.lNetworkEvents & FD_CONNECT) return seen.iErrorCode[FD_CONNECT_BIT];
-    }
-}
-
 }  // namespace
 
-std::unique_ptr<Transport> connectWinsock(const std::string& host, unsigned short port,
-                                          std::chrono::milliseconds connectTimeout) {
+std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short port,
+                                         const ConnectionTimeouts& timeouts) {
     auto startup = std::make_unique<WinsockStartup>();
+    const auto deadline = Clock::now() + timeouts.connect;
     const std::wstring where = fromUtf8(host) + L":" + std::to_wstring(port);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -160,12 +160,16 @@ std::unique_ptr<Transport> connectWinsock(const std::string& host, unsigned shor
     const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, addresses.put());
     if (lookup != 0) throw socketError(lookup, L"Looking up " + where + L" failed");
 
-    const auto deadline = Clock::now() + connectTimeout;
     long lastError = WSAECONNREFUSED;
     for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
-        auto socket = std::make_unique<EventSocket>(*candidate);
-        lastError = tryConnect(*socket, *candidate, deadline);
-        if (lastError == 0) return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), connectTimeout);
+        if (Clock::now() >= deadline) {
+            lastError = WSAETIMEDOUT;
+            break;
+        }
+        auto socket = EventSocket::open(*candidate, lastError);
+        if (!socket) continue;
+        lastError = socket->connect(*candidate, deadline);
+        if (lastError == 0) return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send);
     }
     throw socketError(lastError, L"Connecting to " + where + L" failed");
 }

@@ -1,4 +1,4 @@
-#include "component/shared_message_settings.h"
+#include "compose/shared_message_settings.h"
 
 namespace kt {
 

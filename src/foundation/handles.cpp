@@ -1,4 +1,4 @@
-#include "controls/handles.h"
+#include "foundation/handles.h"
 
 #include <new>
 

@@ -1,10 +1,9 @@
-#include "settings/api_error.h"
+#include "foundation/api_error.h"
 
 #include <windows.h>
 
-#include "controls/ansi_text.h"
-#include "controls/module.h"
-#include "settings/component_error.h"
+#include "foundation/ansi_text.h"
+#include "foundation/module.h"
 
 namespace kt {
 
@@ -15,10 +14,11 @@ std::wstring GetApiErrorText(unsigned long code) {
     return length > 0 ? fromAnsi(std::string(buffer, length)) : std::wstring();
 }
 
-void RaiseApiError(unsigned long code) {
-    throw ComponentError(kApiErrorBase + static_cast<long>(code), thisModuleBaseName() + L".Windows",
-                         GetApiErrorText(code));
+ComponentError apiError(unsigned long code, const std::wstring& doing) {
+    return systemCallError(static_cast<long>(code), thisModuleBaseName() + L".Windows", GetApiErrorText(code), doing);
 }
+
+void RaiseApiError(unsigned long code) { throw apiError(code); }
 
 void CheckApiResult(long resultCode) {
     if (resultCode != 0) RaiseApiError(static_cast<unsigned long>(resultCode));

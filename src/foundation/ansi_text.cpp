@@ -1,4 +1,4 @@
-#include "controls/ansi_text.h"
+#include "foundation/ansi_text.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "settings/component_error.h"
+#include "foundation/component_error.h"
 
 #include <new>
 #include <utility>
@@ -16,6 +16,18 @@ ComponentError subscriptOutOfRangeError() {
     return {kErrSubscriptOutOfRange, kComponentName, L"Subscript out of range"};
 }
 
+ComponentError invalidPropertyValueError() {
+    return {kErrInvalidPropertyValue, kComponentName, L"Invalid property value"};
+}
+
+ComponentError systemCallError(long code, std::wstring source, const std::wstring& systemText,
+                               const std::wstring& doing) {
+    if (doing.empty()) return {kApiErrorBase + code, std::move(source), systemText};
+    std::wstring text = systemText;
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+    return {kApiErrorBase + code, std::move(source), doing + L": " + text};
+}
+
 ComponentError currentError() {
     try {
         throw;
@@ -30,6 +42,13 @@ ComponentError currentError() {
     } catch (...) {
         return {kErrInternal, kComponentName, L"Internal error"};
     }
+}
+
+std::wstring failureReport(const std::wstring& task, const ComponentError& error, std::optional<StepMark> step,
+                           const wchar_t* numberLead, const wchar_t* descriptionLead) {
+    std::wstring report = task + numberLead + std::to_wstring(error.number()) + descriptionLead + error.description();
+    if (step) report += L"\r\n\r\n" + std::wstring(step->label) + std::to_wstring(step->mark);
+    return report;
 }
 
 }  // namespace kt

@@ -3,6 +3,7 @@
 // thrown as an exception inside the component and stopped at its boundaries.
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace kt {
@@ -39,10 +40,30 @@ private:
 
 ComponentError overflowError();
 ComponentError subscriptOutOfRangeError();
+ComponentError invalidPropertyValueError();
+
+// A failed system call: the base plus the system's code, the system's text
+// for it as the description, or "<doing>: <text>" when `doing` says what the
+// call was for (the text's closing line break then goes).
+ComponentError systemCallError(long code, std::wstring source, const std::wstring& systemText,
+                               const std::wstring& doing);
 
 // The error that is in flight; call only inside a catch block. Failures that
 // are not component errors (out of memory, a library exception) get the
 // component's own numbers.
 ComponentError currentError();
+
+// The step a failure report names: "Debug Code: 1032".
+struct StepMark {
+    const wchar_t* label;
+    int mark;
+};
+
+// A failure as the user reads it: the task, the error's number after
+// `numberLead`, its description after `descriptionLead`, and the step mark
+// after an empty line when there is one.
+std::wstring failureReport(const std::wstring& task, const ComponentError& error,
+                           std::optional<StepMark> step = std::nullopt,
+                           const wchar_t* numberLead = L"\r\nError Number: ", const wchar_t* descriptionLead = L"\r\n");
 
 }  // namespace kt

@@ -1,4 +1,4 @@
-#include "controls/module.h"
+#include "foundation/module.h"
 
 #include <atomic>
 #include <vector>

@@ -1,0 +1,134 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "delivery/smtp/utf8.h"
+#include "delivery/sockets/socket_transport.h"
+#include "foundation/component_error.h"
+#include "foundation/unique_handle.h"
+
+namespace kt {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A failed call with the system's text for its code, or with `text` when given.
+ComponentError socketError(int code, const std::wstring& doing, const char* text = nullptr) {
+    return systemCallError(code, std::wstring(kComponentName) + L".Posix", fromUtf8(text ? text : std::strerror(code)),
+                           doing);
+}
+
+using Socket = UniqueHandle<HandleTraits<int, &::close, -1>>;
+using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &::freeaddrinfo>>;
+
+// Waits until the socket is ready for `events` or the deadline passes; false on time-out.
+bool waitUntil(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(left));
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) throw socketError(errno, L"Waiting for the SMTP server failed");
+    }
+}
+
+// Connects within the deadline; 0, or the error code when it fails.
+int connectWithin(const Socket& socket, const addrinfo& address, Clock::time_point deadline) {
+    ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
+    if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) == 0) return 0;
+    if (errno != EINPROGRESS) return errno;
+    if (!waitUntil(socket.get(), POLLOUT, deadline)) return ETIMEDOUT;
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length);
+    return error;
+}
+
+class PosixTransport final : public Transport {
+public:
+    PosixTransport(Socket socket, std::chrono::milliseconds sendTimeout)
+        : socket_(std::move(socket)), sendTimeout_(sendTimeout) {}
+
+    void send(const std::string& bytes) override {
+        std::size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t n = ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                if (!waitUntil(socket_.get(), POLLOUT, Clock::now() + sendTimeout_))
+                    throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
+            } else {
+                throw socketError(errno, L"Sending to the SMTP server failed");
+            }
+        }
+    }
+
+    std::string receive(std::chrono::milliseconds timeout) override {
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            char buffer[16384];
+            const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+            if (n >= 0) return std::string(buffer, static_cast<std::size_t>(n));
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                throw socketError(errno, L"Receiving from the SMTP server failed");
+            if (!waitUntil(socket_.get(), POLLIN, deadline))
+                throw socketError(ETIMEDOUT, L"The SMTP server did not answer in time");
+        }
+    }
+
+    std::string localAddressLiteral() const override {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        char text[INET6_ADDRSTRLEN] = "127.0.0.1";
+        if (::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            if (address.ss_family == AF_INET6) {
+                ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
+                return std::string("[IPv6:") + text + "]";
+            }
+            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+        }
+        return std::string("[") + text + "]";
+    }
+
+private:
+    Socket socket_;
+    std::chrono::milliseconds sendTimeout_;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short port,
+                                         const ConnectionTimeouts& timeouts) {
+    const auto deadline = Clock::now() + timeouts.connect;
+    const std::wstring where = fromUtf8(host) + L":" + std::to_wstring(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    UniqueAddressInfo addresses;
+    const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, addresses.put());
+    if (lookup != 0)
+        throw socketError(lookup == EAI_SYSTEM ? errno : EHOSTUNREACH, L"Looking up " + where + L" failed",
+                          ::gai_strerror(lookup));
+
+    int lastError = ECONNREFUSED;
+    for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
+        if (Clock::now() >= deadline) {
+            lastError = ETIMEDOUT;
+            break;
+        }
+        Socket socket(::socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC, candidate->ai_protocol));
+        lastError = socket ? connectWithin(socket, *candidate, deadline) : errno;
+        if (lastError == 0) return std::make_unique<PosixTransport>(std::move(socket), timeouts.send);
+    }
+    throw socketError(lastError, L"Connecting to " + where + L" failed");
+}
+
+}  // namespace kt

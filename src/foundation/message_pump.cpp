@@ -1,0 +1,21 @@
+#include "foundation/message_pump.h"
+
+namespace kt {
+
+void dispatchMessage(MSG& message) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void pumpWaitingMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        dispatchMessage(message);
+    }
+}
+
+}  // namespace kt
