@@ -28,7 +28,9 @@ class ScriptedServer:
     script keys: "greeting", "EHLO", "HELO", "MAIL", "RCPT", "DATA", "END" (the
     reply to the message data) give the reply line(s); "silent_at" names the
     step at which the server stops answering; "drop_at" the step at which it
-    closes the connection ("DATA_BODY": in the middle of the message data)."""
+    closes the connection ("DATA_BODY": in the middle of the message data);
+    "endless_at" the step whose reply never ends, its lines sent every
+    "endless_pause" seconds (0: as fast as the client takes them)."""
 
     def __init__(self, script):
         self.script = script
@@ -61,10 +63,17 @@ class ScriptedServer:
             return False
         if self.script.get("drop_at") == name:
             return False
+        if self.script.get("endless_at") == name:
+            try:
+                while True:
+                    connection.sendall(b"250-and more\r\n" * (1 if self.script.get("endless_pause") else 64))
+                    time.sleep(self.script.get("endless_pause", 0))
+            except OSError:
+                return False
         reply = self.script.get(name, default)
         if isinstance(reply, list):
             reply = reply.pop(0) if reply else default
-        connection.sendall(reply.encode() + b"\r\n")
+        connection.sendall(reply.encode("latin-1") + b"\r\n")
         return True
 
     def dialogue(self, connection):
@@ -165,6 +174,26 @@ class FaultTest(unittest.TestCase):
                 self.assertFalse(sent)
                 self.assertIn("did not answer in time", description)
                 self.assertLess(elapsed, REPLY_TIMEOUT_MS / 1000 + 10)
+
+    def test_replies_that_never_end_fail_within_the_timeout(self):
+        protocol_violation = MAIL_BASE + 5
+        for script, number in [({"endless_at": "greeting"}, protocol_violation),
+                               ({"endless_at": "EHLO", "endless_pause": 0.05}, None),
+                               ({"greeting": "220 " + "x" * 70000}, protocol_violation)]:
+            with self.subTest(script=str(script)[:60]):
+                (sent, got, description), server, elapsed = self.run_against(script)
+                self.assertFalse(sent)
+                if number:
+                    self.assertEqual(got, number, description)
+                    self.assertIn("never ends", description)
+                else:
+                    self.assertIn("did not answer in time", description)
+                self.assertLess(elapsed, REPLY_TIMEOUT_MS / 1000 + 10)
+
+    def test_control_characters_of_a_reply_are_shown_replaced(self):
+        (sent, _, description), _, _ = self.run_against({"MAIL": "550 5.7.1 no\x00 such\rFrom Address: x\x1b[2J"})
+        self.assertFalse(sent)
+        self.assertIn("550 5.7.1 no? such?From Address: x?[2J", description)
 
     def test_nobody_listening(self):
         probe = socket.socket()

@@ -22,6 +22,9 @@ enum class MailFailure : long {
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);
+// Text the server sent, fit to show: control characters (NUL, line breaks,
+// escapes) become "?", so it can neither end nor add a line of a report.
+std::wstring serverText(const std::string& text);
 // The server answered `command` with a reply that refuses it.
 ComponentError refusedReplyError(int replyCode, const std::string& command, const std::string& replyText);
 

@@ -1,12 +1,17 @@
 #include "delivery/smtp/smtp_session.h"
 
+#include <algorithm>
+
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
 
 namespace kt {
 namespace {
 
+// What one reply may hold; a server that sends more is broken or hostile.
 constexpr std::size_t kLongestReplyLine = 64 * 1024;
+constexpr std::size_t kLongestReply = 1024 * 1024;
+constexpr std::size_t kMostReplyLines = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -76,16 +81,17 @@ std::string SmtpReply::text() const {
 std::string SmtpReplyReader::readLine(Clock::time_point deadline) {
     for (;;) {
         const auto end = buffer_.find('\n');
+        if (std::min(end, buffer_.size()) > kLongestReplyLine)
+            throw mailError(MailFailure::ProtocolViolation, L"The SMTP server sent a reply line that never ends.");
         if (end != std::string::npos) {
             std::string line = buffer_.substr(0, end);
             buffer_.erase(0, end + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             return line;
         }
-        if (buffer_.size() > kLongestReplyLine)
-            throw mailError(MailFailure::ProtocolViolation, L"The SMTP server sent a reply line that never ends.");
+        // However much arrives, the reply must be complete by the deadline.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const std::string arrived = transport_.receive(left.count() > 0 ? left : std::chrono::milliseconds(0));
+        const std::string arrived = transport_.receive(std::max(left, std::chrono::milliseconds(0)));
         if (arrived.empty())
             throw mailError(MailFailure::ConnectionClosed, L"The SMTP server closed the connection.");
         buffer_ += arrived;
@@ -95,17 +101,21 @@ std::string SmtpReplyReader::readLine(Clock::time_point deadline) {
 SmtpReply SmtpReplyReader::read(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     SmtpReply reply;
+    std::size_t size = 0;
     for (;;) {
         const std::string line = readLine(deadline);
+        size += line.size();
+        if (size > kLongestReply || reply.lines.size() >= kMostReplyLines)
+            throw mailError(MailFailure::ProtocolViolation, L"The SMTP server sent a reply that never ends.");
         const bool wellFormed = line.size() >= 3 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]) &&
                                 (line.size() == 3 || line[3] == ' ' || line[3] == '-');
         if (!wellFormed)
             throw mailError(MailFailure::ProtocolViolation,
-                            L"The SMTP server sent a malformed reply: " + fromUtf8(line.substr(0, 200)));
+                            L"The SMTP server sent a malformed reply: " + serverText(line.substr(0, 200)));
         const int code = std::stoi(line.substr(0, 3));
         if (!reply.lines.empty() && code != reply.code)
             throw mailError(MailFailure::ProtocolViolation,
-                            L"The SMTP server changed the reply code within a reply: " + fromUtf8(line.substr(0, 200)));
+                            L"The SMTP server changed the reply code within a reply: " + serverText(line.substr(0, 200)));
         reply.code = code;
         reply.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
         if (line.size() == 3 || line[3] == ' ') return reply;

@@ -17,7 +17,8 @@ public:
     // longer than the send time-out.
     virtual void send(const std::string& bytes) = 0;
     // Bytes that arrived within the timeout; empty when the server closed the
-    // connection. Throws on a time-out or a network failure.
+    // connection. Throws on a time-out (at once when no time is left) or a
+    // network failure.
     virtual std::string receive(std::chrono::milliseconds timeout) = 0;
     // This end's address as an SMTP address literal, for EHLO: "[127.0.0.1]".
     virtual std::string localAddressLiteral() const = 0;

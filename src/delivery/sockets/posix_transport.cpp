@@ -72,6 +72,7 @@ public:
     }
 
     std::string receive(std::chrono::milliseconds timeout) override {
+        if (timeout.count() <= 0) throw socketError(ETIMEDOUT, L"The SMTP server did not answer in time");
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             char buffer[16384];
