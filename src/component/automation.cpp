@@ -37,7 +37,10 @@ ComPtr<ITypeInfo> loadTypeInfo(REFGUID interfaceId) {
 
 HRESULT invokeThroughTypeInfo(ITypeInfo* typeInfo, void* object, DISPID member, WORD flags,
                               DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
-    if (!parameters) return E_INVALIDARG;
+    // What a careless caller hands in is checked before anything of it is read.
+    if (!parameters || (parameters->cArgs > 0 && !parameters->rgvarg) ||
+        parameters->cNamedArgs > parameters->cArgs || (parameters->cNamedArgs > 0 && !parameters->rgdispidNamedArgs))
+        return E_INVALIDARG;
     std::vector<VARIANTARG> arguments(parameters->rgvarg, parameters->rgvarg + parameters->cArgs);
     for (VARIANTARG& argument : arguments)
         if (V_VT(&argument) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(&argument))

@@ -1,6 +1,7 @@
 #include "component/cEmail.h"
 
 #include "component/automation.h"
+#include "controls/handler_boundary.h"
 #include "compose/shared_message_settings.h"
 
 namespace kt {
@@ -22,8 +23,14 @@ cEmail::cEmail() : typeInfo_(loadTypeInfo(IID__cEmail)), oTimer(std::make_unique
     SharedMessageSettings::forThisThread().g_sInfoLabel.clear();
 }
 
-// The window in ofrmEmail is released with the instance but stays open.
-cEmail::~cEmail() { oTimer.reset(); }
+// The window in ofrmEmail is released with the instance but stays open,
+// unless it had asked to be closed and the tick was still to come.
+cEmail::~cEmail() {
+    ignoreFailure([&] {
+        if (ofrmEmail && oTimer->Interval() > 0) ofrmEmail->closeItself();
+    });
+    oTimer.reset();
+}
 
 HRESULT cEmail::QueryInterface(REFIID interfaceId, void** object) {
     if (!object) return E_POINTER;
@@ -90,15 +97,11 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         ofrmEmail->tbTo().Text(toAddress);
         ofrmEmail->tbSubject().Text(subject);
         if (!settings.g_sInfoLabel.empty()) ofrmEmail->lbInfo().Text(settings.g_sInfoLabel);
-        if (bHTML != VARIANT_FALSE)
-            settings.g_sHTMLBody = body;
-        else
-            ofrmEmail->tbBody().Text(body);
-        settings.g_sFromAddress = fromAddress;
-        settings.g_sSMTPServer = smtpServer;
-        settings.g_bShowError = bShowError != VARIANT_FALSE;
-        settings.g_bHTML = bHTML != VARIANT_FALSE;
+        const bool html = bHTML != VARIANT_FALSE;
+        ofrmEmail->Delivery({smtpServer, fromAddress, html ? body : std::wstring(), bShowError != VARIANT_FALSE, html});
         ofrmEmail->Show();
+        // The body goes in last: a field holding a long text is slow to lay out.
+        if (!html) ofrmEmail->tbBody().Text(body);
     });
 }
 

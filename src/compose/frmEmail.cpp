@@ -176,9 +176,25 @@ void frmEmail::m_oTimerUnloadAddressForm_ThatTime() {
     m_oAddressPicker.reset();
 }
 
-void frmEmail::KT_CB_Cancel_Click() { Unloading.raise(); }
+void frmEmail::KT_CB_Cancel_Click() { askToClose(); }
+
+void frmEmail::askToClose() {
+    if (!Unloading.raise()) closeItself();
+}
+
+void frmEmail::closeItself() {
+    if (closeTimer_) return;
+    // As an owner would: from a timer, 25 ms later, never inside an event.
+    closeTimer_ = std::make_unique<SSubTimer>();
+    closeTimerEvents_ = closeTimer_->ThatTime.subscribe([this] {
+        closeTimer_->Interval(0);
+        Unload();
+    });
+    closeTimer_->Interval(25);
+}
 
 void frmEmail::KT_CB_Send_Click() {
+    if (delivered_) return askToClose();
     const auto keepAlive = shared_from_this();  // the delivery lets messages through
     const std::wstring to = tbTo().Text();
     const std::wstring cc = tbcc().Text();
@@ -192,16 +208,14 @@ void frmEmail::KT_CB_Send_Click() {
     Pointer(MousePointer::Hourglass);
     const ScopeExit resetPointer([this] { Pointer(MousePointer::Default); });
 
-    const auto& settings = SharedMessageSettings::forThisThread();
-    bool delivered = false;
     {
         // One delivery at a time: the window takes no input until it is over.
         const ScopedWindowDisabled busy(hwnd());
-        delivered = DeliverMail(composeMessageBody(tbBody().Text(), settings.g_bHTML, settings.g_sHTMLBody),
-                                tbSubject().Text(), to, cc, bcc, settings.g_sSMTPServer,
-                                settings.g_sFromAddress, settings.g_bShowError, settings.g_bHTML);
+        delivered_ = DeliverMail(composeMessageBody(tbBody().Text(), delivery_.html, delivery_.htmlPage),
+                                 tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
+                                 delivery_.showError, delivery_.html);
     }
-    if (delivered) Unloading.raise();
+    if (delivered_) askToClose();
 }
 
 void frmEmail::KT_CB_Help_Click() {

@@ -14,11 +14,30 @@
 
 namespace kt {
 
+// What Send delivers with besides what the user edits: the values of the
+// SendEMail call that opened the window, kept by the window itself so that
+// windows open side by side each send their own page from their own sender.
+struct DeliverySettings {
+    std::wstring smtpServer;
+    std::wstring fromAddress;
+    std::wstring htmlPage;  // the page the note is put before, in HTML mode
+    bool showError = true;
+    bool html = false;
+};
+
 class frmEmail : public Form {
 public:
     frmEmail();
 
+    // Asks the owner to close the window. When no owner listens any more (it
+    // was released, or opened a newer window), the window closes itself.
     Event<> Unloading;
+
+    void Delivery(DeliverySettings settings) { delivery_ = std::move(settings); }
+
+    // Closes the window 25 ms from now, from its own timer: for a window whose
+    // owner let go of it while it was asking to be closed.
+    void closeItself();
 
     FormControl& tbTo() const { return control(kTbTo); }
     FormControl& tbcc() const { return control(kTbcc); }
@@ -58,6 +77,12 @@ private:
     void m_oAddressPicker_AddressList(const std::wstring& sList);
     void m_oTimerUnloadAddressForm_ThatTime();
     void layOut();
+    void askToClose();
+
+    DeliverySettings delivery_;
+    bool delivered_ = false;  // the message went: Send sends nothing more
+    std::unique_ptr<SSubTimer> closeTimer_;  // closes a window no owner listens to
+    Subscription closeTimerEvents_;
 
     std::shared_ptr<frmAddressPicker> m_oAddressPicker;
     Subscription m_oAddressPickerEvents_;

@@ -1,7 +1,7 @@
 #pragma once
-// The values SendEMail hands to the Send command without showing them, and
-// the picker state of recipient picking. One set exists for each thread that
-// uses the component, shared by all instances and windows on that thread.
+// What all instances and windows on one thread share: the text of the
+// information label for the next window, and which recipient field asked for
+// the address picker. One set exists for each thread that uses the component.
 
 #include <string>
 
@@ -9,11 +9,6 @@ namespace kt {
 
 struct SharedMessageSettings {
     std::wstring g_sInfoLabel;
-    std::wstring g_sHTMLBody;
-    std::wstring g_sSMTPServer;
-    std::wstring g_sFromAddress;
-    bool g_bHTML = false;
-    bool g_bShowError = false;
     short g_iPickerState = 0;
 
     // The set of the calling thread.

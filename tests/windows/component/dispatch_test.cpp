@@ -6,8 +6,8 @@
 
 #include "KT_EMailer.h"
 #include "component/class_factory.h"
-#include "compose/shared_message_settings.h"
 #include "compose/frmEmail.h"
+#include "compose/shared_message_settings.h"
 #include "support/late_bound.h"
 #include "support/windows_test.h"
 
@@ -56,30 +56,43 @@ TEST_F(DispatchTest, InfoLabelTakesAVariableByReferenceAsScriptsPassIt) {
     EXPECT_EQ(settings.g_sInfoLabel, L"From a script variable");
 }
 
-TEST_F(DispatchTest, SendEMailWithFiveArgumentsTakesTheRecordedDefaults) {
-    settings.g_bShowError = false;
-    settings.g_bHTML = true;
-    ASSERT_EQ(callMethod(email.get(), L"SendEMail",
-                         {Variant::text(L"The body"), Variant::text(L"Subject"), Variant::text(L"a@example.com, A"),
-                          Variant::text(L"mail.example.com"), Variant::text(L"me@example.com")}),
-              S_OK);
-    EXPECT_TRUE(settings.g_bShowError);
-    EXPECT_FALSE(settings.g_bHTML);
-    EXPECT_EQ(settings.g_sSMTPServer, L"mail.example.com");
-    EXPECT_EQ(settings.g_sFromAddress, L"me@example.com");
-    EXPECT_EQ(openWindow().tbBody().Text(), L"The body");
+// The flags' defaults, seen as the user meets them: with nobody listening at
+// the server a Send shows the report only when bShowError is set.
+TEST_F(DispatchTest, SendEMailTakesTheRecordedDefaultsForItsOptionalFlags) {
+    const auto send = [&](std::vector<Variant> flags) {
+        std::vector<Variant> arguments{Variant::text(L"The body"), Variant::text(L"Subject"),
+                                       Variant::text(L"a@example.com, A"), Variant::text(L"127.0.0.1:1"),
+                                       Variant::text(L"me@example.com")};
+        for (auto& flag : flags) arguments.push_back(flag);
+        EXPECT_EQ(callMethod(email.get(), L"SendEMail", arguments), S_OK);
+        frmEmail& form = openWindow();
+        const std::wstring body = form.tbBody().Text();
+        messageBoxes.shown.clear();
+        SendMessageW(form.KT_CB_Send().hwnd(), BM_CLICK, 0, 0);
+        DestroyWindow(form.hwnd());
+        return std::make_pair(body, messageBoxes.shown.size());
+    };
+    EXPECT_EQ(send({}), std::make_pair(std::wstring(L"The body"), std::size_t{1}));
+    EXPECT_EQ(send({Variant::boolean(false)}), std::make_pair(std::wstring(L"The body"), std::size_t{0}));
+    EXPECT_EQ(send({Variant::boolean(false), Variant::boolean(true)}), std::make_pair(std::wstring(), std::size_t{0}));
 }
 
-TEST_F(DispatchTest, SendEMailWithAllSevenArguments) {
-    Variant page = Variant::text(L"<html>page</html>");
-    ASSERT_EQ(callMethod(email.get(), L"SendEMail",
-                         {Variant::referenceTo(page), Variant::text(L"Subject"), Variant::text(L"a@example.com, A"),
-                          Variant::text(L"mail.example.com"), Variant::text(L"me@example.com"),
-                          Variant::boolean(false), Variant::boolean(true)}),
-              S_OK);
-    EXPECT_FALSE(settings.g_bShowError);
-    EXPECT_TRUE(settings.g_bHTML);
-    EXPECT_EQ(settings.g_sHTMLBody, L"<html>page</html>");
+TEST_F(DispatchTest, MalformedArgumentListsAreRefusedUnread) {
+    const DISPID sendEMail = dispidOf(email.get(), L"SendEMail");
+    DISPID named = DISPID_PROPERTYPUT;
+    VARIANT one;
+    VariantInit(&one);
+    const DISPPARAMS malformed[] = {
+        {nullptr, nullptr, 5, 0},  // five arguments, none there
+        {&one, nullptr, 1, 1},     // a named argument without its identifier
+        {&one, &named, 1, 2},      // more named arguments than arguments
+    };
+    for (DISPPARAMS parameters : malformed) {
+        const HRESULT hr = email->Invoke(sendEMail, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr,
+                                         nullptr);
+        EXPECT_TRUE(hr == E_INVALIDARG || hr == DISP_E_BADPARAMCOUNT) << std::hex << hr;
+    }
+    EXPECT_EQ(findThreadWindow(L"Ardwyn E-Mail Message"), nullptr);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "KT_EMailer.h"
 #include "component/class_factory.h"
-#include "compose/shared_message_settings.h"
 #include "compose/frmEmail.h"
 #include "support/late_bound.h"
 #include "support/message_pump.h"
@@ -50,7 +49,6 @@ protected:
     }
 
     ComPtr<IDispatch> email = newEmail();
-    SharedMessageSettings& settings = SharedMessageSettings::forThisThread();
 };
 
 std::wstring tooltipOf(const frmEmail& form, const FormControl& control) {
@@ -277,17 +275,6 @@ TEST_F(ComposeWindowTest, InformationLabelShowsTheSharedTextOfTheMomentOfOpening
     EXPECT_EQ(sendEMail().lbInfo().Text(), L"Type in any message you want to appear before the web page.");
 }
 
-TEST_F(ComposeWindowTest, HtmlModeKeepsThePageAsideUntilAnotherHtmlCall) {
-    frmEmail& html = sendEMail(L"<html>the page</html>", L"", {Variant::boolean(true), Variant::boolean(true)});
-    EXPECT_EQ(html.tbBody().Text(), L"");
-    EXPECT_EQ(settings.g_sHTMLBody, L"<html>the page</html>");
-
-    frmEmail& plain = sendEMail(L"plain text", L"", {Variant::boolean(true), Variant::boolean(false)});
-    EXPECT_EQ(plain.tbBody().Text(), L"plain text");
-    EXPECT_EQ(settings.g_sHTMLBody, L"<html>the page</html>");
-    EXPECT_FALSE(settings.g_bHTML);
-}
-
 TEST_F(ComposeWindowTest, CancelClosesTheWindowOneTimerPeriodLater) {
     frmEmail& form = sendEMail();
     const HWND window = form.hwnd();
@@ -314,18 +301,17 @@ TEST_F(ComposeWindowTest, FrameCloseUnloadsAtOnceAndTheNextSendEMailWorks) {
     EXPECT_TRUE(messageBoxes.shown.empty());
 }
 
-TEST_F(ComposeWindowTest, InstanceFollowsOnlyItsNewestWindowAndLeavesWindowsOpenWhenReleased) {
-    const HWND first = sendEMail().hwnd();
-    frmEmail& second = sendEMail();
-    SendMessageW(formOf<frmEmail>(first)->KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
-    pumpFor(150ms);
-    EXPECT_TRUE(IsWindow(first));  // its Unloading reaches no listener
+TEST_F(ComposeWindowTest, WindowsNoInstanceListensToCloseThemselvesAfterCancel) {
+    const HWND replaced = sendEMail().hwnd();
+    const HWND newest = sendEMail().hwnd();
+    SendMessageW(formOf<frmEmail>(replaced)->KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(replaced));  // still there when the handler is done
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(replaced); }, 2000ms));
 
     email.reset();
-    EXPECT_TRUE(IsWindow(second.hwnd()));
-    SendMessageW(second.KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
-    pumpFor(150ms);
-    EXPECT_TRUE(IsWindow(second.hwnd()));
+    SendMessageW(formOf<frmEmail>(newest)->KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(newest); }, 2000ms));
+    EXPECT_TRUE(messageBoxes.shown.empty());
 }
 
 TEST_F(ComposeWindowTest, HelpWithoutItsFileReturnsToTheWindow) {

@@ -1,0 +1,290 @@
+// Times the component as a host and its user meet it, under Wine or Windows:
+// the window on screen after SendEMail, long bodies next to a bare edit
+// control, many open-and-cancel cycles, Send to the window gone, and the
+// address picker with a large address book. Prints figures; judges nothing.
+//
+//   component_bench [--server host:port] [--entries N]
+//
+// Uses the registered component by its ProgID; seeds the current user's
+// address book (run it in a prefix of its own).
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr wchar_t kComposeCaption[] = L"Ardwyn E-Mail Message";
+constexpr wchar_t kPickerCaption[] = L"Ardwyn Address Picker";
+constexpr wchar_t kBookKey[] = L"Software\\Veltrano\\Ardwyn\\E_MailList";
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+bool pumpUntil(const std::function<bool()>& done, int limitMs = 30000) {
+    const auto start = Clock::now();
+    while (!done()) {
+        if (millisecondsSince(start) > limitMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        pump();
+    }
+    return true;
+}
+
+HWND findChild(HWND window, const wchar_t* text) { return FindWindowExW(window, nullptr, nullptr, text); }
+
+// The component through IDispatch, as a late-bound host calls it.
+class Mailer {
+public:
+    Mailer() {
+        CLSID classId{};
+        if (FAILED(CLSIDFromProgID(L"KT_EMailer.cEmail", &classId)) ||
+            FAILED(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                    reinterpret_cast<void**>(&object_)))) {
+            std::fprintf(stderr, "KT_EMailer.cEmail is not registered\n");
+            ExitProcess(2);
+        }
+        LPOLESTR name = const_cast<LPOLESTR>(L"SendEMail");
+        object_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &sendEMail_);
+    }
+    ~Mailer() { object_->Release(); }
+
+    // SendEMail(body, subject, to, server, from, showError, html); arguments go in reverse.
+    void SendEMail(const std::wstring& body, const std::wstring& server, bool html = false) {
+        const std::wstring texts[] = {L"me@example.com", server, L"ann@example.com,Ann", L"A subject", body};
+        VARIANT arguments[7];
+        V_VT(&arguments[0]) = VT_BOOL;
+        V_BOOL(&arguments[0]) = html ? VARIANT_TRUE : VARIANT_FALSE;
+        V_VT(&arguments[1]) = VT_BOOL;
+        V_BOOL(&arguments[1]) = VARIANT_TRUE;
+        for (int i = 0; i < 5; ++i) {
+            V_VT(&arguments[2 + i]) = VT_BSTR;
+            V_BSTR(&arguments[2 + i]) = SysAllocStringLen(texts[i].data(), static_cast<UINT>(texts[i].size()));
+        }
+        DISPPARAMS parameters{arguments, nullptr, 7, 0};
+        object_->Invoke(sendEMail_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr,
+                        nullptr);
+        for (VARIANT& argument : arguments) VariantClear(&argument);
+    }
+
+private:
+    IDispatch* object_ = nullptr;
+    DISPID sendEMail_ = 0;
+};
+
+void closeComposeWindows() {
+    while (HWND window = FindWindowW(nullptr, kComposeCaption)) DestroyWindow(window);
+    pump();
+}
+
+// Presses a button of the newest compose window and waits until the window is gone.
+double pressAndWaitGone(const wchar_t* button) {
+    const HWND window = FindWindowW(nullptr, kComposeCaption);
+    const auto start = Clock::now();
+    SendMessageW(findChild(window, button), BM_CLICK, 0, 0);
+    pumpUntil([&] { return !IsWindow(window); });
+    return millisecondsSince(start);
+}
+
+std::wstring bodyOf(std::size_t characters) {
+    std::wstring body;
+    body.reserve(characters + 80);
+    while (body.size() < characters) body += std::wstring(78, L'x') + L"\r\n";
+    return body;
+}
+
+double bareEditMs(const std::wstring& text) {
+    const HWND frame = CreateWindowExW(0, L"STATIC", L"bare", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 360, 380,
+                                       nullptr, nullptr, nullptr, nullptr);
+    const HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                                      WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+                                      8, 184, 329, 115, frame, nullptr, nullptr, nullptr);
+    SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
+    pump();
+    const auto start = Clock::now();
+    SetWindowTextW(edit, text.c_str());
+    const double elapsed = millisecondsSince(start);
+    DestroyWindow(frame);
+    pump();
+    return elapsed;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void seedAddressBook(int entries) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kBookKey);
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kBookKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    for (int i = 0; i < entries; ++i) {
+        const std::wstring record = L"person" + std::to_wstring(i) + L"@example.com,Person " + std::to_wstring(i);
+        RegSetValueExW(key, std::to_wstring(i).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(record.c_str()),
+                       static_cast<DWORD>((record.size() + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+}
+
+// What the hook below is to do once the picker is on screen.
+struct PickerRun {
+    Clock::time_point pressed;
+    double openMs = -1;
+    double deleteMs = -1;
+    bool deleteOne = false;
+    Clock::time_point boxAnswered;
+    HHOOK hook = nullptr;
+} g_run;
+
+LRESULT CALLBACK watchActivation(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        const HWND window = reinterpret_cast<HWND>(wParam);
+        wchar_t caption[64] = {};
+        GetWindowTextW(window, caption, 64);
+        wchar_t windowClass[16] = {};
+        GetClassNameW(window, windowClass, 16);
+        if (g_run.openMs < 0 && lstrcmpW(caption, kPickerCaption) == 0) {
+            g_run.openMs = millisecondsSince(g_run.pressed);
+            PostMessageW(window, WM_APP, 0, 0);  // act once the picker's own loop runs
+        } else if (lstrcmpW(windowClass, L"#32770") == 0) {
+            g_run.boxAnswered = Clock::now();
+            PostMessageW(window, WM_COMMAND, IDYES, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Opens the picker with To; optionally deletes its first row; then cancels.
+void runPicker(bool deleteOne) {
+    g_run = {};
+    g_run.deleteOne = deleteOne;
+    g_run.hook = SetWindowsHookExW(WH_CBT, &watchActivation, nullptr, GetCurrentThreadId());
+    const HWND compose = FindWindowW(nullptr, kComposeCaption);
+    // The picker's modal loop runs inside the click; a thread timer acts in it.
+    SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
+        const HWND picker = FindWindowW(nullptr, kPickerCaption);
+        if (!picker || g_run.openMs < 0) return;
+        KillTimer(nullptr, id);
+        if (g_run.deleteOne) {
+            const HWND list = FindWindowExW(picker, nullptr, L"ListBox", nullptr);
+            SendMessageW(list, LB_SETSEL, TRUE, 0);
+            SendMessageW(list, LB_SETCARETINDEX, 0, FALSE);
+            SendMessageW(picker, WM_COMMAND, MAKEWPARAM(100, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+            SendMessageW(picker, WM_COMMAND, MAKEWPARAM(1, 0), 0);  // "Delete this EMail Address"
+            g_run.deleteMs = millisecondsSince(g_run.boxAnswered);
+        }
+        SendMessageW(findChild(picker, L"Cancel"), BM_CLICK, 0, 0);
+    });
+    g_run.pressed = Clock::now();
+    SendMessageW(findChild(compose, L"To"), BM_CLICK, 0, 0);
+    UnhookWindowsHookEx(g_run.hook);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring server = L"127.0.0.1:25";
+    int entries = 5000;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::wstring(argv[i]) == L"--server") server = argv[++i];
+        if (std::wstring(argv[i]) == L"--entries") entries = std::stoi(argv[++i]);
+    }
+    CoInitialize(nullptr);
+    {
+        Mailer mailer;
+        mailer.SendEMail(L"warm-up", server);
+        closeComposeWindows();
+
+        std::vector<double> opened;
+        for (int i = 0; i < 20; ++i) {
+            const auto start = Clock::now();
+            mailer.SendEMail(L"A short page", server);
+            opened.push_back(millisecondsSince(start));
+            closeComposeWindows();
+        }
+        std::printf("window on screen after SendEMail: %.1f ms (median of 20)\n", median(opened));
+
+        for (std::size_t megabytes : {1, 5}) {
+            const std::wstring body = bodyOf(megabytes * 1024 * 1024);
+            const double bare = bareEditMs(body);
+            const auto start = Clock::now();
+            mailer.SendEMail(body, server);
+            const double ours = millisecondsSince(start);
+            closeComposeWindows();
+            std::printf("SendEMail with a %zu MB plain body: %.0f ms; bare edit control: %.0f ms\n", megabytes, ours,
+                        bare);
+        }
+
+        std::vector<double> cycles;
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            mailer.SendEMail(L"cycle", server);
+            pressAndWaitGone(L"Cancel");
+            cycles.push_back(millisecondsSince(start));
+        }
+        const auto mean = [](auto first, auto last) {
+            double sum = 0;
+            for (auto it = first; it != last; ++it) sum += *it;
+            return sum / static_cast<double>(last - first);
+        };
+        std::printf("SendEMail + Cancel, 200 cycles: first ten %.1f ms, last ten %.1f ms per cycle\n",
+                    mean(cycles.begin(), cycles.begin() + 10), mean(cycles.end() - 10, cycles.end()));
+
+        // A host that makes an instance for each page and lets it go at once.
+        cycles.clear();
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            {
+                Mailer own;
+                own.SendEMail(L"cycle", server);
+                SendMessageW(findChild(FindWindowW(nullptr, kComposeCaption), L"Cancel"), BM_CLICK, 0, 0);
+            }
+            pumpUntil([] { return !FindWindowW(nullptr, kComposeCaption); }, 500);
+            cycles.push_back(millisecondsSince(start));
+        }
+        std::printf("the same with an instance for each cycle: first ten %.1f ms, last ten %.1f ms per cycle\n",
+                    mean(cycles.begin(), cycles.begin() + 10), mean(cycles.end() - 10, cycles.end()));
+        closeComposeWindows();
+
+        std::vector<double> sends;
+        for (int i = 0; i < 5; ++i) {
+            mailer.SendEMail(L"A short page", server);
+            sends.push_back(pressAndWaitGone(L"Send"));
+        }
+        std::printf("Send pressed to the window gone (small message): %.1f ms (median of 5)\n", median(sends));
+
+        seedAddressBook(entries);
+        mailer.SendEMail(L"picker", server);
+        runPicker(false);
+        std::printf("picker open with %d entries: %.1f ms\n", entries, g_run.openMs);
+        runPicker(true);
+        DWORD left = 0;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kBookKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &left, nullptr, nullptr,
+                             nullptr, nullptr);
+            RegCloseKey(key);
+        }
+        std::printf("deleting one entry of %d: %.1f ms (%lu left)\n", entries, g_run.deleteMs,
+                    static_cast<unsigned long>(left));
+        closeComposeWindows();
+    }
+    CoUninitialize();
+    return 0;
+}
