@@ -17,9 +17,13 @@ kt_sudo() {
 }
 
 # kt_ensure_packages pkg...: installs the Debian packages that are missing;
-# the package lists are refreshed only when something is missing.
+# the package lists are refreshed only when something is missing. A package
+# for i386 (name:i386) first adds that architecture to dpkg.
 kt_ensure_packages() {
   local missing=() pkg
+  if [[ " $* " == *:i386\ * ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    kt_sudo dpkg --add-architecture i386
+  fi
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
@@ -30,7 +34,7 @@ kt_ensure_packages() {
 }
 
 KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev)
-KT_RUN_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
+KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
 
 # kt_build preset...: configures (once) and builds each preset.
 kt_build() {
@@ -84,7 +88,10 @@ kt_new_wine_prefix() {
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # A crashing program ends at once instead of waiting in the debugger.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  local view
+  for view in 32 64; do
+    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
+  done
   # Let the first start settle completely (a second service manager started
   # while the first is still busy makes every COM program wait 20 s), then
   # keep one server alive so that each program starts fast.
@@ -100,9 +107,16 @@ kt_keep_wine_warm() {
   wine start /min notepad.exe </dev/null >/dev/null 2>&1
 }
 
-# kt_register_dll path: registers the component in the current prefix.
+# With 32-bit Wine installed, "wine" starts Wine's own programs (regsvr32,
+# cscript, reg) as 32-bit ones; this loader starts their 64-bit versions.
+KT_WINE64=/usr/lib/wine/wine64
+
+# kt_register_dll path [x86]: registers the component in the current prefix
+# with the regsvr32 of its architecture (x64 unless told x86).
 kt_register_dll() {
-  wine regsvr32 /s "$(winepath -w "$1")" >/dev/null 2>&1
+  local loader=$KT_WINE64
+  [ "${2:-}" = x86 ] && loader=wine
+  "$loader" regsvr32 /s "$(winepath -w "$1")" >/dev/null 2>&1
 }
 
 # kt_wait_for_window title: prints the X id of the visible window with that
