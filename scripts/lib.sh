@@ -33,16 +33,34 @@ kt_ensure_packages() {
   kt_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev)
+KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
+                   wixl msitools)
 KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
+
+# kt_configure preset...: configures each preset that is not configured yet.
+kt_configure() {
+  local preset
+  for preset in "$@"; do
+    [ -f "$KT_ROOT/build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" -S "$KT_ROOT" >/dev/null
+  done
+}
 
 # kt_build preset...: configures (once) and builds each preset.
 kt_build() {
   local preset
   for preset in "$@"; do
-    [ -f "$KT_ROOT/build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" -S "$KT_ROOT" >/dev/null
+    kt_configure "$preset"
     cmake --build "$KT_ROOT/build/$preset" -j"$(nproc)" >/dev/null || cmake --build "$KT_ROOT/build/$preset"
   done
+}
+
+# kt_build_packages [target...]: the installers (target "packages", in
+# build/windows/packages) and any further targets of the x64 build; the x64
+# package takes the 32-bit DLL from the windows-x86 build.
+kt_build_packages() {
+  kt_configure windows-x86 windows
+  cmake --build "$KT_ROOT/build/windows-x86" --target KT_EMailer -j"$(nproc)" >/dev/null
+  cmake --build "$KT_ROOT/build/windows" --target packages "$@" >/dev/null
 }
 
 kt_cleanup() {
