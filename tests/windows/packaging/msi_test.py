@@ -191,6 +191,8 @@ class Upgrades(InstallerCase):
         self.assertNotEqual(version, older_version)
         self.install(rebuild, "ALLUSERS=1")
         self.assertEqual(installed_products(), [(product_code(rebuild), version)])
+        for arch in ("x64", "x86"):
+            self.assertTrue(os.path.isfile(drive_c("Program Files", PRODUCT, arch, "Ardwyn.chm")))
         self.assertEqual(msiexec("/i", windows_path(older), "ALLUSERS=1") % 256, INSTALLER_FAILED)
         self.assertEqual(installed_products(), [(product_code(rebuild), version)])
         self.remove_and_expect_nothing_left(rebuild, drive_c("Program Files", PRODUCT))
