@@ -17,9 +17,13 @@ kt_sudo() {
 }
 
 # kt_ensure_packages pkg...: installs the Debian packages that are missing;
-# the package lists are refreshed only when something is missing.
+# the package lists are refreshed only when something is missing. A package
+# for i386 (name:i386) first adds that architecture to dpkg.
 kt_ensure_packages() {
   local missing=() pkg
+  if [[ " $* " == *:i386\ * ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    kt_sudo dpkg --add-architecture i386
+  fi
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
@@ -30,20 +34,37 @@ kt_ensure_packages() {
 }
 
 KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
-                   clang libclang-rt-14-dev)
-KT_RUN_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
+                   clang libclang-rt-14-dev wixl msitools)
+KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
 
-# Extra configure arguments of kt_build (scripts/test makes warnings errors).
+# Extra configure arguments (scripts/test makes warnings errors).
 KT_CONFIGURE_ARGS=()
+
+# kt_configure preset...: configures each preset, with KT_CONFIGURE_ARGS.
+kt_configure() {
+  local preset
+  for preset in "$@"; do
+    cmake --preset "$preset" -S "$KT_ROOT" "${KT_CONFIGURE_ARGS[@]}" >/dev/null
+  done
+}
 
 # kt_build preset...: configures and builds each preset; a failed build is
 # repeated on one core so that its errors are the last thing printed.
 kt_build() {
   local preset
   for preset in "$@"; do
-    cmake --preset "$preset" -S "$KT_ROOT" "${KT_CONFIGURE_ARGS[@]}" >/dev/null
+    kt_configure "$preset"
     cmake --build "$KT_ROOT/build/$preset" -j"$(nproc)" >/dev/null || cmake --build "$KT_ROOT/build/$preset"
   done
+}
+
+# kt_build_packages [target...]: the installers (target "packages", in
+# build/windows/packages) and any further targets of the x64 build; the x64
+# package takes the 32-bit DLL from the windows-x86 build.
+kt_build_packages() {
+  kt_configure windows-x86 windows
+  cmake --build "$KT_ROOT/build/windows-x86" --target KT_EMailer -j"$(nproc)" >/dev/null
+  cmake --build "$KT_ROOT/build/windows" --target packages "$@" >/dev/null
 }
 
 kt_cleanup() {
@@ -89,7 +110,10 @@ kt_new_wine_prefix() {
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # A crashing program ends at once instead of waiting in the debugger.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  local view
+  for view in 32 64; do
+    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
+  done
   # Let the first start settle completely (a second service manager started
   # while the first is still busy makes every COM program wait 20 s), then
   # keep one server alive so that each program starts fast.
@@ -105,11 +129,18 @@ kt_keep_wine_warm() {
   wine start /min notepad.exe </dev/null >/dev/null 2>&1
 }
 
-# kt_register_dll path: registers the component in the current prefix; what
-# regsvr32 says stays in the log.
+# With 32-bit Wine installed, "wine" starts Wine's own programs (regsvr32,
+# cscript, reg) as 32-bit ones; this loader starts their 64-bit versions.
+KT_WINE64=/usr/lib/wine/wine64
+
+# kt_register_dll path [x86]: registers the component in the current prefix
+# with the regsvr32 of its architecture (x64 unless told x86); what regsvr32
+# says stays in the log.
 kt_register_dll() {
-  kt_log "regsvr32 $1"
-  wine regsvr32 /s "$(winepath -w "$1")" 2>&1 | sed 's/^/  regsvr32: /' >&2
+  local loader=$KT_WINE64
+  [ "${2:-}" = x86 ] && loader=wine
+  kt_log "regsvr32 ${2:-x64} $1"
+  "$loader" regsvr32 /s "$(winepath -w "$1")" 2>&1 | sed 's/^/  regsvr32: /' >&2
   return "${PIPESTATUS[0]}"
 }
 

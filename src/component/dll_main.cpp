@@ -20,6 +20,13 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID interfaceId, LPVOID* object) {
 
 STDAPI DllCanUnloadNow() { return kt::ModuleLock::count() == 0 ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return kt::registerServer(); }
+STDAPI DllRegisterServer() { return kt::registerServer(kt::RegistrationScope::Machine); }
 
-STDAPI DllUnregisterServer() { return kt::unregisterServer(); }
+STDAPI DllUnregisterServer() { return kt::unregisterServer(kt::RegistrationScope::Machine); }
+
+// "regsvr32 /n /i:user" registers for the current user only, "/u /n /i:user" removes that.
+STDAPI DllInstall(BOOL install, LPCWSTR command) {
+    kt::RegistrationScope scope{};
+    if (!kt::scopeFromInstallCommand(command, scope)) return E_INVALIDARG;
+    return install ? kt::registerServer(scope) : kt::unregisterServer(scope);
+}

@@ -1,13 +1,22 @@
 #pragma once
 // Self-registration: the class, its programmatic identifier and the type
-// library, all under HKEY_CLASSES_ROOT.
+// library, for every user of the machine (HKLM\Software\Classes) or for the
+// current user only (HKCU\Software\Classes, which needs no administrator).
 
 #include <windows.h>
 
 namespace kt {
 
-HRESULT registerServer() noexcept;
-// Removes every key registerServer wrote; keys that are already gone are no failure.
-HRESULT unregisterServer() noexcept;
+enum class RegistrationScope { Machine, User };
+
+HRESULT registerServer(RegistrationScope scope) noexcept;
+// Removes every key registerServer wrote under that scope; keys that are
+// already gone are no failure. Keys that the other architecture's DLL shares
+// (the ProgID, the type library) stay while that DLL is registered there.
+HRESULT unregisterServer(RegistrationScope scope) noexcept;
+
+// DllInstall's command line: "user" for the current user, empty or "machine"
+// for all users. False for anything else.
+bool scopeFromInstallCommand(LPCWSTR command, RegistrationScope& scope) noexcept;
 
 }  // namespace kt
