@@ -170,29 +170,30 @@ LRESULT CALLBACK watchActivation(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Opens the picker with To; optionally deletes its first row; then cancels.
+// Runs in the picker's modal loop: deletes its first row if asked, then cancels.
+void CALLBACK actInPicker(HWND, UINT, UINT_PTR id, DWORD) {
+    const HWND picker = FindWindowW(nullptr, kPickerCaption);
+    if (!picker || g_run.openMs < 0) return;
+    KillTimer(nullptr, id);
+    if (g_run.deleteOne) {
+        const HWND list = FindWindowExW(picker, nullptr, L"ListBox", nullptr);
+        SendMessageW(list, LB_SETSEL, TRUE, 0);
+        SendMessageW(list, LB_SETCARETINDEX, 0, FALSE);
+        SendMessageW(picker, WM_COMMAND, MAKEWPARAM(100, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+        SendMessageW(picker, WM_COMMAND, MAKEWPARAM(1, 0), 0);  // "Delete this EMail Address"
+        g_run.deleteMs = millisecondsSince(g_run.boxAnswered);
+    }
+    SendMessageW(findChild(picker, L"Cancel"), BM_CLICK, 0, 0);
+}
+
+// Opens the picker with To and times it; optionally deletes its first row.
 void runPicker(bool deleteOne) {
     g_run = {};
     g_run.deleteOne = deleteOne;
     g_run.hook = SetWindowsHookExW(WH_CBT, &watchActivation, nullptr, GetCurrentThreadId());
-    const HWND compose = FindWindowW(nullptr, kComposeCaption);
-    // The picker's modal loop runs inside the click; a thread timer acts in it.
-    SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
-        const HWND picker = FindWindowW(nullptr, kPickerCaption);
-        if (!picker || g_run.openMs < 0) return;
-        KillTimer(nullptr, id);
-        if (g_run.deleteOne) {
-            const HWND list = FindWindowExW(picker, nullptr, L"ListBox", nullptr);
-            SendMessageW(list, LB_SETSEL, TRUE, 0);
-            SendMessageW(list, LB_SETCARETINDEX, 0, FALSE);
-            SendMessageW(picker, WM_COMMAND, MAKEWPARAM(100, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-            SendMessageW(picker, WM_COMMAND, MAKEWPARAM(1, 0), 0);  // "Delete this EMail Address"
-            g_run.deleteMs = millisecondsSince(g_run.boxAnswered);
-        }
-        SendMessageW(findChild(picker, L"Cancel"), BM_CLICK, 0, 0);
-    });
+    SetTimer(nullptr, 0, 10, &actInPicker);
     g_run.pressed = Clock::now();
-    SendMessageW(findChild(compose, L"To"), BM_CLICK, 0, 0);
+    SendMessageW(findChild(FindWindowW(nullptr, kComposeCaption), L"To"), BM_CLICK, 0, 0);
     UnhookWindowsHookEx(g_run.hook);
 }
 
