@@ -10,6 +10,7 @@
 #include "KT_EMailer.h"
 #include "component/class_factory.h"
 #include "compose/frmEmail.h"
+#include "foundation/module.h"
 #include "support/late_bound.h"
 #include "support/message_pump.h"
 #include "support/windows_test.h"
@@ -312,6 +313,76 @@ TEST_F(ComposeWindowTest, WindowsNoInstanceListensToCloseThemselvesAfterCancel) 
     SendMessageW(formOf<frmEmail>(newest)->KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(newest); }, 2000ms));
     EXPECT_TRUE(messageBoxes.shown.empty());
+}
+
+// The messages a window of this thread was sent, while it lives.
+class SentMessages {
+public:
+    SentMessages() : hook_(SetWindowsHookExW(WH_CALLWNDPROCRET, &record, nullptr, GetCurrentThreadId())) {
+        active_ = this;
+    }
+    ~SentMessages() {
+        UnhookWindowsHookEx(hook_);
+        active_ = nullptr;
+    }
+    std::vector<std::pair<HWND, UINT>> seen;
+
+private:
+    static LRESULT CALLBACK record(int code, WPARAM wParam, LPARAM lParam) {
+        const auto* sent = reinterpret_cast<CWPRETSTRUCT*>(lParam);
+        if (code == HC_ACTION && active_) active_->seen.emplace_back(sent->hwnd, sent->message);
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static inline SentMessages* active_ = nullptr;
+    HHOOK hook_;
+};
+
+TEST_F(ComposeWindowTest, ALongBodyGoesInOnceTheLayoutIsDone) {
+    std::wstring body;
+    while (body.size() < 200000) body += std::wstring(78, L'x') + L"\r\n";
+    SentMessages messages;
+    const HWND field = sendEMail(body).tbBody().hwnd();
+    bool hasText = false;
+    for (const auto& [window, message] : messages.seen) {
+        if (window != field) continue;
+        if (message == WM_SETTEXT) hasText = true;
+        EXPECT_FALSE(hasText && message == WM_WINDOWPOSCHANGED) << "the long text is laid out again";
+    }
+    EXPECT_TRUE(hasText);
+}
+
+// Windows of our own on this thread, the message-only ones (timers) included.
+std::size_t ourWindows() {
+    std::size_t count = threadWindows(kCaption).size();
+    for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, L"KT_EMailer.MessageWindow", nullptr));)
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) ++count;
+    return count;
+}
+
+TEST_F(ComposeWindowTest, OpenAndCancelCyclesLeaveNothingBehind) {
+    email.reset();
+    pumpFor(50ms);
+    const std::size_t windows = ourWindows();
+    const long moduleLocks = ModuleLock::count();
+    std::vector<std::weak_ptr<Form>> forms;
+    ComPtr<IDispatch> host = newEmail();
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        // Half the cycles as a host with one instance, half with one per page, let go at once.
+        email = cycle % 2 ? newEmail() : host;
+        frmEmail& form = sendEMail();
+        forms.push_back(form.shared_from_this());
+        const HWND window = form.hwnd();
+        SendMessageW(form.KT_CB_Cancel().hwnd(), BM_CLICK, 0, 0);
+        if (cycle % 2) email.reset();
+        ASSERT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 2000ms)) << "cycle " << cycle;
+    }
+    email.reset();
+    host.reset();
+    pumpFor(50ms);
+    EXPECT_EQ(ourWindows(), windows);
+    EXPECT_EQ(ModuleLock::count(), moduleLocks);
+    EXPECT_TRUE(std::all_of(forms.begin(), forms.end(), [](const auto& form) { return form.expired(); }))
+        << "a window's object, with its timers and subscriptions, outlived the window";
 }
 
 TEST_F(ComposeWindowTest, HelpWithoutItsFileReturnsToTheWindow) {

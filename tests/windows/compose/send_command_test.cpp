@@ -29,17 +29,22 @@ public:
     }
     bool running() const { return port_ != 0; }
     std::wstring server() const { return L"127.0.0.1:" + std::to_wstring(port_); }
-    // The summary of the message whose subject is given, or empty.
-    std::wstring find(const std::wstring& subject) const {
+    // The summaries of the messages whose subject is given.
+    std::vector<std::wstring> all(const std::wstring& subject) const {
+        std::vector<std::wstring> found;
         for (int n = 1; n < 1000; ++n) {
             std::ifstream file(directory_ + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary);
-            if (!file) return {};
+            if (!file) break;
             std::stringstream text;
             text << file.rdbuf();
             const std::wstring summary = fromUtf8(text.str());
-            if (summary.find(L"Subject: " + subject + L"\n") != std::wstring::npos) return summary;
+            if (summary.find(L"Subject: " + subject + L"\n") != std::wstring::npos) found.push_back(summary);
         }
-        return {};
+        return found;
+    }
+    std::wstring find(const std::wstring& subject) const {
+        const auto found = all(subject);
+        return found.empty() ? std::wstring() : found.front();
     }
 
 private:
@@ -64,13 +69,16 @@ protected:
     }
 
     frmEmail& open(const std::wstring& body, const std::wstring& subject, const std::wstring& to,
-                   const std::wstring& server, bool showError = true, bool html = false) {
-        EXPECT_EQ(callMethod(email.get(), L"SendEMail",
+                   const std::wstring& server, bool showError = true, bool html = false,
+                   const std::wstring& sender = L"Ardwyn Reader <reader@example.com>", IDispatch* instance = nullptr) {
+        const auto before = threadWindows(L"Ardwyn E-Mail Message");
+        EXPECT_EQ(callMethod(instance ? instance : email.get(), L"SendEMail",
                              {Variant::text(body), Variant::text(subject), Variant::text(to), Variant::text(server),
-                              Variant::text(L"Ardwyn Reader <reader@example.com>"), Variant::boolean(showError),
-                              Variant::boolean(html)}),
+                              Variant::text(sender), Variant::boolean(showError), Variant::boolean(html)}),
                   S_OK);
-        return *formOf<frmEmail>(findThreadWindow(L"Ardwyn E-Mail Message"));
+        for (HWND window : threadWindows(L"Ardwyn E-Mail Message"))
+            if (std::find(before.begin(), before.end(), window) == before.end()) return *formOf<frmEmail>(window);
+        throw std::runtime_error("SendEMail opened no window");
     }
     static void press(KT_CB& button) { SendMessageW(button.hwnd(), BM_CLICK, 0, 0); }
 
@@ -121,6 +129,40 @@ TEST_F(SendCommandTest, HtmlMessagePutsTheNoteBeforeThePage) {
     EXPECT_NE(summary.find(L"Content-Type: text/html"), std::wstring::npos);
     EXPECT_NE(summary.find(L"\n\n<p>Look at this<br>page</p>\r\n<hr>\r\n<html><body>The page</body></html>"),
               std::wstring::npos);
+}
+
+TEST_F(SendCommandTest, WindowsSideBySideEachSendTheirOwnPageFromTheirOwnSender) {
+    const std::wstring pageSubject = uniqueSubject(L"Page A"), plainSubject = uniqueSubject(L"Plain B");
+    frmEmail& page = open(L"<html>page A</html>", pageSubject, L"ann@example.com,Ann", catcher.server(), true, true,
+                          L"Ann Sender <a@example.com>");
+    ComPtr<IDispatch> second;
+    ComPtr<IClassFactory> factory;
+    getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid());
+    factory->CreateInstance(nullptr, IID_IDispatch, second.putVoid());
+    frmEmail& plain = open(L"plain B", plainSubject, L"bob@example.com,Bob", catcher.server(), true, false,
+                           L"b@example.com", second.get());
+    press(page.KT_CB_Send());
+    press(plain.KT_CB_Send());
+    EXPECT_TRUE(messageBoxes.shown.empty());
+
+    const std::wstring pageSent = catcher.find(pageSubject), plainSent = catcher.find(plainSubject);
+    EXPECT_NE(pageSent.find(L"Envelope-From: a@example.com\n"), std::wstring::npos) << pageSent.c_str();
+    EXPECT_NE(pageSent.find(L"Content-Type: text/html"), std::wstring::npos);
+    EXPECT_NE(pageSent.find(L"<hr>\r\n<html>page A</html>"), std::wstring::npos);
+    EXPECT_NE(plainSent.find(L"Envelope-From: b@example.com\n"), std::wstring::npos) << plainSent.c_str();
+    EXPECT_NE(plainSent.find(L"Content-Type: text/plain"), std::wstring::npos);
+    EXPECT_NE(plainSent.find(L"\n\nplain B"), std::wstring::npos);
+}
+
+TEST_F(SendCommandTest, AWindowNoInstanceListensToClosesAfterItsSendAndNeverSendsTwice) {
+    const std::wstring subject = uniqueSubject(L"Once");
+    frmEmail& form = open(L"body", subject, L"ann@example.com,Ann", catcher.server());
+    const HWND window = form.hwnd();
+    email.reset();
+    press(form.KT_CB_Send());
+    press(form.KT_CB_Send());  // before the window is gone
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 2000ms));
+    EXPECT_EQ(catcher.all(subject).size(), 1u);
 }
 
 TEST_F(SendCommandTest, FailingServerLeavesTheWindowAsTheUserLeftIt) {

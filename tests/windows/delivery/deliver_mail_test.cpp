@@ -162,6 +162,16 @@ TEST_F(DeliverMailTest, FailingOperationEndsTheDeliveryWithItsNumberAndText) {
     EXPECT_EQ(calls().back(), L"released");
 }
 
+TEST_F(DeliverMailTest, ANulAnywhereKeepsEveryLineOfTheReport) {
+    recording->failingOperation = L"Send";
+    recording->failure = ComponentError(-2147220442, L"KT_EMailer.SMTP", std::wstring(L"550 no\0 such", 12));
+    EXPECT_FALSE(deliver(std::wstring(L"a@x.com,A\0nn", 12), L"", L"", L"me@x.com"));
+    ASSERT_EQ(messageBoxes.shown.size(), 1u);
+    const std::wstring text = messageBoxes.shown[0].text;
+    EXPECT_EQ(text.find(L'\0'), std::wstring::npos);
+    EXPECT_EQ(text, report(-2147220442, L"550 no\uFFFD such", 1044, L"me@x.com", L"a@x.com,A\uFFFDnn"));
+}
+
 TEST_F(DeliverMailTest, ComponentThatCannotBeCreatedFailsAtTheFirstMark) {
     EXPECT_FALSE(DeliverMail(L"b", L"s", L"a@x.com,A", L"", L"", L"h", L"me@x.com", true, false,
                              []() -> std::unique_ptr<MailComponent> {
