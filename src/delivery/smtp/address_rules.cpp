@@ -23,7 +23,9 @@ std::string checkedAddress(const std::wstring& address) {
     const auto at = trimmed.rfind(L'@');
     const bool valid = at != std::wstring::npos && isAtomsSeparatedBy(trimmed.substr(0, at), L'.') &&
                        (isAtomsSeparatedBy(trimmed.substr(at + 1), L'.') || isDomainLiteral(trimmed.substr(at + 1)));
-    if (!valid) {
+    // What the SMTP envelope can carry (RFC 5321: 256 octets with the brackets).
+    constexpr std::size_t kLongestAddress = 254;
+    if (!valid || trimmed.size() > kLongestAddress) {
         throw mailError(MailFailure::InvalidAddress,
                         trimmed.empty() ? L"An e-mail address is empty."
                                         : L"\"" + withControlsReplaced(address, L'?') + L"\" is not a valid e-mail address.");

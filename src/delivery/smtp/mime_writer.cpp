@@ -12,7 +12,9 @@ namespace {
 
 constexpr std::size_t kFoldAt = 78;          // preferred header line length
 constexpr std::size_t kQuotedLine = 75;      // encoded body text per line, before a soft break
-constexpr std::size_t kWordPayload = 45;     // UTF-8 bytes per encoded word: 60 base64 characters
+// A word longer than this would not fit a field's first line ("Subject: ").
+constexpr std::size_t kLongestPlainWord = kFoldAt - 9;
+constexpr std::size_t kWordPayload = 42;     // UTF-8 bytes per encoded word: 68 characters in all
 constexpr const char* kHex = "0123456789ABCDEF";
 
 std::string base64(const std::string& bytes) {
@@ -38,48 +40,74 @@ bool isPrintableAscii(const std::wstring& text) {
     return true;
 }
 
-// RFC 2047 encoded words of at most 75 characters, split between characters
-// and folded onto lines of their own.
-std::string encodedWords(const std::wstring& text) {
+// The text split at every blank; runs of blanks leave empty pieces, so that
+// joining them with single blanks gives the text back.
+std::vector<std::wstring> splitAtBlanks(const std::wstring& text) {
+    std::vector<std::wstring> pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t blank = text.find(L' ', start);
+        pieces.push_back(text.substr(start, blank == std::wstring::npos ? std::wstring::npos : blank - start));
+        if (blank == std::wstring::npos) return pieces;
+        start = blank + 1;
+    }
+}
+
+bool fitsAsPlainWords(const std::vector<std::wstring>& words) {
+    for (const auto& word : words)
+        if (word.size() > kLongestPlainWord) return false;
+    return true;
+}
+
+HeaderWords ascii(const std::vector<std::wstring>& words) {
+    HeaderWords out;
+    for (const auto& word : words) out.emplace_back(word.begin(), word.end());
+    return out;
+}
+
+// RFC 2047 encoded words, split between characters, each short enough to
+// stand on a header line of its own.
+HeaderWords encodedWords(const std::wstring& text) {
     const std::string utf8 = toUtf8(text);
-    std::string out;
+    HeaderWords words;
     std::size_t start = 0;
     while (start < utf8.size()) {
         std::size_t end = start + kWordPayload < utf8.size() ? start + kWordPayload : utf8.size();
         while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
-        if (!out.empty()) out += "\r\n ";
-        out += "=?UTF-8?B?" + base64(utf8.substr(start, end - start)) + "?=";
+        words.push_back("=?UTF-8?B?" + base64(utf8.substr(start, end - start)) + "?=");
         start = end;
     }
-    return out;
+    return words;
 }
 
-std::string mailboxText(const Mailbox& mailbox) {
-    const std::string name = mailbox.name ? encodeDisplayName(*mailbox.name) : std::string();
-    return name.empty() ? mailbox.address : name + " <" + mailbox.address + ">";
-}
-
-// "Name: a, b, c" folded between addresses.
-std::string addressHeader(const char* name, const std::vector<Mailbox>& mailboxes) {
-    std::string header = std::string(name) + ": ";
-    std::size_t lineLength = header.size();
-    for (std::size_t i = 0; i < mailboxes.size(); ++i) {
-        const std::string text = mailboxText(mailboxes[i]) + (i + 1 < mailboxes.size() ? "," : "");
-        if (i > 0) {
-            const std::size_t firstLine = text.find("\r\n");
-            const std::size_t width = firstLine == std::string::npos ? text.size() : firstLine;
-            if (lineLength + 1 + width > kFoldAt) {
-                header += "\r\n";
-                lineLength = 0;
-            }
-            header += ' ';
-            ++lineLength;
+// A header field whose words are put on lines of at most 78 characters,
+// folding before a word where the line would grow longer. No word is split;
+// the writers give only words that fit a line, but addresses.
+std::string headerField(const char* name, const HeaderWords& words) {
+    std::string field = std::string(name) + ":";
+    std::size_t lineLength = field.size();
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0 && !words[i].empty() && lineLength + 1 + words[i].size() > kFoldAt) {
+            field += "\r\n";
+            lineLength = 0;
         }
-        header += text;
-        const std::size_t lastBreak = header.rfind("\r\n");
-        lineLength = lastBreak == std::string::npos ? header.size() : header.size() - lastBreak - 2;
+        field += ' ';
+        field += words[i];
+        lineLength += 1 + words[i].size();
     }
-    return header + "\r\n";
+    return field + "\r\n";
+}
+
+// "Name: a, b, c" with each mailbox's display name and address as words.
+std::string addressHeader(const char* name, const std::vector<Mailbox>& mailboxes) {
+    HeaderWords words;
+    for (std::size_t i = 0; i < mailboxes.size(); ++i) {
+        const HeaderWords phrase = mailboxes[i].name ? displayNameWords(*mailboxes[i].name) : HeaderWords();
+        words.insert(words.end(), phrase.begin(), phrase.end());
+        const std::string& address = mailboxes[i].address;
+        words.push_back((phrase.empty() ? address : "<" + address + ">") + (i + 1 < mailboxes.size() ? "," : ""));
+    }
+    return headerField(name, words);
 }
 
 void civilFromDays(long long days, int& year, unsigned& month, unsigned& day) {
@@ -167,51 +195,54 @@ void appendQuotedPrintable(std::string& out, const std::string& utf8) {
     if (!utf8.empty() && !endsWithBreak) out += "=\r\n";
 }
 
-std::string encodeDisplayName(const std::wstring& name) {
+HeaderWords displayNameWords(const std::wstring& name) {
     // Blanks around a phrase are not part of it (and "Name <address>" leaves one).
     std::wstring clean = withControlsReplaced(name, L' ');
     clean.erase(0, clean.find_first_not_of(L' '));
     clean.erase(clean.find_last_not_of(L' ') + 1);
-    if (isAtomsSeparatedBy(clean, L' ')) return std::string(clean.begin(), clean.end());
-    if (isPrintableAscii(clean) && clean.size() < kFoldAt) {
+    if (clean.empty()) return {};
+    const auto words = splitAtBlanks(clean);
+    if (isAtomsSeparatedBy(clean, L' ') && fitsAsPlainWords(words)) return ascii(words);
+    if (isPrintableAscii(clean) && clean.size() + 2 <= kLongestPlainWord) {
         std::string quoted = "\"";
         for (wchar_t c : clean) {
             if (c == L'"' || c == L'\\') quoted += '\\';
             quoted += static_cast<char>(c);
         }
-        return quoted + "\"";
+        if (quoted.size() + 1 <= kLongestPlainWord) return {quoted + "\""};
     }
-    return encodedWords(clean);
+    // Words that can stand as atoms stay; each run of the others, with the
+    // blanks inside it, becomes encoded words. An atom between encoded words
+    // keeps the blanks around it under every reading of RFC 2047.
+    HeaderWords phrase;
+    std::wstring run;
+    bool inRun = false;
+    const auto endRun = [&] {
+        if (!inRun) return;
+        const HeaderWords encoded = encodedWords(run);
+        phrase.insert(phrase.end(), encoded.begin(), encoded.end());
+        run.clear();
+        inRun = false;
+    };
+    for (const auto& word : words) {
+        if (isAtomsSeparatedBy(word, L' ') && word.size() <= kLongestPlainWord) {
+            endRun();
+            phrase.emplace_back(word.begin(), word.end());
+        } else {
+            run += (inRun ? L" " : L"") + word;
+            inRun = true;
+        }
+    }
+    endRun();
+    return phrase;
 }
 
-std::string encodeUnstructured(const std::wstring& text, std::size_t used) {
+HeaderWords unstructuredWords(const std::wstring& text) {
     const std::wstring clean = withControlsReplaced(text, L' ');
-    const bool needsWords = !isPrintableAscii(clean) || clean.find(L"=?") != std::wstring::npos ||
-                            (!clean.empty() && (clean.front() == L' ' || clean.back() == L' '));
-    bool foldable = !needsWords;
-    std::size_t run = 0;
-    for (wchar_t c : clean) {
-        run = c == L' ' ? 0 : run + 1;
-        if (run > kFoldAt - 2) foldable = false;  // a word too long for any line
-    }
-    if (!foldable) return encodedWords(clean);
-
-    // Fold before a blank where the line would grow past the preferred length.
-    std::string out;
-    std::size_t lineLength = used;
-    std::size_t i = 0;
-    while (i < clean.size()) {
-        std::size_t wordEnd = clean.find(L' ', i + 1);
-        if (wordEnd == std::wstring::npos) wordEnd = clean.size();
-        if (clean[i] == L' ' && lineLength + (wordEnd - i) > kFoldAt && lineLength > 1) {
-            out += "\r\n";
-            lineLength = 0;
-        }
-        out.append(clean.begin() + static_cast<std::ptrdiff_t>(i), clean.begin() + static_cast<std::ptrdiff_t>(wordEnd));
-        lineLength += wordEnd - i;
-        i = wordEnd;
-    }
-    return out;
+    const auto words = splitAtBlanks(clean);
+    const bool plain = isPrintableAscii(clean) && clean.find(L"=?") == std::wstring::npos &&
+                       (clean.empty() || (clean.front() != L' ' && clean.back() != L' ')) && fitsAsPlainWords(words);
+    return plain ? ascii(words) : encodedWords(clean);
 }
 
 std::string formatDate(std::time_t moment, int utcOffsetMinutes) {
@@ -254,7 +285,7 @@ std::string writeMessage(const MailMessage& message, const MessageStamp& stamp) 
     if (!message.to.empty()) text += addressHeader("To", message.to);
     if (!message.cc.empty()) text += addressHeader("Cc", message.cc);
     if (message.to.empty() && message.cc.empty()) text += "To: undisclosed-recipients:;\r\n";
-    text += "Subject: " + encodeUnstructured(message.subject, 9) + "\r\n";
+    text += headerField("Subject", unstructuredWords(message.subject));
     text += "Message-ID: " + stamp.messageId + "\r\n";
     text += "MIME-Version: 1.0\r\n";
     text += std::string("Content-Type: ") + (message.html ? "text/html" : "text/plain") + "; charset=UTF-8\r\n";

@@ -6,6 +6,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "delivery/smtp/mail_message.h"
 
@@ -18,13 +19,17 @@ std::string writeMessage(const MailMessage& message, const MessageStamp& stamp);
 std::string encodeQuotedPrintable(const std::string& utf8);
 void appendQuotedPrintable(std::string& out, const std::string& utf8);
 
-// A display name as a header phrase: an atom phrase, a quoted string or
-// encoded words. Control characters become blanks; blanks around it go.
-std::string encodeDisplayName(const std::wstring& name);
+// The words of a header field, each short enough for a line of its own
+// (addresses aside); folding may put a line break before any of them.
+using HeaderWords = std::vector<std::string>;
 
-// Unstructured header text (the subject), folded after `used` characters of
-// its line. Control characters become blanks.
-std::string encodeUnstructured(const std::wstring& text, std::size_t used);
+// A display name as a phrase: atoms, a quoted string or encoded words.
+// Control characters become blanks; blanks around it go.
+HeaderWords displayNameWords(const std::wstring& name);
+
+// Unstructured text (the subject): its own words, or encoded words when it is
+// not plain ASCII or a word is too long for a line. Control characters become blanks.
+HeaderWords unstructuredWords(const std::wstring& text);
 
 // "Sun, 06 Dec 2026 11:04:16 +0100" for a moment and the local offset from UTC.
 std::string formatDate(std::time_t moment, int utcOffsetMinutes);
