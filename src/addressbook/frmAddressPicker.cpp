@@ -44,12 +44,6 @@ frmAddressPicker::frmAddressPicker() : Form(kForm) {
     AppendMenuW(mnuDelete_.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"Delete Menu");
 }
 
-std::wstring frmAddressPicker::mnuDeleteCaption() const {
-    wchar_t caption[64] = {};
-    GetMenuStringW(mnuDelete_.get(), 0, caption, 64, MF_BYPOSITION);
-    return caption;
-}
-
 void frmAddressPicker::Form_Load() {
     subscriptions_.push_back(List1().Click.subscribe([this] { List1_Click(); }));
     subscriptions_.push_back(List1().DblClick.subscribe([this] { List1_DblClick(); }));

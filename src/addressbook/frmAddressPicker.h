@@ -34,7 +34,6 @@ public:
     const EntryList& entries() const { return entries_; }
     // The pop-up menu mnuDelete ("Delete Menu") with its one item.
     HMENU mnuDelete() const { return GetSubMenu(mnuDelete_.get(), 0); }
-    std::wstring mnuDeleteCaption() const;
     static constexpr WORD mnuDeleteEmail = 1;
 
     // Rows of the design table, in tab order.

@@ -128,7 +128,6 @@ void frmEmail::layOut() {
         KT_CB_Help().Top(KT_CB_Send().Top());
         mark = 1220;
         tbBody().Height(layout.tbBodyHeight);
-        mark = 1230;
     } catch (...) {
         ShowErrorWithTime(
             failureReport(L"Error in Email Form Resize Function.", currentError(), StepMark{L"Debug code : ", mark}));

@@ -143,12 +143,6 @@ const FormControl* Form::containerOf(const FormControl& control) const {
     return row == kInWindow ? nullptr : controls_.at(static_cast<size_t>(row)).get();
 }
 
-FormControl* Form::findControl(const std::wstring& name) const {
-    for (const auto& control : controls_)
-        if (name == control->name()) return control.get();
-    return nullptr;
-}
-
 void Form::createControls() {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);

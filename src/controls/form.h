@@ -45,8 +45,6 @@ public:
 
     // The frame that holds a control, or nullptr for one placed on the window.
     const FormControl* containerOf(const FormControl& control) const;
-    // A control by its design name; nullptr when there is none.
-    FormControl* findControl(const std::wstring& name) const;
 
 protected:
     explicit Form(const FormDesign& design);

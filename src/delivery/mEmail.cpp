@@ -84,7 +84,6 @@ bool DeliverMail(const std::wstring& body, const std::wstring& subject, const st
         mail->IsHTML(html);
         mark = 1014;
         const long openingBracket = findPosition16(sender, L'<');
-        mark = 1016;
         if (openingBracket != 0) {
             mark = 1018;
             if (findPosition16(sender, L'>', openingBracket) == 0) {
@@ -119,7 +118,6 @@ bool DeliverMail(const std::wstring& body, const std::wstring& subject, const st
             mail->Send();
             mark = 1045;
             letMessageLoopRunTwice();
-            mark = 1050;
             mail.reset();
             return true;
         }

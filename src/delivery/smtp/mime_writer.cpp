@@ -151,12 +151,6 @@ std::string messageIdDomain(const std::string& senderAddress) {
 
 }  // namespace
 
-std::string encodeQuotedPrintable(const std::string& utf8) {
-    std::string out;
-    appendQuotedPrintable(out, utf8);
-    return out;
-}
-
 void appendQuotedPrintable(std::string& out, const std::string& utf8) {
     out.reserve(out.size() + utf8.size() + utf8.size() / 16 + 8);
     std::size_t lineLength = 0;

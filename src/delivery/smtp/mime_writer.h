@@ -16,7 +16,6 @@ std::string writeMessage(const MailMessage& message, const MessageStamp& stamp);
 
 // The body encoding: hard line breaks only for CR LF pairs of the text; a lone
 // CR or LF is encoded, so the text decodes back exactly.
-std::string encodeQuotedPrintable(const std::string& utf8);
 void appendQuotedPrintable(std::string& out, const std::string& utf8);
 
 // The words of a header field, each short enough for a line of its own
