@@ -161,6 +161,20 @@ kt_wait_for_window() {
   return 1
 }
 
+# kt_postfix_tools: Postfix's smtp-sink and smtp-source, unpacked from its
+# Debian package into the build folder (nothing is installed or started);
+# prints the folder.
+kt_postfix_tools() {
+  local dir="$KT_ROOT/build/bench/postfix"
+  if [ ! -x "$dir/usr/sbin/smtp-sink" ]; then
+    mkdir -p "$KT_ROOT/build/bench"
+    (cd "$KT_ROOT/build/bench" && rm -f postfix_*.deb &&
+      { apt-get download postfix >/dev/null 2>&1 || { kt_sudo apt-get update -qq && apt-get download postfix >/dev/null 2>&1; }; })
+    dpkg -x "$KT_ROOT"/build/bench/postfix_*.deb "$dir"
+  fi
+  echo "$dir"
+}
+
 KT_CATCHER="$KT_ROOT/tools/smtp_catcher/smtp_catcher.py"
 
 # kt_start_smtp_catcher dir: a local SMTP catcher; exports KT_SMTP_PORT.

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "controls/handler_boundary.h"
@@ -10,8 +11,20 @@
 
 namespace kt {
 namespace {
+
 constexpr UINT_PTR kSubclassId = 1;
+
+// A sorted list box orders its rows as CompareStringW does for the user's
+// locale, ignoring case; sort keys of the same flags order them alike.
+std::string sortKeyOf(const std::wstring& text) {
+    constexpr DWORD kFlags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    const int bytes = LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text.c_str(), -1, nullptr, 0);
+    std::string key(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text.c_str(), -1, reinterpret_cast<LPWSTR>(key.data()), bytes);
+    return key;  // compared byte by byte
 }
+
+}  // namespace
 
 ListBox::ListBox(Form& form, const ControlDesign& design, HWND hwnd) : FormControl(form, design, hwnd) {
     SetWindowSubclass(hwnd, &ListBox::subclassProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
@@ -72,7 +85,23 @@ void ListBox::AddItems(const std::vector<std::pair<std::wstring, unsigned>>& row
         SendMessageW(hwnd(), WM_SETREDRAW, TRUE, 0);
         InvalidateRect(hwnd(), nullptr, TRUE);
     });
-    for (const auto& [text, data] : rows) ItemData(AddItem(text), data);
+    if (ListCount() > 0) {
+        for (const auto& [text, data] : rows) ItemData(AddItem(text), data);
+        return;
+    }
+    // Into an empty list the rows go in the order the list would give them,
+    // found once from sort keys of the comparison it uses, instead of a
+    // search through the list for every row.
+    std::vector<std::pair<std::string, std::size_t>> keys;
+    keys.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(sortKeyOf(rows[i].first), i);
+    std::stable_sort(keys.begin(), keys.end());
+    for (const auto& key : keys) {
+        const auto& [text, data] = rows[key.second];
+        const LRESULT row = SendMessageW(hwnd(), LB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+        if (row < 0) throw ComponentError(kErrOutOfMemory, kComponentName, L"Out of memory");
+        ItemData(static_cast<int>(row), data);
+    }
 }
 
 void ListBox::RemoveItem(int row) {

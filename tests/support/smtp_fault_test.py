@@ -157,7 +157,7 @@ class FaultTest(unittest.TestCase):
         self.assertTrue(sent, description)
         self.assertEqual([c.split(":")[0].split(" ")[0] for c in server.commands],
                          ["EHLO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"])
-        self.assertEqual(server.commands[1], "MAIL FROM:<me@example.com>")
+        self.assertEqual(server.commands[1], "MAIL FROM:<me@example.com> BODY=8BITMIME")
 
     def test_dropped_connections(self):
         for step in ["greeting", "MAIL", "RCPT", "DATA", "DATA_BODY", "END"]:

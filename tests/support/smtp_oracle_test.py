@@ -24,15 +24,21 @@ FROM = "Reader <reader@example.com>"
 
 
 class Inbox:
-    """aiosmtpd handler that keeps every envelope."""
+    """aiosmtpd handler that keeps every envelope; offers 8BITMIME or not."""
 
     def __init__(self):
         self.envelopes = []
         self.lock = threading.Lock()
+        self.offer_8bit = True
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return [r for r in responses if self.offer_8bit or r != "250-8BITMIME"]
 
     async def handle_DATA(self, server, session, envelope):
         with self.lock:
             self.envelopes.append((envelope.mail_from, list(envelope.rcpt_tos), bytes(envelope.original_content)))
+            self.mail_options = list(envelope.mail_options)
         return "250 2.0.0 Accepted"
 
 
@@ -63,11 +69,17 @@ class OracleTest(unittest.TestCase):
         self.assertTrue(sent, "delivery failed: %d %s" % (number, description))
         self.assertEqual(len(self.inbox.envelopes), before + 1)
         mail_from, rcpt_tos, raw = self.inbox.envelopes[-1]
-        self.assertWireForm(raw)
-        return mail_from, rcpt_tos, raw, email.message_from_bytes(raw, policy=email.policy.default)
+        message = email.message_from_bytes(raw, policy=email.policy.default)
+        self.assertWireForm(raw, message["Content-Transfer-Encoding"])
+        return mail_from, rcpt_tos, raw, message
 
-    def assertWireForm(self, raw):
-        self.assertTrue(all(b < 128 for b in raw), "the message is not 7-bit")
+    def assertWireForm(self, raw, transfer_encoding):
+        if transfer_encoding == "8bit":
+            self.assertTrue(self.inbox.offer_8bit, "8-bit text to a server that did not offer 8BITMIME")
+            self.assertIn("BODY=8BITMIME", self.inbox.mail_options)
+        else:
+            self.assertEqual(transfer_encoding, "quoted-printable")
+            self.assertTrue(all(b < 128 for b in raw), "the message is not 7-bit")
         lines = raw.split(b"\r\n")
         self.assertNotIn(b"\n", b"".join(lines), "a line ends without CR")
         self.assertNotIn(b"\r", b"".join(lines), "a lone CR")
@@ -137,18 +149,29 @@ class OracleTest(unittest.TestCase):
             "ascii": "Hello there,\r\nthis is plain ASCII.\r\n\r\nBye",
             "non-ascii": "Grüße — naïve café\r\n日本語のテキスト\r\n😀 and 𝄞",
             "long line": "x" * 10000 + "\r\n" + "word " * 4000,
-            "dots": ".\r\n..\r\n.leading dot\r\nmiddle.\r\n.",
+            "dots": ".\r\n..\r\n.leading dot\r\nmiddle.\r\n.\r\n",
             "crlf at end": "last line has a break\r\n",
             "lone breaks": "unix\nline\nbreaks and a lone\rCR",
             "blanks": "trailing blanks   \r\ntab\t\r\n   \r\nFrom the start",
             "equals and binary": "a=b == c =3D\x01\x7f",
             "empty": "",
         }
-        for label, body in bodies.items():
-            with self.subTest(body=label):
-                _, _, raw, message = self.deliver(body=body)
-                self.assertEqual(self.body_of(message), body)
-                self.assertLessEqual(max(len(line) for line in raw.split(b"\r\n\r\n", 1)[1].split(b"\r\n")), 76)
+        encodings = {}
+        for offer_8bit in (True, False):
+            self.inbox.offer_8bit = offer_8bit
+            for label, body in bodies.items():
+                with self.subTest(body=label, offer_8bit=offer_8bit):
+                    _, _, raw, message = self.deliver(body=body)
+                    self.assertEqual(self.body_of(message), body)
+                    encodings[label, offer_8bit] = message["Content-Transfer-Encoding"]
+                    if encodings[label, offer_8bit] == "quoted-printable":
+                        self.assertLessEqual(max(map(len, raw.split(b"\r\n\r\n", 1)[1].split(b"\r\n"))), 76)
+        self.inbox.offer_8bit = True
+        # Whole lines within the limit go as they are where the server takes them.
+        self.assertEqual(encodings["dots", True], "8bit")
+        self.assertEqual(encodings["non-ascii", False], "quoted-printable")
+        for label in ("long line", "lone breaks", "crlf at end"):
+            self.assertEqual(encodings[label, True], "8bit" if label == "crlf at end" else "quoted-printable")
 
     def test_html_page_of_several_megabytes(self):
         row = "<tr><td>Zeile</td><td>Grüße &amp; <b>fett</b></td><td>.dot</td></tr>\r\n"

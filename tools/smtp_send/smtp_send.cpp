@@ -6,9 +6,12 @@
 //
 // The case file holds fields as "<key> <length>\n<bytes>\n", UTF-8; "to", "cc"
 // and "bcc" repeat, their value an address, optionally a TAB and a name.
-// Prints "SENT", or "FAILED <number>" and the description; exit code 0 or 1.
+// "repeat N" sends the message N times, each with a mailer of its own.
+// Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
+// "FAILED <number>" and the description; exit code 0 or 1.
 
 #include <cstdio>
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -18,8 +21,8 @@
 
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
-#include "foundation/component_error.h"
 #include "delivery/sockets/socket_transport.h"
+#include "foundation/component_error.h"
 
 namespace {
 
@@ -40,6 +43,36 @@ Fields readCase(const char* path) {
     return fields;
 }
 
+// The message's fields as texts, read once; the body is the largest.
+struct Message {
+    std::vector<std::pair<std::string, std::wstring>> texts;
+    std::wstring body;
+};
+
+// Sets up a mailer from the fields the way DeliverMail drives one, and
+// sends; the last time it hands the mailer the body itself.
+void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
+    kt::SmtpMailer mailer(kt::connectSocket, timeouts);
+    for (const auto& [key, text] : message.texts) {
+        if (key == "to" || key == "cc" || key == "bcc") {
+            const auto tab = text.find(L'\t');
+            const std::wstring address = text.substr(0, tab);
+            const std::optional<std::wstring> name =
+                tab == std::wstring::npos ? std::nullopt : std::optional<std::wstring>(text.substr(tab + 1));
+            if (key == "to") mailer.AddTo(address, name);
+            if (key == "cc") mailer.AddCc(address, name);
+            if (key == "bcc") mailer.AddBcc(address, name);
+        } else if (key == "server") mailer.Server(text);
+        else if (key == "port") mailer.Port(std::stol(text));
+        else if (key == "html") mailer.IsHTML(text == L"1");
+        else if (key == "from") mailer.FromAddress(text);
+        else if (key == "fromname") mailer.FromName(text);
+        else if (key == "subject") mailer.Subject(text);
+    }
+    mailer.Body(last ? std::move(message.body) : message.body);
+    mailer.Send();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,37 +80,23 @@ int main(int argc, char** argv) {
         std::cerr << "usage: smtp_send <case file>\n";
         return 2;
     }
-    using kt::fromUtf8;
     kt::SmtpTimeouts timeouts;
-    std::unique_ptr<kt::SmtpMailer> mailer;
+    int repeat = 1;
+    Message message;
+    for (auto& [key, value] : readCase(argv[1])) {
+        if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
+        else if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
+        else if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
+        else if (key == "repeat") repeat = std::stoi(value);
+        else if (key == "body") message.body = kt::fromUtf8(value);
+        else message.texts.emplace_back(key, kt::fromUtf8(value));
+        std::string().swap(value);  // a large body is kept once, as text
+    }
     try {
-        const Fields fields = readCase(argv[1]);
-        for (const auto& [key, value] : fields) {
-            if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
-            if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
-            if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
-        }
-        mailer = std::make_unique<kt::SmtpMailer>(kt::connectSocket, timeouts);
-        for (const auto& [key, value] : fields) {
-            const std::wstring text = fromUtf8(value);
-            if (key == "to" || key == "cc" || key == "bcc") {
-                const auto tab = text.find(L'\t');
-                const std::wstring address = text.substr(0, tab);
-                const std::optional<std::wstring> name =
-                    tab == std::wstring::npos ? std::nullopt : std::optional<std::wstring>(text.substr(tab + 1));
-                if (key == "to") mailer->AddTo(address, name);
-                if (key == "cc") mailer->AddCc(address, name);
-                if (key == "bcc") mailer->AddBcc(address, name);
-            } else if (key == "server") mailer->Server(text);
-            else if (key == "port") mailer->Port(std::stol(value));
-            else if (key == "html") mailer->IsHTML(value == "1");
-            else if (key == "from") mailer->FromAddress(text);
-            else if (key == "fromname") mailer->FromName(text);
-            else if (key == "subject") mailer->Subject(text);
-            else if (key == "body") mailer->Body(text);
-        }
-        mailer->Send();
-        std::cout << "SENT" << std::endl;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < repeat; ++i) send(message, i + 1 == repeat, timeouts);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        std::cout << "SENT in " << took.count() << " s" << std::endl;
         return 0;
     } catch (const kt::ComponentError& error) {
         std::cout << "FAILED " << error.number() << "\n" << kt::toUtf8(error.description()) << std::endl;

@@ -22,7 +22,7 @@ public:
     virtual void AddCc(const std::wstring& address, const std::optional<std::wstring>& name = std::nullopt) = 0;
     virtual void AddBcc(const std::wstring& address, const std::optional<std::wstring>& name = std::nullopt) = 0;
     virtual void Subject(const std::wstring& subject) = 0;
-    virtual void Body(const std::wstring& body) = 0;
+    virtual void Body(std::wstring body) = 0;
     // Returns when the message was accepted by the server, or throws.
     virtual void Send() = 0;
 };

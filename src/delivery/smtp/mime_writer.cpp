@@ -11,11 +11,9 @@ namespace kt {
 namespace {
 
 constexpr std::size_t kFoldAt = 78;          // preferred header line length
-constexpr std::size_t kQuotedLine = 75;      // encoded body text per line, before a soft break
 // A word longer than this would not fit a field's first line ("Subject: ").
 constexpr std::size_t kLongestPlainWord = kFoldAt - 9;
 constexpr std::size_t kWordPayload = 42;     // UTF-8 bytes per encoded word: 68 characters in all
-constexpr const char* kHex = "0123456789ABCDEF";
 
 std::string base64(const std::string& bytes) {
     static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -151,44 +149,6 @@ std::string messageIdDomain(const std::string& senderAddress) {
 
 }  // namespace
 
-void appendQuotedPrintable(std::string& out, const std::string& utf8) {
-    out.reserve(out.size() + utf8.size() + utf8.size() / 16 + 8);
-    std::size_t lineLength = 0;
-    auto emit = [&](const char* token, std::size_t length) {
-        if (lineLength + length > kQuotedLine) {
-            out += "=\r\n";
-            lineLength = 0;
-        }
-        out.append(token, length);
-        lineLength += length;
-    };
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') {
-            out += "\r\n";
-            lineLength = 0;
-            ++i;
-            continue;
-        }
-        const bool endsLine = i + 1 == utf8.size() || (utf8[i + 1] == '\r' && i + 2 < utf8.size() && utf8[i + 2] == '\n');
-        const bool blank = c == ' ' || c == '\t';
-        const bool literal = (c > 32 && c < 127 && c != '=') || (blank && !endsLine);
-        // A line that starts with "." is encoded, so no server ever sees a dot line.
-        const bool lineStart = lineLength == 0 || lineLength + 1 > kQuotedLine;
-        if (literal && !(c == '.' && lineStart)) {
-            const char token = static_cast<char>(c);
-            emit(&token, 1);
-        } else {
-            const char token[3] = {'=', kHex[c >> 4], kHex[c & 15]};
-            emit(token, 3);
-        }
-    }
-    // Text that does not end with a line break ends with a soft one, so that
-    // the message's closing CR LF adds nothing to it.
-    const bool endsWithBreak = utf8.size() >= 2 && utf8.compare(utf8.size() - 2, 2, "\r\n") == 0;
-    if (!utf8.empty() && !endsWithBreak) out += "=\r\n";
-}
-
 HeaderWords displayNameWords(const std::wstring& name) {
     // Blanks around a phrase are not part of it (and "Name <address>" leaves one).
     std::wstring clean = withControlsReplaced(name, L' ');
@@ -273,7 +233,7 @@ MessageStamp stampMessage(const std::string& senderAddress) {
     return {formatDate(now, localUtcOffsetMinutes(now)), id + messageIdDomain(senderAddress) + ">"};
 }
 
-std::string writeMessage(const MailMessage& message, const MessageStamp& stamp) {
+std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, BodyEncoding encoding) {
     std::string text = "Date: " + stamp.date + "\r\n";
     if (message.from) text += addressHeader("From", {*message.from});
     if (!message.to.empty()) text += addressHeader("To", message.to);
@@ -283,10 +243,15 @@ std::string writeMessage(const MailMessage& message, const MessageStamp& stamp) 
     text += "Message-ID: " + stamp.messageId + "\r\n";
     text += "MIME-Version: 1.0\r\n";
     text += std::string("Content-Type: ") + (message.html ? "text/html" : "text/plain") + "; charset=UTF-8\r\n";
-    text += "Content-Transfer-Encoding: quoted-printable\r\n";
+    text += std::string("Content-Transfer-Encoding: ") +
+            (encoding == BodyEncoding::EightBit ? "8bit" : "quoted-printable") + "\r\n";
     text += "X-Mailer: Ardwyn E-Mailer (KT_EMailer 1.0)\r\n";
-    text += "\r\n";
-    appendQuotedPrintable(text, toUtf8(message.body));
+    return text + "\r\n";
+}
+
+std::string writeMessage(const MailMessage& message, const MessageStamp& stamp, BodyEncoding encoding) {
+    std::string text = writeHeaders(message, stamp, encoding);
+    encodeBody(message.body, encoding, [&](const std::string& piece) { text += piece; });
     return text;
 }
 

@@ -1,22 +1,23 @@
 #pragma once
 // The message as RFC 5322 / MIME text: headers with RFC 2047 encoded words
-// where text is not plain ASCII, the body as UTF-8 in quoted-printable, every
-// line ended by CR LF and within the length limits. Dot-stuffing is the SMTP
-// session's business.
+// where text is not plain ASCII, folded within the line limits, and the body
+// as UTF-8 (see body_encoder.h). Dot-stuffing is the SMTP session's business.
 
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "delivery/smtp/body_encoder.h"
 #include "delivery/smtp/mail_message.h"
 
 namespace kt {
 
-std::string writeMessage(const MailMessage& message, const MessageStamp& stamp);
+// The header block, the empty line that ends it included.
+std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, BodyEncoding encoding);
 
-// The body encoding: hard line breaks only for CR LF pairs of the text; a lone
-// CR or LF is encoded, so the text decodes back exactly.
-void appendQuotedPrintable(std::string& out, const std::string& utf8);
+// The whole message as text: the header block and the body.
+std::string writeMessage(const MailMessage& message, const MessageStamp& stamp,
+                         BodyEncoding encoding = BodyEncoding::QuotedPrintable);
 
 // The words of a header field, each short enough for a line of its own
 // (addresses aside); folding may put a line break before any of them.

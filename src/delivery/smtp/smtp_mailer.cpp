@@ -31,6 +31,22 @@ bool parsePort(const std::wstring& text, unsigned short& port) {
     return true;
 }
 
+// The message, written as the session asks for it.
+class WrittenMessage final : public OutgoingMessage {
+public:
+    WrittenMessage(const MailMessage& message, MessageStamp stamp) : message_(message), stamp_(std::move(stamp)) {}
+
+    bool fitsEightBit() const override { return kt::fitsEightBit(message_.body); }
+    void write(BodyEncoding encoding, const BytesSink& sink) const override {
+        sink(writeHeaders(message_, stamp_, encoding));
+        encodeBody(message_.body, encoding, sink);
+    }
+
+private:
+    const MailMessage& message_;
+    MessageStamp stamp_;
+};
+
 }  // namespace
 
 ServerAddress parseServerAddress(const std::wstring& server, unsigned short defaultPort) {
@@ -92,7 +108,7 @@ void SmtpMailer::AddBcc(const std::wstring& address, const std::optional<std::ws
 
 void SmtpMailer::Subject(const std::wstring& subject) { message_.subject = subject; }
 
-void SmtpMailer::Body(const std::wstring& body) { message_.body = body; }
+void SmtpMailer::Body(std::wstring body) { message_.body = std::move(body); }
 
 void SmtpMailer::Send() {
     if (!message_.from) throw mailError(MailFailure::NoSender, L"The message has no sender address.");
@@ -101,10 +117,10 @@ void SmtpMailer::Send() {
         for (const auto& mailbox : *list) envelope.recipients.push_back(mailbox.address);
     if (envelope.recipients.empty()) throw mailError(MailFailure::NoRecipients, L"The message has no recipients.");
 
-    const std::string text = writeMessage(message_, stampMessage(message_.from->address));
+    const WrittenMessage message(message_, stampMessage(message_.from->address));
     const ServerAddress server = parseServerAddress(server_, port_);
     const auto transport = connect_(server.host, server.port, timeouts_.connection);
-    deliverOverSmtp(*transport, envelope, text, timeouts_.reply);
+    deliverOverSmtp(*transport, envelope, message, timeouts_.reply);
 }
 
 }  // namespace kt

@@ -36,7 +36,7 @@ public:
     void AddCc(const std::wstring& address, const std::optional<std::wstring>& name = std::nullopt) override;
     void AddBcc(const std::wstring& address, const std::optional<std::wstring>& name = std::nullopt) override;
     void Subject(const std::wstring& subject) override;
-    void Body(const std::wstring& body) override;
+    void Body(std::wstring body) override;
     void Send() override;
 
 private:

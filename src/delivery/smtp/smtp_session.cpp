@@ -1,6 +1,7 @@
 #include "delivery/smtp/smtp_session.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
@@ -122,38 +123,83 @@ SmtpReply SmtpReplyReader::read(std::chrono::milliseconds timeout) {
     }
 }
 
-std::string dataSection(const std::string& message) {
-    std::string data;
-    data.reserve(message.size() + message.size() / 64 + 8);
-    std::size_t start = 0;
-    while (start < message.size()) {
-        const std::size_t end = message.find('\n', start);
-        const std::size_t next = end == std::string::npos ? message.size() : end + 1;
-        if (message[start] == '.') data += '.';
-        data.append(message, start, next - start);
-        start = next;
+void DataSection::add(const std::string& piece) {
+    if (piece.empty()) return;
+    // A line that starts with a dot gets another; as a rule none does.
+    std::size_t from = 0;
+    if (atLineStart_ && piece[0] == '.') pending_ += '.';
+    for (std::size_t at = piece.find("\n."); at != std::string::npos; at = piece.find("\n.", at + 1)) {
+        pending_.append(piece, from, at + 1 - from).push_back('.');
+        from = at + 1;
     }
-    if (data.size() < 2 || data.compare(data.size() - 2, 2, "\r\n") != 0) data += "\r\n";
-    return data += ".\r\n";
+    pending_.append(piece, from, std::string::npos);
+    atLineStart_ = piece.back() == '\n';
+    last_[0] = piece.size() > 1 ? piece[piece.size() - 2] : last_[1];
+    last_[1] = piece.back();
+    sendWhenFull();
 }
 
-void deliverOverSmtp(Transport& transport, const Envelope& envelope, const std::string& message,
+void DataSection::sendWhenFull() {
+    if (pending_.size() < kWriteSize) return;
+    send_(pending_);
+    pending_.clear();
+}
+
+void DataSection::finish() {
+    const bool endsWithLineBreak = last_[0] == '\r' && last_[1] == '\n';
+    pending_ += endsWithLineBreak ? ".\r\n" : "\r\n.\r\n";
+    send_(pending_);
+    pending_.clear();
+}
+
+namespace {
+
+// Whether an EHLO reply names a service extension (the first word of a line after the first).
+bool offers(const SmtpReply& hello, const std::string& keyword) {
+    for (std::size_t i = 1; i < hello.lines.size(); ++i) {
+        const std::string& line = hello.lines[i];
+        const std::string word = line.substr(0, line.find(' '));
+        if (word.size() == keyword.size() &&
+            std::equal(word.begin(), word.end(), keyword.begin(),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
                      std::chrono::milliseconds replyTimeout) {
     Dialogue smtp(transport, replyTimeout);
     smtp.expect(smtp.reply("the greeting"), 2, "");
 
     const std::string client = transport.localAddressLiteral();
     smtp.send("EHLO " + client + "\r\n", "EHLO");
-    const SmtpReply hello = smtp.reply("EHLO");
+    SmtpReply hello = smtp.reply("EHLO");
     if (hello.code / 100 == 5)
-        smtp.command("HELO " + client, 2);  // a server from before ESMTP
+        hello = smtp.command("HELO " + client, 2);  // a server from before ESMTP
     else
         smtp.expect(hello, 2, "EHLO " + client);
 
-    smtp.command("MAIL FROM:<" + envelope.reversePath + ">", 2);
-    for (const auto& recipient : envelope.recipients) smtp.command("RCPT TO:<" + recipient + ">", 2);
+    const BodyEncoding encoding = offers(hello, "8BITMIME") && message.fitsEightBit() ? BodyEncoding::EightBit
+                                                                                       : BodyEncoding::QuotedPrintable;
+    std::vector<std::string> commands{"MAIL FROM:<" + envelope.reversePath + ">" +
+                                      (encoding == BodyEncoding::EightBit ? " BODY=8BITMIME" : "")};
+    for (const auto& recipient : envelope.recipients) commands.push_back("RCPT TO:<" + recipient + ">");
+    if (offers(hello, "PIPELINING")) {
+        // The sender and the recipients in one write; their replies in order.
+        std::string batch;
+        for (const auto& command : commands) batch += command + "\r\n";
+        smtp.send(batch, commands.front());
+        for (const auto& command : commands) smtp.expect(smtp.reply(command), 2, command);
+    } else {
+        for (const auto& command : commands) smtp.command(command, 2);
+    }
     smtp.command("DATA", 3);
-    smtp.send(dataSection(message), "the message");
+    DataSection data([&](const std::string& piece) { smtp.send(piece, "the message"); });
+    message.write(encoding, [&](const std::string& piece) { data.add(piece); });
+    data.finish();
     smtp.expect(smtp.reply("the end of the message data"), 2, "the message");
 
     // The message is accepted; how the server takes leave changes nothing.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery/smtp/body_encoder.h"
 #include "delivery/smtp/transport.h"
 
 namespace kt {
@@ -37,12 +38,38 @@ struct Envelope {
     std::vector<std::string> recipients;  // RCPT TO
 };
 
-// The message as DATA sends it: lines that start with "." get another one,
-// and CR LF "." CR LF ends it.
-std::string dataSection(const std::string& message);
+// The message as the session hands it to the server after DATA.
+class OutgoingMessage {
+public:
+    virtual ~OutgoingMessage() = default;
+    // Whether the message may go as 8-bit text to a server that takes it.
+    virtual bool fitsEightBit() const = 0;
+    // The message's bytes, header block then body, in the given encoding.
+    virtual void write(BodyEncoding encoding, const BytesSink& sink) const = 0;
+};
+
+// The message data as DATA sends it, given in pieces: a line that starts with
+// "." gets another one, and CR LF "." CR LF ends it. It goes out in writes of
+// about a megabyte, the end of the data in the same write as its last part.
+class DataSection {
+public:
+    explicit DataSection(BytesSink send) : send_(std::move(send)) { pending_.reserve(kWriteSize + (64 << 10)); }
+    void add(const std::string& piece);
+    void finish();
+
+private:
+    static constexpr std::size_t kWriteSize = std::size_t{1} << 20;
+    void sendWhenFull();
+
+    BytesSink send_;
+    std::string pending_;
+    bool atLineStart_ = true;
+    char last_[2] = {0, 0};  // the last two bytes given
+};
 
 // Runs the whole dialogue; returns when the server accepted the message.
-void deliverOverSmtp(Transport& transport, const Envelope& envelope, const std::string& message,
+// Uses PIPELINING and 8BITMIME where the server offers them.
+void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
                      std::chrono::milliseconds replyTimeout);
 
 }  // namespace kt

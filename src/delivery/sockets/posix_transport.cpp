@@ -1,6 +1,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -127,7 +129,12 @@ std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short
         }
         Socket socket(::socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC, candidate->ai_protocol));
         lastError = socket ? connectWithin(socket, *candidate, deadline) : errno;
-        if (lastError == 0) return std::make_unique<PosixTransport>(std::move(socket), timeouts.send);
+        if (lastError == 0) {
+            // The dialogue waits for every reply: small writes must not wait for acknowledgements.
+            const int noDelay = 1;
+            ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+            return std::make_unique<PosixTransport>(std::move(socket), timeouts.send);
+        }
     }
     throw socketError(lastError, L"Connecting to " + where + L" failed");
 }

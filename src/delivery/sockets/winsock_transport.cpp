@@ -170,7 +170,12 @@ std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short
         auto socket = EventSocket::open(*candidate, lastError);
         if (!socket) continue;
         lastError = socket->connect(*candidate, deadline);
-        if (lastError == 0) return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send);
+        if (lastError == 0) {
+            // The dialogue waits for every reply: small writes must not wait for acknowledgements.
+            const BOOL noDelay = TRUE;
+            setsockopt(socket->get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+            return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send);
+        }
     }
     throw socketError(lastError, L"Connecting to " + where + L" failed");
 }

@@ -7,62 +7,6 @@
 #include "foundation/component_error.h"
 
 namespace kt {
-namespace {
-
-// Every line of a text and its longest length.
-std::size_t longestLine(const std::string& text) {
-    std::size_t longest = 0, start = 0;
-    for (;;) {
-        const auto end = text.find("\r\n", start);
-        const auto length = (end == std::string::npos ? text.size() : end) - start;
-        longest = std::max(longest, length);
-        if (end == std::string::npos) return longest;
-        start = end + 2;
-    }
-}
-
-// A minimal quoted-printable decoder, to check round trips.
-std::string decodeQuotedPrintable(const std::string& encoded) {
-    std::string out;
-    for (std::size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] != '=') {
-            out += encoded[i];
-        } else if (encoded.compare(i + 1, 2, "\r\n") == 0) {
-            i += 2;
-        } else {
-            out += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
-TEST(QuotedPrintable, RoundTripsExactlyWithinTheLineLimit) {
-    const std::string samples[] = {
-        "", "plain", "ends with break\r\n", "lone\nfeed\rreturn", "trailing blank \r\nand tab\t",
-        std::string(5000, 'x'), "a=b", toUtf8(L"Gr\u00fc\u00dfe \u65e5\u672c"), ".\r\n..\r\n.x",
-        std::string(74, 'y') + ".", std::string(200, ' ')};
-    for (const auto& text : samples) {
-        std::string encoded;
-        appendQuotedPrintable(encoded, text);
-        EXPECT_EQ(decodeQuotedPrintable(encoded), text) << text.substr(0, 40);
-        EXPECT_LE(longestLine(encoded), 76u);
-        EXPECT_TRUE(encoded.empty() || encoded.compare(encoded.size() - 2, 2, "\r\n") == 0);
-        for (std::size_t i = 0; i < encoded.size(); ++i) {
-            const auto c = static_cast<unsigned char>(encoded[i]);
-            EXPECT_TRUE(c < 128 && (c >= 32 || c == '\r' || c == '\n')) << "byte " << int(c);
-            if (c == '\n') {
-                EXPECT_EQ(encoded[i - 1], '\r');
-            }
-            const bool lineStart = i == 0 || encoded[i - 1] == '\n';
-            EXPECT_FALSE(lineStart && c == '.') << "a line starts with a dot";
-        }
-        // No blank is left at the end of an encoded line.
-        EXPECT_EQ(encoded.find(" \r\n"), std::string::npos);
-    }
-}
 
 std::string joined(const HeaderWords& words) {
     std::string text;

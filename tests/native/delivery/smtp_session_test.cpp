@@ -61,10 +61,4 @@ TEST(SmtpReplies, MalformedRepliesAndClosedConnectionsFail) {
     EXPECT_THROW(SmtpReplyReader(endless).read(kTimeout), ComponentError);
 }
 
-TEST(DataSection, DoublesLeadingDotsAndEndsWithTheDotLine) {
-    EXPECT_EQ(dataSection(".\r\n..x\r\na.b"), "..\r\n...x\r\na.b\r\n.\r\n");
-    EXPECT_EQ(dataSection("line\r\n"), "line\r\n.\r\n");
-    EXPECT_EQ(dataSection(""), "\r\n.\r\n");
-}
-
 }  // namespace kt

@@ -40,7 +40,7 @@ public:
     void AddCc(const std::wstring& a, const std::optional<std::wstring>& n) override { record(L"AddCc", a + L"|" + n.value_or(L"-")); }
     void AddBcc(const std::wstring& a, const std::optional<std::wstring>& n) override { record(L"AddBcc", a + L"|" + n.value_or(L"-")); }
     void Subject(const std::wstring& v) override { record(L"Subject", v); }
-    void Body(const std::wstring& v) override { record(L"Body", v); }
+    void Body(std::wstring v) override { record(L"Body", v); }
     void Send() override { record(L"Send", L""); }
 
 private:
