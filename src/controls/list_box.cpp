@@ -12,8 +12,6 @@
 namespace kt {
 namespace {
 
-constexpr UINT_PTR kSubclassId = 1;
-
 // A sorted list box orders its rows as CompareStringW does for the user's
 // locale, ignoring case; sort keys of the same flags order them alike.
 std::string sortKeyOf(const std::wstring& text) {
@@ -26,11 +24,20 @@ std::string sortKeyOf(const std::wstring& text) {
 
 }  // namespace
 
+// The list's mouse buttons pass through a window procedure of ours. It is
+// put in front of the list's own directly: the common controls' subclassing
+// looks its data up anew for every message, which makes filling a long list
+// many times slower.
 ListBox::ListBox(Form& form, const ControlDesign& design, HWND hwnd) : FormControl(form, design, hwnd) {
-    SetWindowSubclass(hwnd, &ListBox::subclassProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    listOwnProcedure_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListBox::listProcedure)));
 }
 
-ListBox::~ListBox() { RemoveWindowSubclass(hwnd(), &ListBox::subclassProcedure, kSubclassId); }
+ListBox::~ListBox() {
+    SetWindowLongPtrW(hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listOwnProcedure_));
+    SetWindowLongPtrW(hwnd(), GWLP_USERDATA, 0);
+}
 
 int ListBox::ListCount() const { return static_cast<int>(SendMessageW(hwnd(), LB_GETCOUNT, 0, 0)); }
 
@@ -119,20 +126,17 @@ void ListBox::onCommand(WORD notification) {
     }
 }
 
-LRESULT CALLBACK ListBox::subclassProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                            DWORD_PTR self) {
-    auto* list = reinterpret_cast<ListBox*>(self);
-    const bool down = message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
-    if (down) {
-        // The list's own handling first, so the event sees the row the click made current.
-        const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+LRESULT CALLBACK ListBox::listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* list = reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    const LRESULT result = CallWindowProcW(list->listOwnProcedure_, hwnd, message, wParam, lParam);
+    // After the list's own handling, so the event sees the row the click made current.
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
         const MouseButton button = message == WM_LBUTTONDOWN   ? MouseButton::Left
                                    : message == WM_RBUTTONDOWN ? MouseButton::Right
                                                                : MouseButton::Middle;
         runHandler(list->name(), [&] { list->MouseDown.raise(button); });
-        return result;
     }
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    return result;
 }
 
 }  // namespace kt

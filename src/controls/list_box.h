@@ -42,8 +42,8 @@ public:
     void onCommand(WORD notification) override;
 
 private:
-    static LRESULT CALLBACK subclassProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                              DWORD_PTR self);
+    static LRESULT CALLBACK listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    WNDPROC listOwnProcedure_ = nullptr;
     bool hasCurrentRow_ = false;
 };
 
