@@ -22,6 +22,8 @@ public:
         return out;
     }
     std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
+    void startTls(const std::string&, std::chrono::milliseconds) override {}
+    bool encrypted() const override { return false; }
 
 private:
     std::string data_;
