@@ -5,7 +5,8 @@
 //   smtp_send <case file>
 //
 // The case file holds fields as "<key> <length>\n<bytes>\n", UTF-8; "to", "cc"
-// and "bcc" repeat, their value an address, optionally a TAB and a name.
+// and "bcc" repeat, their value an address, optionally a TAB and a name;
+// "user" and "password" are a sign-in, given when the server offers one.
 // Prints "SENT", or "FAILED <number>" and the description; exit code 0 or 1.
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
 #include "foundation/component_error.h"
@@ -24,6 +26,20 @@
 namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// The sign-in of the case file, as if the system kept it; there is no one to ask.
+class GivenSignIn final : public kt::SignInProvider {
+public:
+    explicit GivenSignIn(kt::SignIn signIn) : signIn_(std::move(signIn)) {}
+    std::optional<kt::SignIn> stored(const std::string&) override { return signIn_; }
+    std::optional<kt::SignIn> ask(const std::string&, bool) override {
+        throw kt::mailError(kt::MailFailure::SignInRequired, L"The server refused the sign-in given; no one to ask.");
+    }
+    void answered(const std::string&, bool) override {}
+
+private:
+    kt::SignIn signIn_;
+};
 
 Fields readCase(const char* path) {
     std::ifstream file(path, std::ios::binary);
@@ -40,6 +56,12 @@ Fields readCase(const char* path) {
     return fields;
 }
 
+std::string fieldValue(const Fields& fields, const std::string& wanted) {
+    for (const auto& [key, value] : fields)
+        if (key == wanted) return value;
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,12 +74,14 @@ int main(int argc, char** argv) {
     std::unique_ptr<kt::SmtpMailer> mailer;
     try {
         const Fields fields = readCase(argv[1]);
+        std::shared_ptr<GivenSignIn> signIn;
         for (const auto& [key, value] : fields) {
             if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
             if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
             if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
+            if (key == "user") signIn = std::make_shared<GivenSignIn>(kt::SignIn{value, fieldValue(fields, "password")});
         }
-        mailer = std::make_unique<kt::SmtpMailer>(kt::connectSocket, timeouts);
+        mailer = std::make_unique<kt::SmtpMailer>(kt::connectSocket, timeouts, signIn);
         for (const auto& [key, value] : fields) {
             const std::wstring text = fromUtf8(value);
             if (key == "to" || key == "cc" || key == "bcc") {

@@ -1,7 +1,9 @@
 #include "delivery/smtp/smtp_session.h"
 
 #include <algorithm>
+#include <sstream>
 
+#include "delivery/smtp/base64.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
 
@@ -43,10 +45,16 @@ public:
         }
     }
 
+    // Sends a command line and returns the reply; failures name it `what`,
+    // which never holds what a sign-in sends.
+    SmtpReply ask(const std::string& line, const std::string& what) {
+        send(line + "\r\n", what);
+        return reply(what);
+    }
+
     // Sends a command and returns the reply, which must be of the expected class.
     SmtpReply command(const std::string& line, int expectedClass) {
-        send(line + "\r\n", line);
-        return expect(reply(line), expectedClass, line);
+        return expect(ask(line, line), expectedClass, line);
     }
 
     SmtpReply expect(const SmtpReply& reply, int expectedClass, const std::string& what) {
@@ -54,6 +62,17 @@ public:
         politeQuit();
         throw refusedReplyError(reply.code, what, reply.text());
     }
+
+    // EHLO, or HELO for a server from before ESMTP, which offers nothing.
+    ServerOffers hello(const std::string& client) {
+        const SmtpReply answer = ask("EHLO " + client, "EHLO");
+        if (answer.code / 100 != 5) return serverOffers(expect(answer, 2, "EHLO " + client));
+        command("HELO " + client, 2);
+        return {};
+    }
+
+    void startTls(const std::string& host) { transport_.startTls(host, replyTimeout_); }
+    bool hasUnreadBytes() const { return replies_.hasUnreadBytes(); }
 
     // Takes leave after a refusal; the server's answer no longer matters.
     void politeQuit() noexcept {
@@ -68,6 +87,38 @@ private:
     SmtpReplyReader replies_;
     std::chrono::milliseconds replyTimeout_;
 };
+
+std::string upperCase(std::string text) {
+    for (auto& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// An enhanced status code of class 5.7 (RFC 3463): refused for security or policy.
+bool isSecurityRefusal(const SmtpReply& reply) {
+    return reply.code / 100 == 5 && !reply.lines.empty() && reply.lines.front().compare(0, 4, "5.7.") == 0;
+}
+
+// Signs in with PLAIN (RFC 4616), or LOGIN when the server offers only that.
+void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account) {
+    const std::string mechanism = offers.plain ? "AUTH PLAIN" : "AUTH LOGIN";
+    SmtpReply reply;
+    if (offers.plain) {
+        reply = smtp.ask(mechanism + " " + base64(std::string(1, '\0') + account.user + '\0' + account.password),
+                         mechanism);
+    } else {
+        reply = smtp.ask(mechanism, mechanism);
+        for (const std::string* answer : {&account.user, &account.password}) {
+            if (reply.code != 334) break;  // the prompts' text does not matter, only their order
+            reply = smtp.ask(base64(*answer), mechanism);
+        }
+    }
+    if (reply.code == 535) {
+        smtp.politeQuit();
+        throw SignInDemanded(refusedReplyError(reply.code, mechanism, reply.text()), true);
+    }
+    smtp.expect(reply, 2, mechanism);
+}
 
 }  // namespace
 
@@ -137,21 +188,77 @@ std::string dataSection(const std::string& message) {
     return data += ".\r\n";
 }
 
+ServerOffers serverOffers(const SmtpReply& hello) {
+    ServerOffers offers;
+    for (std::size_t i = 1; i < hello.lines.size(); ++i) {
+        std::string line = upperCase(hello.lines[i]);
+        std::replace(line.begin(), line.end(), '=', ' ');  // "AUTH=LOGIN", as older servers write it
+        std::istringstream words(line);
+        std::string keyword, mechanism;
+        words >> keyword;
+        if (keyword == "STARTTLS") offers.startTls = true;
+        while (keyword == "AUTH" && words >> mechanism) {
+            offers.plain = offers.plain || mechanism == "PLAIN";
+            offers.login = offers.login || mechanism == "LOGIN";
+        }
+    }
+    return offers;
+}
+
 void deliverOverSmtp(Transport& transport, const Envelope& envelope, const std::string& message,
-                     std::chrono::milliseconds replyTimeout) {
+                     std::chrono::milliseconds replyTimeout, const SessionSecurity& security) {
     Dialogue smtp(transport, replyTimeout);
+    if (security.implicitTls) smtp.startTls(security.host);
     smtp.expect(smtp.reply("the greeting"), 2, "");
 
     const std::string client = transport.localAddressLiteral();
-    smtp.send("EHLO " + client + "\r\n", "EHLO");
-    const SmtpReply hello = smtp.reply("EHLO");
-    if (hello.code / 100 == 5)
-        smtp.command("HELO " + client, 2);  // a server from before ESMTP
-    else
-        smtp.expect(hello, 2, "EHLO " + client);
+    ServerOffers offers = smtp.hello(client);
+    if (!transport.encrypted() && offers.startTls) {
+        smtp.command("STARTTLS", 2);
+        // Anything after the go-ahead came in the clear, where anyone on the way could have added it.
+        if (smtp.hasUnreadBytes())
+            throw mailError(MailFailure::ProtocolViolation,
+                            L"The SMTP server sent more than its go-ahead for TLS, as an attacker in the middle "
+                            L"would; the connection was ended.");
+        smtp.startTls(security.host);
+        offers = smtp.hello(client);
+    }
 
-    smtp.command("MAIL FROM:<" + envelope.reversePath + ">", 2);
-    for (const auto& recipient : envelope.recipients) smtp.command("RCPT TO:<" + recipient + ">", 2);
+    const std::wstring server = fromUtf8(security.host);
+    const bool givesPassword = security.signIn && offers.signIn();
+    const auto requireTls = [&](const std::wstring& why) {
+        if (transport.encrypted()) return;
+        smtp.politeQuit();
+        throw mailError(MailFailure::TlsRequired, why + L" The server offers no TLS (STARTTLS), and a password or "
+                                                        L"a message for mail submission never goes without it.");
+    };
+    if (security.submission) requireTls(L"The mail submission server " + server + L" wants TLS.");
+    if (givesPassword) {
+        requireTls(L"The SMTP server " + server + L" offers a sign-in.");
+        signIn(smtp, offers, *security.signIn);
+        if (security.signInAccepted) security.signInAccepted();
+    }
+
+    // A server that wants a sign-in it offers, not given yet, gets one asked
+    // for: only over TLS.
+    const auto demandSignIn = [&](const ComponentError& refusal) {
+        if (givesPassword || !offers.signIn()) return;
+        requireTls(refusal.description() + L".");
+        smtp.politeQuit();
+        throw SignInDemanded(refusal, false);
+    };
+    if (security.submission)
+        demandSignIn(mailError(MailFailure::SignInRequired, L"The mail submission server " + server +
+                                                                L" expects a sign-in"));
+    // MAIL and RCPT: a 530, or a recipient refused for security, may ask for a sign-in.
+    const auto envelopeCommand = [&](const std::string& line, bool recipient) {
+        const SmtpReply reply = smtp.ask(line, line);
+        if (reply.code == 530 || (recipient && isSecurityRefusal(reply)))
+            demandSignIn(refusedReplyError(reply.code, line, reply.text()));
+        smtp.expect(reply, 2, line);
+    };
+    envelopeCommand("MAIL FROM:<" + envelope.reversePath + ">", false);
+    for (const auto& recipient : envelope.recipients) envelopeCommand("RCPT TO:<" + recipient + ">", true);
     smtp.command("DATA", 3);
     smtp.send(dataSection(message), "the message");
     smtp.expect(smtp.reply("the end of the message data"), 2, "the message");
