@@ -199,7 +199,8 @@ void frmEmail::KT_CB_Send_Click() {
         const ScopedWindowDisabled busy(hwnd());
         delivered = DeliverMail(composeMessageBody(tbBody().Text(), settings.g_bHTML, settings.g_sHTMLBody),
                                 tbSubject().Text(), to, cc, bcc, settings.g_sSMTPServer,
-                                settings.g_sFromAddress, settings.g_bShowError, settings.g_bHTML);
+                                settings.g_sFromAddress, settings.g_bShowError, settings.g_bHTML,
+                                smtpMailComponent(hwnd()));
     }
     if (delivered) Unloading.raise();
 }
