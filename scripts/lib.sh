@@ -35,7 +35,7 @@ kt_ensure_packages() {
 
 KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
                    clang libclang-rt-14-dev wixl msitools)
-KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd)
+KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd openssl)
 
 # Extra configure arguments (scripts/test makes warnings errors).
 KT_CONFIGURE_ARGS=()
@@ -177,9 +177,10 @@ kt_postfix_tools() {
 
 KT_CATCHER="$KT_ROOT/tools/smtp_catcher/smtp_catcher.py"
 
-# kt_start_smtp_catcher dir: a local SMTP catcher; exports KT_SMTP_PORT.
+# kt_start_smtp_catcher dir [options...]: a local SMTP catcher (options: TLS
+# and sign-in, see tools/smtp_catcher); exports KT_SMTP_PORT.
 kt_start_smtp_catcher() {
-  /usr/bin/python3 "$KT_CATCHER" start --state-dir "$1" >/dev/null
+  /usr/bin/python3 "$KT_CATCHER" start --state-dir "$@" >/dev/null
   KT_STARTED_PIDS+=("$(cat "$1/pid")")
   export KT_SMTP_PORT
   KT_SMTP_PORT=$(cat "$1/port")

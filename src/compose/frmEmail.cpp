@@ -212,7 +212,7 @@ void frmEmail::KT_CB_Send_Click() {
         const ScopedWindowDisabled busy(hwnd());
         delivered_ = DeliverMail(composeMessageBody(tbBody().Text(), delivery_.html, delivery_.htmlPage),
                                  tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
-                                 delivery_.showError, delivery_.html);
+                                 delivery_.showError, delivery_.html, smtpMailComponent(hwnd()));
     }
     if (delivered_) askToClose();
 }

@@ -7,6 +7,7 @@
 #include "delivery/recipient_list.h"
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/sockets/socket_transport.h"
+#include "delivery/system_sign_in.h"
 #include "foundation/component_error.h"
 
 namespace kt {
@@ -64,7 +65,11 @@ void showDeliveryReport(const ComponentError& failure, int mark, const std::wstr
 
 }  // namespace
 
-std::unique_ptr<MailComponent> createSmtpMailComponent() { return std::make_unique<SmtpMailer>(connectSocket); }
+MailComponentFactory smtpMailComponent(HWND signInOwner) {
+    return [signInOwner]() -> std::unique_ptr<MailComponent> {
+        return std::make_unique<SmtpMailer>(connectSocket, SmtpTimeouts{}, std::make_shared<SystemSignIn>(signInOwner));
+    };
+}
 
 bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,

@@ -2,6 +2,8 @@
 // DeliverMail: sends one message through a fresh SMTP mail component, in a
 // fixed order of operations, and reports a failure when asked to.
 
+#include <windows.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,8 +14,10 @@ namespace kt {
 
 using MailComponentFactory = std::function<std::unique_ptr<MailComponent>()>;
 
-// The real SMTP client, over Winsock.
-std::unique_ptr<MailComponent> createSmtpMailComponent();
+// The real SMTP client, over Winsock with the system's TLS, signing in with
+// the system's credentials; the sign-in dialog belongs to `signInOwner` (the
+// thread's active window when none).
+MailComponentFactory smtpMailComponent(HWND signInOwner = nullptr);
 
 // True when every operation, the send included, succeeded. The sender is
 // "name <address>" or an address; the lists are recipient lists
@@ -21,6 +25,6 @@ std::unique_ptr<MailComponent> createSmtpMailComponent();
 bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
                  const std::wstring& sender, bool showError, bool html,
-                 const MailComponentFactory& createMailComponent = createSmtpMailComponent);
+                 const MailComponentFactory& createMailComponent = smtpMailComponent());
 
 }  // namespace kt

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "foundation/ansi_text.h"
 #include "foundation/module.h"
 
@@ -15,7 +17,14 @@ std::wstring GetApiErrorText(unsigned long code) {
 }
 
 ComponentError apiError(unsigned long code, const std::wstring& doing) {
-    return systemCallError(static_cast<long>(code), thisModuleBaseName() + L".Windows", GetApiErrorText(code), doing);
+    const std::wstring source = thisModuleBaseName() + L".Windows";
+    if (code < 0x80000000UL) return systemCallError(static_cast<long>(code), source, GetApiErrorText(code), doing);
+    // The base plus an HRESULT would not fit the number, and some systems
+    // have no text for these codes.
+    wchar_t hex[16];
+    swprintf(hex, 16, L" (0x%08lX)", code);
+    const ComponentError described = systemCallError(0, source, GetApiErrorText(code), doing + hex);
+    return ComponentError(static_cast<long>(code), described.source(), described.description());
 }
 
 void RaiseApiError(unsigned long code) { throw apiError(code); }

@@ -15,7 +15,9 @@ namespace kt {
 std::wstring GetApiErrorText(unsigned long code);
 
 // The error for a failed system call. With `doing` (what the call was for)
-// the description reads "<doing>: <the system's text>".
+// the description reads "<doing>: <the system's text>". A code that is a
+// failure HRESULT (security, certificates) is the number itself, and the
+// description shows it: "<doing> (0x800B0109): <the system's text>".
 ComponentError apiError(unsigned long code, const std::wstring& doing = {});
 
 // Raises the error for a system code; does not return.

@@ -25,7 +25,7 @@ ComponentError systemCallError(long code, std::wstring source, const std::wstrin
     if (doing.empty()) return {kApiErrorBase + code, std::move(source), systemText};
     std::wstring text = systemText;
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-    return {kApiErrorBase + code, std::move(source), doing + L": " + text};
+    return {kApiErrorBase + code, std::move(source), text.empty() ? doing : doing + L": " + text};
 }
 
 ComponentError currentError() {

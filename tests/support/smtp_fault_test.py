@@ -107,10 +107,11 @@ class ScriptedServer:
 
 
 class FaultTest(unittest.TestCase):
-    def run_against(self, script, recipients=("ann@example.com", "bob@example.com")):
+    def run_against(self, script, recipients=("ann@example.com", "bob@example.com"), sign_in=()):
         server = ScriptedServer(script)
         fields = [("server", "127.0.0.1:%d" % server.port), ("from", "me@example.com"), ("subject", "s"),
                   ("body", "line one\r\nline two\r\n" * 1000), ("reply_timeout_ms", str(REPLY_TIMEOUT_MS))]
+        fields += sign_in
         fields += [("to", r) for r in recipients]
         started = time.monotonic()
         try:
@@ -194,6 +195,25 @@ class FaultTest(unittest.TestCase):
         (sent, _, description), _, _ = self.run_against({"MAIL": "550 5.7.1 no\x00 such\rFrom Address: x\x1b[2J"})
         self.assertFalse(sent)
         self.assertIn("550 5.7.1 no? such?From Address: x?[2J", description)
+
+    def test_no_sign_in_in_the_clear_and_no_plaintext_after_the_go_ahead_for_tls(self):
+        ann = [("user", "ann"), ("password", "pa55word")]
+        offers = "250-scripted.example\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME"
+        tls_required, protocol_violation = MAIL_BASE + 7, MAIL_BASE + 5
+        cases = [
+            ("a sign-in offered without TLS", {"EHLO": offers}, ann, tls_required, ["EHLO", "QUIT"]),
+            ("a sign-in wanted without TLS", {"EHLO": offers, "MAIL": "530 5.7.0 sign in first"}, (), tls_required,
+             ["EHLO", "MAIL", "QUIT"]),
+            ("plaintext after the go-ahead for TLS",
+             {"EHLO": "250-x\r\n250 STARTTLS", "STARTTLS": "220 go\r\n250 PIPELINED"}, ann, protocol_violation,
+             ["EHLO", "STARTTLS"]),
+        ]
+        for what, script, sign_in, number, commands in cases:
+            with self.subTest(what):
+                (sent, got, description), server, _ = self.run_against(script, sign_in=sign_in)
+                self.assertFalse(sent)
+                self.assertEqual(got, number, description)
+                self.assertEqual([c.split(":")[0].split(" ")[0] for c in server.commands], commands)
 
     def test_nobody_listening(self):
         probe = socket.socket()

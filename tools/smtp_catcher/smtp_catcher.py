@@ -1,12 +1,23 @@
 #!/usr/bin/python3
 """A local SMTP catcher (aiosmtpd) for the demo and the end-to-end tests.
 
-    smtp_catcher.py start --state-dir DIR   start in the background; DIR/port holds the port
-    smtp_catcher.py stop  --state-dir DIR   stop the catcher started there (by its pid)
-    smtp_catcher.py show  --state-dir DIR   print the messages caught, as Python's email reads them
+    smtp_catcher.py start --state-dir DIR [TLS]   start in the background; DIR/port holds the port
+    smtp_catcher.py stop  --state-dir DIR         stop the catcher started there (by its pid)
+    smtp_catcher.py show  --state-dir DIR         print the messages caught, as Python's email reads them
+
+TLS, for a catcher like a provider's submission server (it listens on
+127.0.0.1 and its certificate is for "localhost"):
+    --tls CA_DIR              offer STARTTLS, and require it, with a certificate issued by the
+                              authority kept in CA_DIR (made there the first time; trust CA_DIR/ca.pem)
+    --implicit-tls            TLS from the first byte instead of STARTTLS
+    --sign-in FILE            offer a sign-in after TLS and require it: the account
+                              is the line USER:PASSWORD of FILE
+    --sign-in-optional        offer it without requiring it
+    --login-only              offer AUTH LOGIN only (PLAIN too otherwise)
 
 Each message is kept as DIR/spool/N.eml (as received) and DIR/spool/N.txt, a
-summary: envelope, decoded headers and the decoded body."""
+summary: envelope, decoded headers and the decoded body. Each sign-in since
+the start is a line of DIR/sign-ins: mechanism, user, "accepted" or "refused"."""
 
 import argparse
 import email
@@ -49,13 +60,48 @@ class Spool:
         return "250 2.0.0 Caught"
 
 
-def serve(state_dir):
+class Accounts:
+    """The one account the catcher knows; logs every sign-in without its password."""
+
+    def __init__(self, account_file, log_path):
+        with open(account_file, "rb") as f:
+            self.user, _, self.password = f.read().strip().partition(b":")
+        self.log_path = log_path
+
+    def __call__(self, server, session, envelope, mechanism, auth_data):
+        from aiosmtpd.smtp import AuthResult
+        accepted = auth_data.login == self.user and auth_data.password == self.password
+        with open(self.log_path, "a") as log:
+            log.write("%s %s %s\n" % (mechanism, auth_data.login.decode(errors="replace"),
+                                      "accepted" if accepted else "refused"))
+        return AuthResult(success=accepted, handled=False)
+
+
+def controller_options(args, state_dir):
+    if not args.tls:
+        return {}
+    import ssl
+    from certificates import Authority
+    issued = Authority(os.path.abspath(args.tls)).issue("catcher-%d" % os.getpid())
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(issued.chain, issued.key)
+    options = {"ssl_context": context} if args.implicit_tls else {"tls_context": context, "require_starttls": True}
+    if args.sign_in:
+        options.update(authenticator=Accounts(args.sign_in, os.path.join(state_dir, "sign-ins")),
+                       auth_required=not args.sign_in_optional,
+                       auth_require_tls=not args.implicit_tls,  # aiosmtpd counts only STARTTLS as TLS
+                       auth_exclude_mechanism=["PLAIN"] if args.login_only else [])
+    return options
+
+
+def serve(args, state_dir):
     from aiosmtpd.controller import Controller
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "smtp_send"))
+    here = os.path.dirname(os.path.abspath(__file__))
+    sys.path[:0] = [here, os.path.join(here, "..", "smtp_send")]
     from smtp_client import free_port
     port = free_port()
     controller = Controller(Spool(os.path.join(state_dir, "spool")), hostname="127.0.0.1", port=port,
-                            data_size_limit=64 * 1024 * 1024)
+                            data_size_limit=64 * 1024 * 1024, **controller_options(args, state_dir))
     controller.start()
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
@@ -66,13 +112,22 @@ def serve(state_dir):
     controller.stop()
 
 
-def start(state_dir):
+def tls_options(args):
+    """The TLS options of `start`, for the server it starts."""
+    options = ["--tls", os.path.abspath(args.tls)] if args.tls else []
+    options += ["--sign-in", os.path.abspath(args.sign_in)] if args.sign_in else []
+    for flag in ("implicit_tls", "sign_in_optional", "login_only"):
+        options += ["--" + flag.replace("_", "-")] if getattr(args, flag) else []
+    return options
+
+
+def start(state_dir, options):
     os.makedirs(state_dir, exist_ok=True)
-    for name in ("port", "pid"):
+    for name in ("port", "pid", "sign-ins"):
         if os.path.exists(os.path.join(state_dir, name)):
             os.remove(os.path.join(state_dir, name))
     log = open(os.path.join(state_dir, "catcher.log"), "w")
-    process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir],
+    process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir] + options,
                                stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
     with open(os.path.join(state_dir, "pid"), "w") as f:
         f.write(str(process.pid))
@@ -115,9 +170,16 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=["start", "stop", "show", "serve"])
     parser.add_argument("--state-dir", required=True)
+    parser.add_argument("--tls", metavar="CA_DIR")
+    parser.add_argument("--implicit-tls", action="store_true")
+    parser.add_argument("--sign-in", metavar="FILE")
+    parser.add_argument("--sign-in-optional", action="store_true")
+    parser.add_argument("--login-only", action="store_true")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "serve":
-        serve(state)
+        serve(args, state)
+    elif args.command == "start":
+        sys.exit(start(state, tls_options(args)))
     else:
-        sys.exit({"start": start, "stop": stop, "show": show}[args.command](state))
+        sys.exit({"stop": stop, "show": show}[args.command](state))

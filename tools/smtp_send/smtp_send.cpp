@@ -1,24 +1,23 @@
 // Command-line client of the SMTP mail component, for its tests and the
-// benchmark: reads one message from a case file
-// and sends it through SmtpMailer over the platform's sockets.
+// benchmark: reads one message from a case file and sends it through
+// SmtpMailer over the platform's sockets.
 //
 //   smtp_send <case file>
 //
 // The case file holds fields as "<key> <length>\n<bytes>\n", UTF-8; "to", "cc"
-// and "bcc" repeat, their value an address, optionally a TAB and a name.
+// and "bcc" repeat, their value an address, optionally a TAB and a name;
+// "user" and "password" are a sign-in, given when the server offers one;
 // "repeat N" sends the message N times, each with a mailer of its own.
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
 // "FAILED <number>" and the description; exit code 0 or 1.
 
-#include <cstdio>
 #include <chrono>
 #include <fstream>
 #include <iostream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
 #include "delivery/sockets/socket_transport.h"
@@ -27,6 +26,20 @@
 namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// The sign-in of the case file, as if the system kept it; there is no one to ask.
+class GivenSignIn final : public kt::SignInProvider {
+public:
+    explicit GivenSignIn(kt::SignIn signIn) : signIn_(std::move(signIn)) {}
+    std::optional<kt::SignIn> stored(const std::string&) override { return signIn_; }
+    std::optional<kt::SignIn> ask(const std::string&, bool) override {
+        throw kt::mailError(kt::MailFailure::SignInRequired, L"The server refused the sign-in given; no one to ask.");
+    }
+    void answered(const std::string&, bool) override {}
+
+private:
+    kt::SignIn signIn_;
+};
 
 Fields readCase(const char* path) {
     std::ifstream file(path, std::ios::binary);
@@ -47,12 +60,13 @@ Fields readCase(const char* path) {
 struct Message {
     std::vector<std::pair<std::string, std::wstring>> texts;
     std::wstring body;
+    std::shared_ptr<GivenSignIn> signIn;
 };
 
 // Sets up a mailer from the fields the way DeliverMail drives one, and
 // sends; the last time it hands the mailer the body itself.
 void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
-    kt::SmtpMailer mailer(kt::connectSocket, timeouts);
+    kt::SmtpMailer mailer(kt::connectSocket, timeouts, message.signIn);
     for (const auto& [key, text] : message.texts) {
         if (key == "to" || key == "cc" || key == "bcc") {
             const auto tab = text.find(L'\t');
@@ -83,15 +97,19 @@ int main(int argc, char** argv) {
     kt::SmtpTimeouts timeouts;
     int repeat = 1;
     Message message;
+    std::string user, password;
     for (auto& [key, value] : readCase(argv[1])) {
         if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
         else if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
         else if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
         else if (key == "repeat") repeat = std::stoi(value);
+        else if (key == "user") user = value;
+        else if (key == "password") password = value;
         else if (key == "body") message.body = kt::fromUtf8(value);
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
+    if (!user.empty()) message.signIn = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
     try {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < repeat; ++i) send(message, i + 1 == repeat, timeouts);

@@ -19,6 +19,9 @@ enum class MailFailure : long {
     InvalidServer = 4,
     ProtocolViolation = 5,
     ConnectionClosed = 6,
+    TlsRequired = 7,      // TLS needed (a password to send, mail submission) but not offered
+    SignInCancelled = 8,  // the user cancelled the sign-in dialog
+    SignInRequired = 9,   // the server wants a sign-in and none was given
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

@@ -1,35 +1,15 @@
 #include "delivery/smtp/smtp_mailer.h"
 
 #include "delivery/smtp/address_rules.h"
-#include "delivery/smtp/characters.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/mime_writer.h"
+#include "delivery/smtp/server_address.h"
 #include "delivery/smtp/smtp_session.h"
+#include "delivery/smtp/utf8.h"
 
 namespace kt {
+
 namespace {
-
-bool isHostCharacter(wchar_t c) {
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
-           c == L'-' || c == L'_' || c == L':';
-}
-
-ComponentError invalidServer(const std::wstring& server) {
-    return mailError(MailFailure::InvalidServer,
-                     L"\"" + withControlsReplaced(server, L'?') + L"\" is not an SMTP server name.");
-}
-
-bool parsePort(const std::wstring& text, unsigned short& port) {
-    if (text.empty() || text.size() > 5) return false;
-    unsigned long value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') return false;
-        value = value * 10 + static_cast<unsigned long>(c - L'0');
-    }
-    if (value == 0 || value > 65535) return false;
-    port = static_cast<unsigned short>(value);
-    return true;
-}
 
 // The message, written as the session asks for it.
 class WrittenMessage final : public OutgoingMessage {
@@ -49,28 +29,8 @@ private:
 
 }  // namespace
 
-ServerAddress parseServerAddress(const std::wstring& server, unsigned short defaultPort) {
-    std::wstring host = server;
-    unsigned short port = defaultPort;
-    if (!host.empty() && host.front() == L'[') {
-        const auto close = host.find(L']');
-        if (close == std::wstring::npos) throw invalidServer(server);
-        const std::wstring rest = host.substr(close + 1);
-        host = host.substr(1, close - 1);
-        if (!rest.empty() && (rest[0] != L':' || !parsePort(rest.substr(1), port))) throw invalidServer(server);
-    } else if (host.find(L':') == host.rfind(L':') && host.find(L':') != std::wstring::npos) {
-        const auto colon = host.find(L':');
-        if (!parsePort(host.substr(colon + 1), port)) throw invalidServer(server);
-        host.erase(colon);
-    }
-    if (host.empty()) throw invalidServer(server);
-    for (wchar_t c : host)
-        if (!isHostCharacter(c)) throw invalidServer(server);
-    return {std::string(host.begin(), host.end()), port};
-}
-
-SmtpMailer::SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts)
-    : connect_(std::move(connect)), timeouts_(timeouts) {}
+SmtpMailer::SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts, std::shared_ptr<SignInProvider> signIns)
+    : connect_(std::move(connect)), timeouts_(timeouts), signIns_(std::move(signIns)) {}
 
 void SmtpMailer::Server(const std::wstring& server) {
     parseServerAddress(server, port_);  // refuses what could never be a server now, not at Send
@@ -119,8 +79,28 @@ void SmtpMailer::Send() {
 
     const WrittenMessage message(message_, stampMessage(message_.from->address));
     const ServerAddress server = parseServerAddress(server_, port_);
-    const auto transport = connect_(server.host, server.port, timeouts_.connection);
-    deliverOverSmtp(*transport, envelope, message, timeouts_.reply);
+    SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
+    std::optional<SignIn> signIn = signIns_ ? signIns_->stored(server.host) : std::nullopt;
+    bool userGaveIt = false;
+    security.signInAccepted = [&] {
+        if (userGaveIt) signIns_->answered(server.host, true);
+    };
+    for (;;) {
+        security.signIn = signIn ? &*signIn : nullptr;
+        try {
+            const auto transport = connect_(server.host, server.port, timeouts_.connection);
+            deliverOverSmtp(*transport, envelope, message, timeouts_.reply, security);
+            return;
+        } catch (const SignInDemanded& demand) {
+            if (!signIns_) throw;
+            if (userGaveIt && demand.passwordRefused()) signIns_->answered(server.host, false);
+            signIn = signIns_->ask(server.host, demand.passwordRefused());
+            if (!signIn)
+                throw mailError(MailFailure::SignInCancelled, L"The sign-in to " + fromUtf8(server.host) +
+                                                                  L" was cancelled; nothing was sent.");
+            userGaveIt = true;
+        }
+    }
 }
 
 }  // namespace kt

@@ -1,11 +1,15 @@
 #pragma once
 // The SMTP mail component: collects one message through the operations of
-// MailComponent and delivers it on Send over a transport it opens then.
+// MailComponent and delivers it on Send over a transport it opens then. When
+// the server wants a sign-in it has not had, the user is asked and the
+// delivery tried again on a fresh connection.
 
 #include <chrono>
+#include <memory>
 
 #include "delivery/smtp/mail_component.h"
 #include "delivery/smtp/mail_message.h"
+#include "delivery/smtp/sign_in.h"
 #include "delivery/smtp/transport.h"
 
 namespace kt {
@@ -15,17 +19,11 @@ struct SmtpTimeouts {
     std::chrono::milliseconds reply{60000};  // for each reply of the server, however much it sends
 };
 
-// Where to connect: "host", "host:port", "[IPv6]" or "[IPv6]:port". A port in
-// the text overrides the Port property.
-struct ServerAddress {
-    std::string host;
-    unsigned short port = 25;
-};
-ServerAddress parseServerAddress(const std::wstring& server, unsigned short defaultPort);
-
 class SmtpMailer final : public MailComponent {
 public:
-    explicit SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts = {});
+    // Without sign-ins, a server that wants one refuses the message.
+    explicit SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts = {},
+                        std::shared_ptr<SignInProvider> signIns = nullptr);
 
     void Server(const std::wstring& server) override;
     void Port(long port) override;
@@ -42,6 +40,7 @@ public:
 private:
     TransportFactory connect_;
     SmtpTimeouts timeouts_;
+    std::shared_ptr<SignInProvider> signIns_;
     std::wstring server_;
     unsigned short port_ = 25;
     std::optional<std::wstring> fromName_;

@@ -1,8 +1,9 @@
 #include "delivery/smtp/smtp_session.h"
 
 #include <algorithm>
-#include <cctype>
+#include <sstream>
 
+#include "delivery/smtp/base64.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
 
@@ -44,10 +45,16 @@ public:
         }
     }
 
+    // Sends a command line and returns the reply; failures name it `what`,
+    // which never holds what a sign-in sends.
+    SmtpReply ask(const std::string& line, const std::string& what) {
+        send(line + "\r\n", what);
+        return reply(what);
+    }
+
     // Sends a command and returns the reply, which must be of the expected class.
     SmtpReply command(const std::string& line, int expectedClass) {
-        send(line + "\r\n", line);
-        return expect(reply(line), expectedClass, line);
+        return expect(ask(line, line), expectedClass, line);
     }
 
     SmtpReply expect(const SmtpReply& reply, int expectedClass, const std::string& what) {
@@ -55,6 +62,17 @@ public:
         politeQuit();
         throw refusedReplyError(reply.code, what, reply.text());
     }
+
+    // EHLO, or HELO for a server from before ESMTP, which offers nothing.
+    ServerOffers hello(const std::string& client) {
+        const SmtpReply answer = ask("EHLO " + client, "EHLO");
+        if (answer.code / 100 != 5) return serverOffers(expect(answer, 2, "EHLO " + client));
+        command("HELO " + client, 2);
+        return {};
+    }
+
+    void startTls(const std::string& host) { transport_.startTls(host, replyTimeout_); }
+    bool hasUnreadBytes() const { return replies_.hasUnreadBytes(); }
 
     // Takes leave after a refusal; the server's answer no longer matters.
     void politeQuit() noexcept {
@@ -69,6 +87,38 @@ private:
     SmtpReplyReader replies_;
     std::chrono::milliseconds replyTimeout_;
 };
+
+std::string upperCase(std::string text) {
+    for (auto& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// An enhanced status code of class 5.7 (RFC 3463): refused for security or policy.
+bool isSecurityRefusal(const SmtpReply& reply) {
+    return reply.code / 100 == 5 && !reply.lines.empty() && reply.lines.front().compare(0, 4, "5.7.") == 0;
+}
+
+// Signs in with PLAIN (RFC 4616), or LOGIN when the server offers only that.
+void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account) {
+    const std::string mechanism = offers.plain ? "AUTH PLAIN" : "AUTH LOGIN";
+    SmtpReply reply;
+    if (offers.plain) {
+        reply = smtp.ask(mechanism + " " + base64(std::string(1, '\0') + account.user + '\0' + account.password),
+                         mechanism);
+    } else {
+        reply = smtp.ask(mechanism, mechanism);
+        for (const std::string* answer : {&account.user, &account.password}) {
+            if (reply.code != 334) break;  // the prompts' text does not matter, only their order
+            reply = smtp.ask(base64(*answer), mechanism);
+        }
+    }
+    if (reply.code == 535) {
+        smtp.politeQuit();
+        throw SignInDemanded(refusedReplyError(reply.code, mechanism, reply.text()), true);
+    }
+    smtp.expect(reply, 2, mechanism);
+}
 
 }  // namespace
 
@@ -152,49 +202,87 @@ void DataSection::finish() {
     pending_.clear();
 }
 
-namespace {
-
-// Whether an EHLO reply names a service extension (the first word of a line after the first).
-bool offers(const SmtpReply& hello, const std::string& keyword) {
+ServerOffers serverOffers(const SmtpReply& hello) {
+    ServerOffers offers;
     for (std::size_t i = 1; i < hello.lines.size(); ++i) {
-        const std::string& line = hello.lines[i];
-        const std::string word = line.substr(0, line.find(' '));
-        if (word.size() == keyword.size() &&
-            std::equal(word.begin(), word.end(), keyword.begin(),
-                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
-            return true;
+        std::string line = upperCase(hello.lines[i]);
+        std::replace(line.begin(), line.end(), '=', ' ');  // "AUTH=LOGIN", as older servers write it
+        std::istringstream words(line);
+        std::string keyword, mechanism;
+        words >> keyword;
+        if (keyword == "STARTTLS") offers.startTls = true;
+        if (keyword == "PIPELINING") offers.pipelining = true;
+        if (keyword == "8BITMIME") offers.eightBitMime = true;
+        while (keyword == "AUTH" && words >> mechanism) {
+            offers.plain = offers.plain || mechanism == "PLAIN";
+            offers.login = offers.login || mechanism == "LOGIN";
+        }
     }
-    return false;
+    return offers;
 }
 
-}  // namespace
-
 void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
-                     std::chrono::milliseconds replyTimeout) {
+                     std::chrono::milliseconds replyTimeout, const SessionSecurity& security) {
     Dialogue smtp(transport, replyTimeout);
+    if (security.implicitTls) smtp.startTls(security.host);
     smtp.expect(smtp.reply("the greeting"), 2, "");
 
     const std::string client = transport.localAddressLiteral();
-    smtp.send("EHLO " + client + "\r\n", "EHLO");
-    SmtpReply hello = smtp.reply("EHLO");
-    if (hello.code / 100 == 5)
-        hello = smtp.command("HELO " + client, 2);  // a server from before ESMTP
-    else
-        smtp.expect(hello, 2, "EHLO " + client);
+    ServerOffers offers = smtp.hello(client);
+    if (!transport.encrypted() && offers.startTls) {
+        smtp.command("STARTTLS", 2);
+        // Anything after the go-ahead came in the clear, where anyone on the way could have added it.
+        if (smtp.hasUnreadBytes())
+            throw mailError(MailFailure::ProtocolViolation,
+                            L"The SMTP server sent more than its go-ahead for TLS, as an attacker in the middle "
+                            L"would; the connection was ended.");
+        smtp.startTls(security.host);
+        offers = smtp.hello(client);
+    }
 
-    const BodyEncoding encoding = offers(hello, "8BITMIME") && message.fitsEightBit() ? BodyEncoding::EightBit
-                                                                                       : BodyEncoding::QuotedPrintable;
+    const std::wstring server = fromUtf8(security.host);
+    const bool givesPassword = security.signIn && offers.signIn();
+    const auto requireTls = [&](const std::wstring& why) {
+        if (transport.encrypted()) return;
+        smtp.politeQuit();
+        throw mailError(MailFailure::TlsRequired, why + L" The server offers no TLS (STARTTLS), and a password or "
+                                                        L"a message for mail submission never goes without it.");
+    };
+    if (security.submission) requireTls(L"The mail submission server " + server + L" wants TLS.");
+    if (givesPassword) {
+        requireTls(L"The SMTP server " + server + L" offers a sign-in.");
+        signIn(smtp, offers, *security.signIn);
+        if (security.signInAccepted) security.signInAccepted();
+    }
+
+    // A server that wants a sign-in it offers, not given yet, gets one asked
+    // for: only over TLS.
+    const auto demandSignIn = [&](const ComponentError& refusal) {
+        if (givesPassword || !offers.signIn()) return;
+        requireTls(refusal.description() + L".");
+        smtp.politeQuit();
+        throw SignInDemanded(refusal, false);
+    };
+    if (security.submission)
+        demandSignIn(mailError(MailFailure::SignInRequired, L"The mail submission server " + server +
+                                                                L" expects a sign-in"));
+    const BodyEncoding encoding =
+        offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable;
     std::vector<std::string> commands{"MAIL FROM:<" + envelope.reversePath + ">" +
                                       (encoding == BodyEncoding::EightBit ? " BODY=8BITMIME" : "")};
     for (const auto& recipient : envelope.recipients) commands.push_back("RCPT TO:<" + recipient + ">");
-    if (offers(hello, "PIPELINING")) {
-        // The sender and the recipients in one write; their replies in order.
+    // The sender and the recipients in one write where the server takes that.
+    if (offers.pipelining) {
         std::string batch;
         for (const auto& command : commands) batch += command + "\r\n";
         smtp.send(batch, commands.front());
-        for (const auto& command : commands) smtp.expect(smtp.reply(command), 2, command);
-    } else {
-        for (const auto& command : commands) smtp.command(command, 2);
+    }
+    // A 530, or a recipient refused for security, may ask for a sign-in.
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const SmtpReply reply = offers.pipelining ? smtp.reply(commands[i]) : smtp.ask(commands[i], commands[i]);
+        if (reply.code == 530 || (i > 0 && isSecurityRefusal(reply)))
+            demandSignIn(refusedReplyError(reply.code, commands[i], reply.text()));
+        smtp.expect(reply, 2, commands[i]);
     }
     smtp.command("DATA", 3);
     DataSection data([&](const std::string& piece) { smtp.send(piece, "the message"); });

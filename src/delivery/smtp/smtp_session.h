@@ -1,15 +1,21 @@
 #pragma once
 // The SMTP dialogue (RFC 5321) for one message: greeting, EHLO (HELO when the
-// server does not know EHLO), MAIL FROM, one RCPT TO per recipient, DATA with
-// dot-stuffing, QUIT. Every reply is checked; the first refusal, time-out or
-// broken connection ends the delivery with nothing sent.
+// server does not know EHLO), STARTTLS whenever the server offers it (RFC
+// 3207), a sign-in (RFC 4954: PLAIN, or LOGIN) only over TLS, MAIL FROM, one
+// RCPT TO per recipient (in one write where the server offers PIPELINING),
+// DATA with dot-stuffing (8-bit text where it offers 8BITMIME), QUIT. Every
+// reply is checked; the first refusal, time-out or broken connection ends the
+// delivery with nothing sent.
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "delivery/smtp/body_encoder.h"
+#include "delivery/smtp/sign_in.h"
 #include "delivery/smtp/transport.h"
+#include "foundation/component_error.h"
 
 namespace kt {
 
@@ -25,6 +31,8 @@ public:
     explicit SmtpReplyReader(Transport& transport) : transport_(transport) {}
     // Throws on a time-out, a closed connection or a malformed reply.
     SmtpReply read(std::chrono::milliseconds timeout);
+    // Bytes that arrived after the last reply read.
+    bool hasUnreadBytes() const { return !buffer_.empty(); }
 
 private:
     std::string readLine(std::chrono::steady_clock::time_point deadline);
@@ -67,9 +75,40 @@ private:
     char last_[2] = {0, 0};  // the last two bytes given
 };
 
+// What a server offers in its reply to EHLO, of what the session uses.
+struct ServerOffers {
+    bool startTls = false;
+    bool pipelining = false;
+    bool eightBitMime = false;
+    bool plain = false;  // AUTH PLAIN
+    bool login = false;  // AUTH LOGIN
+    bool signIn() const { return plain || login; }
+};
+ServerOffers serverOffers(const SmtpReply& hello);
+
+struct SessionSecurity {
+    std::string host;                // the name the server's certificate must carry
+    bool implicitTls = false;        // TLS from the first byte
+    bool submission = false;         // mail submission: TLS required, a sign-in expected
+    const SignIn* signIn = nullptr;  // given when the server offers a sign-in
+    std::function<void()> signInAccepted;
+};
+
+// The server wants a sign-in that the session did not give: it demanded one
+// (530, a 5.7.x refusal of a recipient, a submission server) or refused the
+// password given (535). Only over TLS; the description is the server's refusal.
+class SignInDemanded : public ComponentError {
+public:
+    SignInDemanded(const ComponentError& refusal, bool passwordRefused)
+        : ComponentError(refusal), passwordRefused_(passwordRefused) {}
+    bool passwordRefused() const noexcept { return passwordRefused_; }
+
+private:
+    bool passwordRefused_;
+};
+
 // Runs the whole dialogue; returns when the server accepted the message.
-// Uses PIPELINING and 8BITMIME where the server offers them.
 void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
-                     std::chrono::milliseconds replyTimeout);
+                     std::chrono::milliseconds replyTimeout, const SessionSecurity& security = {});
 
 }  // namespace kt

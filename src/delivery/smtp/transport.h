@@ -22,6 +22,12 @@ public:
     virtual std::string receive(std::chrono::milliseconds timeout) = 0;
     // This end's address as an SMTP address literal, for EHLO: "[127.0.0.1]".
     virtual std::string localAddressLiteral() const = 0;
+
+    // Turns the connection into TLS (1.2 or later) within the time-out: the
+    // handshake, then the server's certificate checked for `hostName`. Throws
+    // when the server cannot be trusted or TLS is not available here.
+    virtual void startTls(const std::string& hostName, std::chrono::milliseconds timeout) = 0;
+    virtual bool encrypted() const = 0;
 };
 
 struct ConnectionTimeouts {

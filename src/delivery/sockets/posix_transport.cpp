@@ -101,6 +101,12 @@ public:
         return std::string("[") + text + "]";
     }
 
+    // TLS is the Windows socket layer's; this one serves plain SMTP and the tests.
+    void startTls(const std::string& hostName, std::chrono::milliseconds) override {
+        throw socketError(EPROTONOSUPPORT, L"TLS with " + fromUtf8(hostName) + L" is not available on this system");
+    }
+    bool encrypted() const override { return false; }
+
 private:
     Socket socket_;
     std::chrono::milliseconds sendTimeout_;

@@ -7,11 +7,10 @@
 #include "foundation/api_error.h"
 #include "foundation/handles.h"
 #include "foundation/message_pump.h"
+#include "tls/tls_channel.h"
 
 namespace kt {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 ComponentError socketError(long code, const std::wstring& doing) {
     return apiError(static_cast<unsigned long>(code), doing);
@@ -92,13 +91,38 @@ private:
     UniqueKernelHandle event_;
 };
 
-class WinsockTransport final : public Transport {
+// The connection to the SMTP server: plain, or TLS once it is started.
+class WinsockTransport final : public Transport, private RawConnection {
 public:
     WinsockTransport(std::unique_ptr<WinsockStartup> startup, std::unique_ptr<EventSocket> socket,
                      std::chrono::milliseconds sendTimeout)
         : startup_(std::move(startup)), socket_(std::move(socket)), sendTimeout_(sendTimeout) {}
 
-    void send(const std::string& bytes) override {
+    void send(const std::string& bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes); }
+
+    std::string receive(std::chrono::milliseconds timeout) override {
+        if (timeout.count() <= 0) throw socketError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
+        const auto deadline = Clock::now() + timeout;
+        return tls_ ? tls_->receive(deadline) : receiveRaw(deadline);
+    }
+
+    std::string localAddressLiteral() const override {
+        sockaddr_storage address{};
+        int length = sizeof address;
+        char text[NI_MAXHOST] = "127.0.0.1";
+        if (getsockname(socket_->get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            getnameinfo(reinterpret_cast<sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
+                        NI_NUMERICHOST);
+        return address.ss_family == AF_INET6 ? std::string("[IPv6:") + text + "]" : std::string("[") + text + "]";
+    }
+
+    void startTls(const std::string& hostName, std::chrono::milliseconds timeout) override {
+        tls_ = std::make_unique<TlsChannel>(static_cast<RawConnection&>(*this), hostName, Clock::now() + timeout);
+    }
+    bool encrypted() const override { return tls_ != nullptr; }
+
+private:
+    void sendRaw(const std::string& bytes) override {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const int chunk = static_cast<int>(bytes.size() - sent < (1u << 20) ? bytes.size() - sent : (1u << 20));
@@ -115,9 +139,7 @@ public:
         }
     }
 
-    std::string receive(std::chrono::milliseconds timeout) override {
-        if (timeout.count() <= 0) throw socketError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
-        const auto deadline = Clock::now() + timeout;
+    std::string receiveRaw(Clock::time_point deadline) override {
         for (;;) {
             char buffer[16384];
             const int n = ::recv(socket_->get(), buffer, sizeof buffer, 0);
@@ -130,20 +152,10 @@ public:
         }
     }
 
-    std::string localAddressLiteral() const override {
-        sockaddr_storage address{};
-        int length = sizeof address;
-        char text[NI_MAXHOST] = "127.0.0.1";
-        if (getsockname(socket_->get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            getnameinfo(reinterpret_cast<sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
-                        NI_NUMERICHOST);
-        return address.ss_family == AF_INET6 ? std::string("[IPv6:") + text + "]" : std::string("[") + text + "]";
-    }
-
-private:
     std::unique_ptr<WinsockStartup> startup_;  // outlives the socket
     std::unique_ptr<EventSocket> socket_;
     std::chrono::milliseconds sendTimeout_;
+    std::unique_ptr<TlsChannel> tls_;  // ends before the socket it uses
 };
 
 }  // namespace

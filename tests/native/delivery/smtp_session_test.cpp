@@ -25,6 +25,8 @@ public:
         return piece;
     }
     std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
+    void startTls(const std::string&, std::chrono::milliseconds) override {}
+    bool encrypted() const override { return false; }
 
 private:
     std::deque<std::string> pieces_;

@@ -1,5 +1,6 @@
 // Whatever a server sends, reading replies ends in a reply or a component
-// error, never in a crash or a hang.
+// error, never in a crash or a hang; and a whole dialogue with a sign-in to
+// give, against the same bytes, never lets a password out in the clear.
 
 #include <cstdint>
 #include <string>
@@ -9,11 +10,15 @@
 
 namespace {
 
-// Hands out the input in pieces of the sizes its first bytes choose.
+// Hands out the input in pieces of the sizes its first bytes choose; TLS
+// starts whenever the client asks.
 class Arriving final : public kt::Transport {
 public:
     Arriving(const uint8_t* data, size_t size) : data_(reinterpret_cast<const char*>(data), size) {}
-    void send(const std::string&) override {}
+    void send(const std::string& bytes) override {
+        if (!encrypted_ && (bytes.find("AUTH") != std::string::npos || bytes.find("c2VjcmV0") != std::string::npos))
+            __builtin_trap();  // a sign-in in the clear
+    }
     std::string receive(std::chrono::milliseconds) override {
         if (data_.empty()) return {};
         const size_t piece = 1 + static_cast<unsigned char>(data_[0]) % 64;
@@ -22,9 +27,12 @@ public:
         return out;
     }
     std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
+    void startTls(const std::string&, std::chrono::milliseconds) override { encrypted_ = true; }
+    bool encrypted() const override { return encrypted_; }
 
 private:
     std::string data_;
+    bool encrypted_ = false;
 };
 
 }  // namespace
@@ -36,7 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (;;) {
             const kt::SmtpReply reply = reader.read(std::chrono::milliseconds(0));
             if (reply.code < 0 || reply.code > 999 || reply.lines.empty()) __builtin_trap();
+            kt::serverOffers(reply);
         }
+    } catch (const kt::ComponentError&) {
+    }
+
+    Arriving dialogue(data, size);
+    const kt::SignIn account{"user", "secret"};
+    try {
+        kt::deliverOverSmtp(dialogue, {"me@example.com", {"you@example.com"}}, "Hello", std::chrono::milliseconds(0),
+                            {"mail.example.com", false, false, &account});
     } catch (const kt::ComponentError&) {
     }
     return 0;

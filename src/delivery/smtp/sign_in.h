@@ -1,0 +1,30 @@
+#pragma once
+// Signing in to an SMTP server: the user's name and password for it, where
+// they are kept and how the user is asked for them. On Windows the system's
+// credential store and sign-in dialog stand behind this interface.
+
+#include <optional>
+#include <string>
+
+namespace kt {
+
+struct SignIn {
+    std::string user;      // UTF-8
+    std::string password;  // UTF-8; never shown, logged or put into an error
+};
+
+class SignInProvider {
+public:
+    virtual ~SignInProvider() = default;
+
+    // The sign-in kept for this server, if there is one.
+    virtual std::optional<SignIn> stored(const std::string& host) = 0;
+    // Asks the user; nothing when the user cancelled. `lastRefused`: the
+    // server refused the password it was given last.
+    virtual std::optional<SignIn> ask(const std::string& host, bool lastRefused) = 0;
+    // What the server said to the sign-in that ask() returned last: once
+    // accepted, it is kept when the user asked for that.
+    virtual void answered(const std::string& host, bool accepted) = 0;
+};
+
+}  // namespace kt

@@ -1,0 +1,85 @@
+#pragma once
+// TLS over a Winsock connection with the system's own TLS (Schannel): the
+// handshake, the checks of the protocol version and of the server's
+// certificate, and the records both ways. Private to the socket layer.
+
+#include <windows.h>
+#define SECURITY_WIN32
+#include <security.h>
+#define SCHANNEL_USE_BLACKLISTS  // SCH_CREDENTIALS
+#include <subauth.h>
+#include <schannel.h>
+
+#include <chrono>
+#include <string>
+
+#include "foundation/unique_handle.h"
+
+namespace kt {
+
+using Clock = std::chrono::steady_clock;
+
+// The plain connection under TLS.
+class RawConnection {
+public:
+    virtual ~RawConnection() = default;
+    // Sends every byte or throws.
+    virtual void sendRaw(const std::string& bytes) = 0;
+    // What arrived by the deadline; empty when the server closed. Throws on
+    // a time-out or a network failure.
+    virtual std::string receiveRaw(Clock::time_point deadline) = 0;
+};
+
+// SSPI handles are pairs of words; SecInvalidateHandle marks none.
+struct SspiHandle {
+    SecHandle value;
+    SspiHandle() noexcept { SecInvalidateHandle(&value); }
+    // SSPI takes handles by pointer; a copy stands for the handle during a call.
+    SecHandle* sspi() noexcept { return &value; }
+    friend bool operator==(const SspiHandle& a, const SspiHandle& b) noexcept {
+        return a.value.dwLower == b.value.dwLower && a.value.dwUpper == b.value.dwUpper;
+    }
+    friend bool operator!=(const SspiHandle& a, const SspiHandle& b) noexcept { return !(a == b); }
+};
+
+template <SECURITY_STATUS(SEC_ENTRY* Free)(PSecHandle)>
+struct SspiHandleTraits {
+    using Handle = SspiHandle;
+    static Handle invalid() noexcept { return {}; }
+    static void close(Handle handle) noexcept { Free(&handle.value); }
+};
+
+class TlsChannel {
+public:
+    // Negotiates TLS with the server named `hostName` by the deadline and
+    // checks it; throws, in words a user understands, when it cannot be trusted.
+    TlsChannel(RawConnection& connection, const std::string& hostName, Clock::time_point deadline);
+    TlsChannel(const TlsChannel&) = delete;
+    TlsChannel& operator=(const TlsChannel&) = delete;
+    // Tells the server that TLS ends, if it still listens.
+    ~TlsChannel();
+
+    void send(const std::string& plaintext);
+    // Plaintext that arrived by the deadline; empty when the server closed.
+    std::string receive(Clock::time_point deadline);
+
+private:
+    SECURITY_STATUS step(bool feed);
+    void negotiate(SECURITY_STATUS status, Clock::time_point deadline);
+    void checkProtocolVersion() const;
+
+    RawConnection& connection_;
+    std::wstring hostName_;
+    UniqueHandle<SspiHandleTraits<&FreeCredentialsHandle>> credentials_;
+    UniqueHandle<SspiHandleTraits<&DeleteSecurityContext>> context_;
+    unsigned long contextRequest_;
+    SecPkgContext_StreamSizes sizes_{};
+    std::string incoming_;  // what arrived and is not decrypted yet
+};
+
+// Checks the certificate of the server on the other end of `context` for
+// `hostName`: a chain to a root this computer trusts, for server
+// authentication, in its validity period, with no fault in the chain.
+void checkServerCertificate(CtxtHandle context, const std::wstring& hostName);
+
+}  // namespace kt

@@ -1,0 +1,81 @@
+#include "delivery/system_sign_in.h"
+
+#include <wincred.h>
+
+#include "delivery/smtp/utf8.h"
+#include "foundation/api_error.h"
+#include "foundation/scope_exit.h"
+#include "foundation/unique_handle.h"
+
+namespace kt {
+namespace {
+
+using UniqueCredential = UniqueHandle<HandleTraits<PCREDENTIALW, &CredFree>>;
+
+std::wstring credentialTarget(const std::string& host) { return L"KT_EMailer:" + fromUtf8(host); }
+
+// The user name as typed: some systems put the target and a backslash before
+// a name without "@".
+std::wstring userName(const std::wstring& stored, const std::wstring& target) {
+    const std::wstring prefix = target + L"\\";
+    return stored.compare(0, prefix.size(), prefix) == 0 ? stored.substr(prefix.size()) : stored;
+}
+
+void wipe(std::wstring& secret) {
+    SecureZeroMemory(secret.data(), secret.size() * sizeof(wchar_t));
+}
+
+}  // namespace
+
+std::optional<SignIn> SystemSignIn::stored(const std::string& host) {
+    const std::wstring target = credentialTarget(host);
+    UniqueCredential credential;
+    if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, credential.put())) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_NOT_FOUND) return std::nullopt;
+        throw apiError(error, L"Reading the stored sign-in for " + fromUtf8(host) + L" failed");
+    }
+    // The password is UTF-16 without a terminator.
+    std::wstring password(reinterpret_cast<const wchar_t*>(credential.get()->CredentialBlob),
+                          credential.get()->CredentialBlobSize / sizeof(wchar_t));
+    const ScopeExit wipePassword([&] { wipe(password); });
+    lastUser_ = userName(credential.get()->UserName ? credential.get()->UserName : L"", target);
+    return SignIn{toUtf8(lastUser_), toUtf8(password)};
+}
+
+std::optional<SignIn> SystemSignIn::ask(const std::string& host, bool lastRefused) {
+    const std::wstring server = fromUtf8(host), target = credentialTarget(host);
+    const std::wstring caption = L"Sign in to " + server;
+    const std::wstring message = lastRefused ? server + L" did not accept the name or password."
+                                             : L"Sign in to send the message through " + server + L".";
+    CREDUI_INFOW info{sizeof info};
+    info.hwndParent = owner_ ? owner_ : GetActiveWindow();
+    info.pszCaptionText = caption.c_str();
+    info.pszMessageText = message.c_str();
+
+    wchar_t user[CREDUI_MAX_USERNAME_LENGTH + 1] = {};
+    lastUser_.copy(user, CREDUI_MAX_USERNAME_LENGTH);
+    wchar_t password[CREDUI_MAX_PASSWORD_LENGTH + 1] = {};
+    const ScopeExit wipePassword([&] { SecureZeroMemory(password, sizeof password); });
+    BOOL remember = FALSE;
+    const DWORD flags = CREDUI_FLAGS_GENERIC_CREDENTIALS | CREDUI_FLAGS_ALWAYS_SHOW_UI |
+                        CREDUI_FLAGS_SHOW_SAVE_CHECK_BOX | CREDUI_FLAGS_EXPECT_CONFIRMATION |
+                        (lastRefused ? CREDUI_FLAGS_INCORRECT_PASSWORD : 0);
+    const DWORD result =
+        CredUIPromptForCredentialsW(&info, target.c_str(), nullptr, lastRefused ? ERROR_LOGON_FAILURE : 0, user,
+                                    CREDUI_MAX_USERNAME_LENGTH + 1, password, CREDUI_MAX_PASSWORD_LENGTH + 1,
+                                    &remember, flags);
+    if (result == ERROR_CANCELLED) return std::nullopt;
+    if (result != NO_ERROR) throw apiError(result, L"The sign-in dialog for " + server + L" failed");
+    lastUser_ = userName(user, target);
+    return SignIn{toUtf8(lastUser_), toUtf8(password)};
+}
+
+void SystemSignIn::answered(const std::string& host, bool accepted) {
+    // Stores the password when the user ticked "remember" and the server took
+    // it, forgets it otherwise. The message went or failed already; a store
+    // that fails only means the user is asked again next time.
+    CredUIConfirmCredentialsW(credentialTarget(host).c_str(), accepted);
+}
+
+}  // namespace kt
