@@ -1,4 +1,7 @@
-// Entry points of KT_EMailer.dll.
+// Entry points of KT_EMailer.dll. KT_EMailer.def exports them under the names
+// COM looks for; here they are named apart, because some system import
+// libraries carry those names too (the sign-in dialog's among them), and a
+// 32-bit link would otherwise export the system's functions as ours.
 
 #include <windows.h>
 
@@ -14,18 +17,18 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnding) {
     return TRUE;
 }
 
-STDAPI DllGetClassObject(REFCLSID classId, REFIID interfaceId, LPVOID* object) {
+STDAPI KtDllGetClassObject(REFCLSID classId, REFIID interfaceId, LPVOID* object) {
     return kt::getClassObject(classId, interfaceId, object);
 }
 
-STDAPI DllCanUnloadNow() { return kt::ModuleLock::count() == 0 ? S_OK : S_FALSE; }
+STDAPI KtDllCanUnloadNow() { return kt::ModuleLock::count() == 0 ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return kt::registerServer(kt::RegistrationScope::Machine); }
+STDAPI KtDllRegisterServer() { return kt::registerServer(kt::RegistrationScope::Machine); }
 
-STDAPI DllUnregisterServer() { return kt::unregisterServer(kt::RegistrationScope::Machine); }
+STDAPI KtDllUnregisterServer() { return kt::unregisterServer(kt::RegistrationScope::Machine); }
 
 // "regsvr32 /n /i:user" registers for the current user only, "/u /n /i:user" removes that.
-STDAPI DllInstall(BOOL install, LPCWSTR command) {
+STDAPI KtDllInstall(BOOL install, LPCWSTR command) {
     kt::RegistrationScope scope{};
     if (!kt::scopeFromInstallCommand(command, scope)) return E_INVALIDARG;
     return install ? kt::registerServer(scope) : kt::unregisterServer(scope);

@@ -72,6 +72,17 @@ private:
 
 long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind); }
 
+// A message that is its text, whatever the encoding.
+class FixedMessage final : public OutgoingMessage {
+public:
+    explicit FixedMessage(std::string text) : text_(std::move(text)) {}
+    bool fitsEightBit() const override { return false; }
+    void write(BodyEncoding, const BytesSink& sink) const override { sink(text_); }
+
+private:
+    std::string text_;
+};
+
 TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
     const std::string startTls = "250-mail.example.com\r\n250 STARTTLS";
     const std::string signIn = "250-mail.example.com\r\n250 AUTH PLAIN LOGIN";
@@ -124,7 +135,7 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
         Ends ends = kDelivered;
         long number = 0;
         try {
-            deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, "Hello\r\n", std::chrono::seconds(1),
+            deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage("Hello\r\n"), std::chrono::seconds(1),
                             c.security);
         } catch (const SignInDemanded& demand) {
             ends = demand.passwordRefused() ? kAsksAgain : kAsksForSignIn;

@@ -35,6 +35,13 @@ private:
     bool encrypted_ = false;
 };
 
+// A short message, the same in any encoding.
+class Hello final : public kt::OutgoingMessage {
+public:
+    bool fitsEightBit() const override { return true; }
+    void write(kt::BodyEncoding, const kt::BytesSink& sink) const override { sink("Hello"); }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -52,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Arriving dialogue(data, size);
     const kt::SignIn account{"user", "secret"};
     try {
-        kt::deliverOverSmtp(dialogue, {"me@example.com", {"you@example.com"}}, "Hello", std::chrono::milliseconds(0),
+        kt::deliverOverSmtp(dialogue, {"me@example.com", {"you@example.com"}}, Hello(), std::chrono::milliseconds(0),
                             {"mail.example.com", false, false, &account});
     } catch (const kt::ComponentError&) {
     }

@@ -1,4 +1,5 @@
-# Fails unless every DLL that ${DLL} imports is a system DLL.
+# Fails unless every DLL that ${DLL} imports is a system DLL, and unless it
+# exports its own entry points rather than a system DLL's of the same name.
 cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -15,4 +16,16 @@ foreach(entry IN LISTS imports)
     message(FATAL_ERROR "KT_EMailer.dll imports ${name}, which is not a system DLL")
   endif()
   message(STATUS "imports ${name}")
+endforeach()
+string(FIND "${dump}" "The Import Tables" import_start)
+string(FIND "${dump}" "The Export Tables" export_start)
+string(SUBSTRING "${dump}" ${import_start} -1 import_tables)
+if(export_start GREATER import_start)
+  math(EXPR import_length "${export_start} - ${import_start}")
+  string(SUBSTRING "${dump}" ${import_start} ${import_length} import_tables)
+endif()
+foreach(entry DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer DllInstall)
+  if(import_tables MATCHES " ${entry}\n")
+    message(FATAL_ERROR "KT_EMailer.dll imports ${entry} instead of exporting its own")
+  endif()
 endforeach()
