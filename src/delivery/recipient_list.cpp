@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "foundation/component_error.h"
+#include "foundation/split.h"
 
 namespace kt {
 namespace {
@@ -10,15 +11,7 @@ constexpr std::size_t kMax16 = 32767;
 }
 
 std::vector<std::wstring> splitRecipientList(const std::wstring& list) {
-    std::vector<std::wstring> entries;
-    if (list.empty()) return entries;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t separator = list.find(L';', start);
-        entries.push_back(list.substr(start, separator == std::wstring::npos ? std::wstring::npos : separator - start));
-        if (separator == std::wstring::npos) return entries;
-        start = separator + 1;
-    }
+    return list.empty() ? std::vector<std::wstring>() : splitAtEvery(list, L';');
 }
 
 void checkEntryCount16(const std::vector<std::wstring>& entries) {

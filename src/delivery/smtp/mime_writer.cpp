@@ -7,6 +7,7 @@
 #include "delivery/smtp/base64.h"
 #include "delivery/smtp/characters.h"
 #include "delivery/smtp/utf8.h"
+#include "foundation/split.h"
 
 namespace kt {
 namespace {
@@ -20,19 +21,6 @@ bool isPrintableAscii(const std::wstring& text) {
     for (wchar_t c : text)
         if (c < 0x20 || c > 0x7E) return false;
     return true;
-}
-
-// The text split at every blank; runs of blanks leave empty pieces, so that
-// joining them with single blanks gives the text back.
-std::vector<std::wstring> splitAtBlanks(const std::wstring& text) {
-    std::vector<std::wstring> pieces;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t blank = text.find(L' ', start);
-        pieces.push_back(text.substr(start, blank == std::wstring::npos ? std::wstring::npos : blank - start));
-        if (blank == std::wstring::npos) return pieces;
-        start = blank + 1;
-    }
 }
 
 bool fitsAsPlainWords(const std::vector<std::wstring>& words) {
@@ -139,7 +127,7 @@ HeaderWords displayNameWords(const std::wstring& name) {
     clean.erase(0, clean.find_first_not_of(L' '));
     clean.erase(clean.find_last_not_of(L' ') + 1);
     if (clean.empty()) return {};
-    const auto words = splitAtBlanks(clean);
+    const auto words = splitAtEvery(clean, L' ');
     if (isAtomsSeparatedBy(clean, L' ') && fitsAsPlainWords(words)) return ascii(words);
     if (isPrintableAscii(clean) && clean.size() + 2 <= kLongestPlainWord) {
         std::string quoted = "\"";
@@ -177,7 +165,7 @@ HeaderWords displayNameWords(const std::wstring& name) {
 
 HeaderWords unstructuredWords(const std::wstring& text) {
     const std::wstring clean = withControlsReplaced(text, L' ');
-    const auto words = splitAtBlanks(clean);
+    const auto words = splitAtEvery(clean, L' ');
     const bool plain = isPrintableAscii(clean) && clean.find(L"=?") == std::wstring::npos &&
                        (clean.empty() || (clean.front() != L' ' && clean.back() != L' ')) && fitsAsPlainWords(words);
     return plain ? ascii(words) : encodedWords(clean);
