@@ -1,10 +1,9 @@
 #include "addressbook/frmAddressPicker.h"
 
 #include "addressbook/address_book_store.h"
-#include "foundation/address_and_name.h"
-#include "controls/handler_boundary.h"
 #include "addressbook/frmAddressPicker_resources.h"
 #include "controls/message_box.h"
+#include "foundation/address_and_name.h"
 #include "foundation/component_error.h"
 #include "settings/error_with_time.h"
 
@@ -56,22 +55,24 @@ void frmAddressPicker::Form_Load() {
     // load, and the rows read before it are shown all the same.
     entries_.reset();
     std::vector<std::pair<std::wstring, unsigned>> rows;
+    std::optional<ComponentError> failure;
     try {
-        const auto stored = storedValues();
-        if (!stored) return;
-        rows.reserve(stored->size());
-        for (const RegValue& value : *stored) {
+        for (const RegValue& value : storedValues().value_or(std::vector<RegValue>())) {
             const auto text = recordTextOf(value);
             const auto record = text ? splitAddressAndName(*text) : std::nullopt;
             if (!record) throw subscriptOutOfRangeError();
             rows.emplace_back(record->name,
                               entries_.add(record->name, record->address + L"," + record->name, value.data));
         }
+    } catch (...) {
+        failure = currentError();
+    }
+    try {
         List1().AddItems(rows);
     } catch (...) {
-        ignoreFailure([&] { List1().AddItems(rows); });
-        ShowErrorWithTime(failureReport(L"Error in Email Address Form Load Function.", currentError()));
+        failure = currentError();
     }
+    if (failure) ShowErrorWithTime(failureReport(L"Error in Email Address Form Load Function.", *failure));
 }
 
 void frmAddressPicker::onMenuCommand(WORD command) {

@@ -178,7 +178,7 @@ std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath) {
     std::vector<RegValue> values;
     values.reserve(count);
     std::wstring name(longestName + 1, L'\0');
-    std::vector<unsigned char> data(longestData);
+    std::vector<unsigned char> data(longestData + 1);
     for (DWORD position = 0;; ++position) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataSize = static_cast<DWORD>(data.size());
@@ -186,7 +186,7 @@ std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath) {
         const long result =
             RegEnumValueW(key.get(), position, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
         if (result == ERROR_NO_MORE_ITEMS) return values;
-        if (result == ERROR_MORE_DATA) {
+        if (result == ERROR_MORE_DATA || dataSize > data.size()) {
             // Changed since the key was measured: measure this value again.
             name.resize(name.size() * 2);
             data.resize(data.size() * 2 + 256);
