@@ -56,8 +56,10 @@ void frmAddressPicker::Form_Load() {
     entries_.reset();
     std::vector<std::pair<std::wstring, unsigned>> rows;
     std::optional<ComponentError> failure;
+    book_ = storeSnapshot();
+    const std::vector<RegValue> none;
     try {
-        for (const RegValue& value : storedValues().value_or(std::vector<RegValue>())) {
+        for (const RegValue& value : book_ ? book_->values() : none) {
             const auto text = recordTextOf(value);
             const auto record = text ? splitAddressAndName(*text) : std::nullopt;
             if (!record) throw subscriptOutOfRangeError();
@@ -146,7 +148,8 @@ void frmAddressPicker::KT_CB_AddName_Click() {
             return;
         }
         mark = 115;
-        const std::wstring valueName = newValueName();
+        const RegSnapshot* book = currentBook();
+        const std::wstring valueName = newValueName(book ? book->values() : std::vector<RegValue>());
         mark = 120;
         storeRecord(valueName, record);  // a failed write shows only at the next opening
         mark = 125;
@@ -185,19 +188,24 @@ void frmAddressPicker::mnuDeleteEmail_Click() {
     List1().RemoveItem(currentRow);
 }
 
+const RegSnapshot* frmAddressPicker::currentBook() {
+    if (!book_ || !book_->current()) book_ = storeSnapshot();
+    return book_ ? &*book_ : nullptr;
+}
+
 bool frmAddressPicker::deleteEntry(std::size_t index) {
     // The store is renumbered densely; what it holds besides the entry stays,
     // values the load could not read included.
-    const auto stored = storedValues();
-    if (!stored) {
+    const RegSnapshot* book = currentBook();
+    if (!book) {
         showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
         return false;
     }
-    const std::vector<RegValue> remaining = entries_.valuesWithout(index, *stored);
+    const std::vector<RegValue> remaining = entries_.valuesWithout(index, book->values());
     entries_.removeAt(index);
     RewriteFailures failures;
     try {
-        failures = rewriteStore(*stored, remaining);
+        failures = rewriteStore(book->values(), remaining);
     } catch (const ComponentError&) {
         failures.removals = 1;
     }
