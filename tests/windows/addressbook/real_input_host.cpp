@@ -95,10 +95,8 @@ int wmain(int argc, wchar_t** argv) {
     if (FAILED(CLSIDFromProgID(L"KT_EMailer.cEmail", &classId)) ||
         FAILED(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, mailer.putVoid())))
         return 3;
-    using kt::test::Variant;
-    if (FAILED(kt::test::callMethod(mailer.get(), L"SendEMail",
-                                    {Variant::text(L"A note"), Variant::text(L"Real input"), Variant::text(L""),
-                                     Variant::text(L"127.0.0.1:1"), Variant::text(L"me@example.com")})))
+    if (FAILED(kt::test::invoke(mailer.get(), L"SendEMail", DISPATCH_METHOD,
+                                {L"A note", L"Real input", L"", L"127.0.0.1:1", L"me@example.com"})))
         return 4;
     SetTimer(nullptr, 0, 100, &writeState);
     SetTimer(nullptr, 0, 120000, &giveUp);

@@ -11,7 +11,7 @@
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/component_error.h"
-#include "support/message_pump.h"
+#include "support/windows_test.h"
 
 namespace kt::test {
 namespace {

@@ -9,8 +9,6 @@
 #include "foundation/handles.h"
 #include "support/late_bound.h"
 
-using kt::test::Variant;
-
 int main() {
     kt::ComApartment apartment;
     CLSID classId{};
@@ -20,10 +18,8 @@ int main() {
         std::puts("FAIL: KT_EMailer.cEmail cannot be created");
         return 1;
     }
-    const HRESULT sent = kt::test::callMethod(
-        mailer.get(), L"SendEMail",
-        {Variant::text(L"page"), Variant::text(L"subject"), Variant::text(L""), Variant::text(L"127.0.0.1"),
-         Variant::text(L"reader@example.com")});
+    const HRESULT sent = kt::test::invoke(mailer.get(), L"SendEMail", DISPATCH_METHOD,
+                                          {L"page", L"subject", L"", L"127.0.0.1", L"reader@example.com"});
     const HWND window = FindWindowW(nullptr, L"Ardwyn E-Mail Message");
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);

@@ -17,7 +17,7 @@ protected:
     AddressBookTest();
     ~AddressBookTest() override;
 
-    // Writes records as the string values "0", "1", ...
+    // Empties the book, then writes records as the string values "0", "1", ...
     void seed(const std::vector<std::wstring>& records) const;
     void setValue(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
     void setString(const std::wstring& name, const std::wstring& text) const;
@@ -25,8 +25,8 @@ protected:
     std::map<std::wstring, std::wstring> stored() const;
     bool keyExists() const;
 
-    // The message of the last ShowErrorWithTime box, without its frame.
-    std::wstring lastErrorWithTime();
+    // The message of the last box, when ShowErrorWithTime framed it.
+    std::wstring lastErrorWithTime() const;
 
 private:
     std::wstring backup_;

@@ -10,35 +10,20 @@
 
 namespace kt::test {
 
-class Variant {
-public:
-    Variant() { VariantInit(&value_); }
-    Variant(const Variant& other) : Variant() { VariantCopy(&value_, const_cast<VARIANT*>(&other.value_)); }
-    Variant& operator=(const Variant& other) {
-        if (this != &other) VariantCopy(&value_, const_cast<VARIANT*>(&other.value_));
-        return *this;
-    }
-    ~Variant() { VariantClear(&value_); }
-
-    static Variant text(const std::wstring& value);
-    static Variant boolean(bool value);
-    // A reference to another variant, as VBScript passes its variables.
-    static Variant referenceTo(Variant& target);
-
-    VARIANT* get() { return &value_; }
-    const VARIANT* get() const { return &value_; }
-    std::wstring asText() const;
-
-private:
-    VARIANT value_;
+// A text or a Boolean, as a script passes it.
+struct Argument {
+    Argument(const wchar_t* value) : text(value) {}
+    Argument(std::wstring value) : text(std::move(value)) {}
+    Argument(bool value) : isFlag(true), flag(value) {}
+    std::wstring text;
+    bool isFlag = false, flag = false;
 };
 
 DISPID dispidOf(IDispatch* object, const wchar_t* name);
 
-// Arguments in the order a caller writes them.
-HRESULT callMethod(IDispatch* object, const wchar_t* name, std::vector<Variant> arguments,
-                   EXCEPINFO* exception = nullptr);
-HRESULT getProperty(IDispatch* object, const wchar_t* name, Variant& result);
-HRESULT putProperty(IDispatch* object, const wchar_t* name, Variant value);
+// Invokes a method or property (DISPATCH_...) with the arguments in the order
+// a caller writes them; a text that comes back goes to `result`.
+HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vector<Argument>& arguments = {},
+               std::wstring* result = nullptr);
 
 }  // namespace kt::test

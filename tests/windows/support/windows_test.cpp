@@ -1,5 +1,8 @@
 #include "support/windows_test.h"
 
+#include "KT_EMailer.h"
+#include "component/class_factory.h"
+#include "compose/frmEmail.h"
 
 namespace kt::test {
 
@@ -11,6 +14,11 @@ MessageBoxRecorder::MessageBoxRecorder()
           answers.pop_front();
           return answer;
       }) {}
+
+WindowsTest::~WindowsTest() {
+    for (const auto& caption : {kPickerCaption, kComposeCaption})
+        for (HWND window : threadWindows(caption)) DestroyWindow(window);
+}
 
 std::wstring windowsPathOf(const std::string& buildPath) {
     // A cross build names Unix paths; under Wine drive Z: is the Unix root.
@@ -55,50 +63,65 @@ std::wstring windowText(HWND hwnd) {
     return text;
 }
 
-}  // namespace kt::test
-
-namespace kt::test {
-
-ScratchRegistryKey::ScratchRegistryKey()
-    : path_(L"Software\\KT_EMailer Tests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount())) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+void pumpFor(std::chrono::milliseconds duration) {
+    pumpUntil([] { return false; }, duration);
 }
 
-ScratchRegistryKey::~ScratchRegistryKey() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (condition()) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), 10)),
+                                  QS_ALLINPUT);
+    }
 }
 
-void ScratchRegistryKey::setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
-    RegSetKeyValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), type, data, size);
+namespace {
+thread_local StepsOnTimer* t_steps = nullptr;
 }
 
-void ScratchRegistryKey::setString(const std::wstring& name, const std::string& ansiText, DWORD type) const {
-    UniqueRegKey key;
-    RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-    const std::string narrowName(name.begin(), name.end());
-    RegSetValueExA(key.get(), narrowName.c_str(), 0, type, reinterpret_cast<const BYTE*>(ansiText.c_str()),
-                   static_cast<DWORD>(ansiText.size() + 1));
+StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs) : steps_(std::move(steps)) {
+    t_steps = this;
+    timer_ = SetTimer(nullptr, 0, intervalMs, &StepsOnTimer::tick);
 }
 
-DWORD ScratchRegistryKey::typeOf(const std::wstring& name) const {
-    DWORD type = REG_NONE;
-    if (RegGetValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
-                     nullptr) != ERROR_SUCCESS)
-        return REG_NONE;
-    return type;
+StepsOnTimer::~StepsOnTimer() {
+    KillTimer(nullptr, timer_);
+    t_steps = nullptr;
 }
 
-std::string ScratchRegistryKey::stringOf(const std::wstring& name) const {
-    char data[4096] = {};
-    DWORD size = sizeof data;
-    const std::string narrowPath(path_.begin(), path_.end());
-    const std::string narrowName(name.begin(), name.end());
-    if (RegGetValueA(HKEY_CURRENT_USER, narrowPath.c_str(), narrowName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, data, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return data;
+void CALLBACK StepsOnTimer::tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (!t_steps || t_steps->steps_.empty()) return;
+    const auto step = std::move(t_steps->steps_.front());
+    t_steps->steps_.pop_front();
+    step();
 }
+
+ComPtr<IDispatch> newEmail() {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid()), S_OK);
+    ComPtr<IDispatch> email;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, email.putVoid()), S_OK);
+    return email;
+}
+
+frmEmail& sendEMail(IDispatch* email, const std::wstring& body, const std::wstring& to, const std::wstring& server,
+                    std::vector<Argument> flags, const std::wstring& sender, const std::wstring& subject) {
+    flags.insert(flags.begin(), {body, subject, to, server, sender});
+    const auto before = threadWindows(kComposeCaption);
+    EXPECT_EQ(invoke(email, L"SendEMail", DISPATCH_METHOD, flags), S_OK);
+    for (HWND window : threadWindows(kComposeCaption))
+        if (std::find(before.begin(), before.end(), window) == before.end()) return *formOf<frmEmail>(window);
+    throw std::runtime_error("SendEMail opened no window");
+}
+
+void press(const FormControl& button) { SendMessageW(button.hwnd(), BM_CLICK, 0, 0); }
 
 }  // namespace kt::test

@@ -1,20 +1,34 @@
 #pragma once
 // Common ground of the Windows tests: a COM apartment, message boxes answered
-// and recorded instead of shown, and ways to find our windows.
+// and recorded instead of shown, the thread's message loop run with a
+// deadline, and composition windows opened the way a host opens them.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "foundation/handles.h"
 #include "controls/message_box.h"
 #include "controls/window.h"
+#include "foundation/handles.h"
+#include "support/late_bound.h"
+
+namespace kt {
+class frmEmail;
+class FormControl;
+}  // namespace kt
 
 namespace kt::test {
+
+using namespace std::chrono_literals;
+
+inline const std::wstring kComposeCaption = L"Ardwyn E-Mail Message";
+inline const std::wstring kPickerCaption = L"Ardwyn Address Picker";
 
 // Records every message box of this thread and answers it (OK unless an
 // answer was queued).
@@ -31,19 +45,21 @@ private:
 
 class WindowsTest : public ::testing::Test {
 protected:
+    ~WindowsTest() override;  // closes the windows a test left open
+
     ComApartment apartment_;
     MessageBoxRecorder messageBoxes;
 };
 
 // A path the build names, as a Windows path.
 std::wstring windowsPathOf(const std::string& buildPath);
-
 // The registered component file.
 std::wstring componentDllPath();
 
-// A top-level window of this thread with the given caption, or nullptr.
-HWND findThreadWindow(const std::wstring& caption);
+// The top-level windows of this thread with the given caption.
 std::vector<HWND> threadWindows(const std::wstring& caption);
+HWND findThreadWindow(const std::wstring& caption);
+std::wstring windowText(HWND hwnd);
 
 // The object behind one of our windows, as the given form type.
 template <class T>
@@ -51,31 +67,36 @@ T* formOf(HWND hwnd) {
     return dynamic_cast<T*>(Window::fromHandle(hwnd));
 }
 
-std::wstring windowText(HWND hwnd);
+// Dispatches this thread's messages for a time, or until the condition
+// holds (false if the deadline came first).
+void pumpFor(std::chrono::milliseconds duration);
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5000ms);
 
-}  // namespace kt::test
-
-namespace kt::test {
-
-// A key of its own under HKEY_CURRENT_USER for one test, removed with
-// everything under it when the test ends.
-class ScratchRegistryKey {
+// Steps that run one per timer tick on this thread, also inside a modal loop
+// that the test is blocked in (a modal window, a pop-up menu).
+class StepsOnTimer {
 public:
-    ScratchRegistryKey();
-    ScratchRegistryKey(const ScratchRegistryKey&) = delete;
-    ScratchRegistryKey& operator=(const ScratchRegistryKey&) = delete;
-    ~ScratchRegistryKey();
+    explicit StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs = 40);
+    StepsOnTimer(const StepsOnTimer&) = delete;
+    StepsOnTimer& operator=(const StepsOnTimer&) = delete;
+    ~StepsOnTimer();
 
-    // Path relative to HKEY_CURRENT_USER.
-    const std::wstring& path() const { return path_; }
-    // Writes a value of any type directly, bypassing the code under test.
-    void setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
-    void setString(const std::wstring& name, const std::string& ansiText, DWORD type = REG_SZ) const;
-    DWORD typeOf(const std::wstring& name) const;  // REG_NONE when missing
-    std::string stringOf(const std::wstring& name) const;
+    bool done() const { return steps_.empty(); }
 
 private:
-    std::wstring path_;
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
+    std::deque<std::function<void()>> steps_;
+    UINT_PTR timer_;
 };
+
+// A new cEmail through its class factory, as COM creates one.
+ComPtr<IDispatch> newEmail();
+
+// SendEMail(body, subject, To, server, sender[, flags]); the window it opened.
+frmEmail& sendEMail(IDispatch* email, const std::wstring& body, const std::wstring& to = L"a@example.com,Ann",
+                    const std::wstring& server = L"127.0.0.1:1", std::vector<Argument> flags = {},
+                    const std::wstring& sender = L"me@example.com", const std::wstring& subject = L"A subject");
+
+void press(const FormControl& button);
 
 }  // namespace kt::test
