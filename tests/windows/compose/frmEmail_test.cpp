@@ -72,9 +72,6 @@ TEST_F(ComposeWindowTest, ResizingKeepsTheMinimumAndLinesFieldsAndButtonsUpWithT
         MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&r), 2);
         return r;
     };
-    const FormControl* unmoved[] = {&form.KT_CB_To(), &form.KT_CB_CC(), &form.KT_CB_Bcc(), &form.Label4()};
-    std::vector<RECT> before;
-    for (const FormControl* control : unmoved) before.push_back(at(*control));
     const RECT helpBefore = at(form.KT_CB_Help());
 
     resize(700, 600);
@@ -97,10 +94,6 @@ TEST_F(ComposeWindowTest, ResizingKeepsTheMinimumAndLinesFieldsAndButtonsUpWithT
     EXPECT_EQ(at(form.KT_CB_Cancel()).top, send.top);
     EXPECT_EQ(at(form.KT_CB_Help()).top, send.top);
     EXPECT_EQ(at(form.KT_CB_Help()).left, helpBefore.left);
-    for (size_t i = 0; i < before.size(); ++i) {
-        const RECT now = at(*unmoved[i]);
-        EXPECT_TRUE(EqualRect(&now, &before[i])) << unmoved[i]->name();
-    }
     EXPECT_TRUE(messageBoxes.shown.empty());
 }
 

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/component_error.h"
@@ -16,49 +14,29 @@
 namespace kt::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-// A server that takes connections into its backlog and never says a word.
-class SilentServer {
-public:
-    SilentServer() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(socket_, 4);
-        int length = sizeof address;
-        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() {
-        closesocket(socket_);
-        WSACleanup();
-    }
-    std::wstring server() const { return L"127.0.0.1:" + std::to_wstring(port_); }
-
-private:
-    SOCKET socket_;
-    unsigned short port_ = 0;
-};
-
 TEST(WinsockTransport, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) {
-    SilentServer silent;
-    int ticks = 0;
-    std::deque<std::function<void()>> counting(200, [&] { ++ticks; });
-    StepsOnTimer timer(std::move(counting), 10);
+    // A server that takes connections into its backlog and never says a word.
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET silent = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    bind(silent, reinterpret_cast<sockaddr*>(&address), length);
+    listen(silent, 4);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
 
+    int ticks = 0;
+    StepsOnTimer counting(std::deque<std::function<void()>>(200, [&] { ++ticks; }), 10);
     SmtpMailer mailer(connectSocket, SmtpTimeouts{{1000ms, 1000ms}, 800ms});
-    mailer.Server(silent.server());
+    mailer.Server(L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)));
     mailer.FromAddress(L"me@example.com");
     mailer.AddTo(L"ann@example.com");
     const auto started = std::chrono::steady_clock::now();
     try {
         mailer.Send();
-        FAIL() << "a silent server took the message";
+        ADD_FAILURE() << "a silent server took the message";
     } catch (const ComponentError& error) {
         EXPECT_EQ(error.number(), kApiErrorBase + WSAETIMEDOUT);
         EXPECT_NE(error.description().find(L"the greeting"), std::wstring::npos);
@@ -67,6 +45,8 @@ TEST(WinsockTransport, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) 
     EXPECT_GE(waited, 700ms);
     EXPECT_LT(waited, 5s);
     EXPECT_GT(ticks, 10) << "the window's messages waited with the delivery";
+    closesocket(silent);
+    WSACleanup();
 }
 
 }  // namespace
