@@ -13,19 +13,19 @@ namespace kt {
 namespace {
 
 const EmailFormGeometry kDesign{
-    {600, 240, 4452, 288},   // tbTo
-    {960, 1800, 4092, 288},  // tbSubject
-    {120, 2760, 4932, 1692}, // tbBody
-    {120, 2280, 4932, 492},  // lbInfo
-    {120, 1248, 5052, 204},  // Label1
-    {120, 1452, 5052, 240},  // Label11
-    {4200, 4440, 852, 372},  // KT_CB_Send
-    {3120, 4440, 852, 372},  // KT_CB_Cancel
+    {600, 240, 4452, 288},    // tbTo
+    {960, 1800, 4092, 288},   // tbSubject
+    {120, 2760, 4932, 1692},  // tbBody
+    {120, 2280, 4932, 492},   // lbInfo
+    {120, 1248, 5052, 204},   // Label1
+    {120, 1452, 5052, 240},   // Label11
+    {4200, 4440, 852, 372},   // KT_CB_Send
+    {3120, 4440, 852, 372},   // KT_CB_Cancel
 };
 
 std::vector<float> placed(const EmailFormLayout& l) {
-    return {l.tbToWidth,   l.tbSubjectWidth, l.tbBodyWidth, l.lbInfoWidth, l.label1Width,
-            l.label11Width, l.sendLeft,      l.cancelLeft,  l.buttonTop,   l.tbBodyHeight};
+    return {l.tbToWidth,    l.tbSubjectWidth, l.tbBodyWidth, l.lbInfoWidth, l.label1Width,
+            l.label11Width, l.sendLeft,       l.cancelLeft,  l.buttonTop,   l.tbBodyHeight};
 }
 
 }  // namespace
@@ -38,10 +38,8 @@ TEST(EmailFormLayout, FieldsStretchAndTheButtonRowFollowsTheFrame) {
         std::vector<float> layout;  // widths of tbTo, tbSubject, tbBody, lbInfo, Label1, Label11; Send and
                                     // Cancel left; the button row's top; tbBody's height
     } screens[] = {
-        {19, 4, 4, 15, 15, 5268, 5628, {285, 60, 60},
-         {4428, 4068, 5028, 5028, 4908, 4908, 4176, 3084, 4731, 1731}},
-        {22, 5, 3, 12, 18, 9000, 8000, {396, 60, 54},
-         {8160, 7800, 8760, 8760, 8640, 8640, 7908, 6816, 7016, 4040}},
+        {19, 4, 4, 15, 15, 5268, 5628, {285, 60, 60}, {4428, 4068, 5028, 5028, 4908, 4908, 4176, 3084, 4731, 1731}},
+        {22, 5, 3, 12, 18, 9000, 8000, {396, 60, 54}, {8160, 7800, 8760, 8760, 8640, 8640, 7908, 6816, 7016, 4040}},
     };
     for (const auto& s : screens) {
         const FrameMetrics metrics = frameMetrics(s.caption, s.frameX, s.frameY, s.twipsX, s.twipsY);

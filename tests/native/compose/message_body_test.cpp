@@ -26,7 +26,7 @@ TEST(MessageBody, PlainIsTheTextAloneAndHtmlPutsTheNoteBeforeThePage) {
 
 TEST(TextToHtml, APairFromPosition32766OnLeavesTheWholeTextUnchanged) {
     const std::wstring x(32764, L'x');
-    EXPECT_EQ(TextToHtml(x + L"\r\ntail"), x + L"<br>tail");  // the pair begins at 32,765
+    EXPECT_EQ(TextToHtml(x + L"\r\ntail"), x + L"<br>tail");                           // the pair begins at 32,765
     for (const std::wstring& late : {x + L"x\r\n", L"a\r\n" + x.substr(2) + L"\r\n"})  // pairs at 32,766
         EXPECT_EQ(TextToHtml(late), late);
 }

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "delivery/smtp/smtp_session.h"
 #include "delivery/smtp/mail_error.h"
+#include "delivery/smtp/smtp_session.h"
 
 namespace {
 

@@ -74,8 +74,7 @@ BOOL CALLBACK describeWindow(HWND window, LPARAM windows) {
     EnumChildWindows(window, &describeChild, reinterpret_cast<LPARAM>(&children));
     const std::wstring caption = textOf(window);
     member(*reinterpret_cast<std::string*>(windows), quoted(caption.empty() ? classOf(window) : caption),
-           "{\"rect\": " + rectOf(window) + ", \"children\": " + children +
-               "}}");
+           "{\"rect\": " + rectOf(window) + ", \"children\": " + children + "}}");
     return TRUE;
 }
 

@@ -22,8 +22,8 @@ TEST_F(DispatchTest, MalformedArgumentListsAreRefusedUnread) {
         {&one, &named, 1, 2},      // more named arguments than arguments
     };
     for (DISPPARAMS parameters : malformed) {
-        const HRESULT hr = email->Invoke(sendEMail, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr,
-                                         nullptr);
+        const HRESULT hr =
+            email->Invoke(sendEMail, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
         EXPECT_TRUE(hr == E_INVALIDARG || hr == DISP_E_BADPARAMCOUNT) << std::hex << hr;
     }
     EXPECT_EQ(findThreadWindow(kComposeCaption), nullptr);

@@ -1,14 +1,14 @@
 // The composition window as SendEMail opens it and as the user lays it out
 // and closes it.
 
-#include <windows.h>
+#include "compose/frmEmail.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "compose/frmEmail.h"
 #include "foundation/module.h"
 #include "support/windows_test.h"
 
@@ -23,11 +23,21 @@ protected:
 TEST_F(ComposeWindowTest, ControlsStackInDesignOrderAndTabVisitsTheInputsInTabOrder) {
     frmEmail& form = sendEMail(email.get(), L"Body");
     const std::pair<const wchar_t*, const wchar_t*> stacked[] = {
-        {L"Edit", L"a@example.com,Ann"}, {L"Edit", L""}, {L"Edit", L""}, {L"Edit", L"A subject"},
-        {L"Button", L"Bcc"}, {L"Static", L"Subject:"}, {L"Button", L"cc"}, {L"Button", L"To"}, {L"Edit", L"Body"},
-        {L"Static", L"Type in any message you want to appear before the web page."}, {L"Button", L"Send"},
-        {L"Button", L"Cancel"}, {L"Static", L"Separate Multiple Addresses with a semi-colon (;)"},
-        {L"Button", L"Help"}, {L"Static", L"Address Format: address, name.  i.e. "}};
+        {L"Edit", L"a@example.com,Ann"},
+        {L"Edit", L""},
+        {L"Edit", L""},
+        {L"Edit", L"A subject"},
+        {L"Button", L"Bcc"},
+        {L"Static", L"Subject:"},
+        {L"Button", L"cc"},
+        {L"Button", L"To"},
+        {L"Edit", L"Body"},
+        {L"Static", L"Type in any message you want to appear before the web page."},
+        {L"Button", L"Send"},
+        {L"Button", L"Cancel"},
+        {L"Static", L"Separate Multiple Addresses with a semi-colon (;)"},
+        {L"Button", L"Help"},
+        {L"Static", L"Address Format: address, name.  i.e. "}};
     HWND child = GetWindow(form.hwnd(), GW_CHILD);
     for (const auto& [windowClass, text] : stacked) {
         wchar_t actualClass[64] = {};
@@ -38,8 +48,8 @@ TEST_F(ComposeWindowTest, ControlsStackInDesignOrderAndTabVisitsTheInputsInTabOr
     }
 
     // Tab as the host's own message loop delivers it, out of the multi-line body too.
-    const FormControl* tabOrder[] = {&form.tbcc(),       &form.tbBcc(),    &form.tbSubject(),    &form.KT_CB_Bcc(),
-                                     &form.KT_CB_CC(),   &form.KT_CB_To(), &form.tbBody(),       &form.KT_CB_Send(),
+    const FormControl* tabOrder[] = {&form.tbcc(),         &form.tbBcc(),      &form.tbSubject(), &form.KT_CB_Bcc(),
+                                     &form.KT_CB_CC(),     &form.KT_CB_To(),   &form.tbBody(),    &form.KT_CB_Send(),
                                      &form.KT_CB_Cancel(), &form.KT_CB_Help(), &form.tbTo()};
     form.tbTo().SetFocus();
     for (const FormControl* next : tabOrder) {
@@ -79,10 +89,9 @@ TEST_F(ComposeWindowTest, ResizingKeepsTheMinimumAndLinesFieldsAndButtonsUpWithT
     GetClientRect(form.hwnd(), &client);
     const int f = GetSystemMetrics(SM_CXFRAME), g = GetSystemMetrics(SM_CYFRAME);
     // Fields end two frame widths inside the client area; the body and the information label at its edge.
-    const FormControl* alignedRight[] = {&form.tbTo(),   &form.tbcc(),    &form.tbBcc(),      &form.tbSubject(),
+    const FormControl* alignedRight[] = {&form.tbTo(),   &form.tbcc(),    &form.tbBcc(),     &form.tbSubject(),
                                          &form.Label1(), &form.Label11(), &form.KT_CB_Send()};
-    for (const FormControl* c : alignedRight)
-        EXPECT_NEAR(at(*c).right, client.right - 2 * f, 1) << c->name();
+    for (const FormControl* c : alignedRight) EXPECT_NEAR(at(*c).right, client.right - 2 * f, 1) << c->name();
     EXPECT_NEAR(at(form.tbBody()).right, client.right, 1);
     EXPECT_NEAR(at(form.lbInfo()).right, client.right, 1);
     // The button row: two frame heights above the bottom, Cancel four frame

@@ -1,10 +1,8 @@
 // The Winsock layer of the mail component keeps the thread's messages moving
 // while it waits for a server, and gives up after the reply time-out.
 
-#include <winsock2.h>
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/sockets/socket_transport.h"

@@ -86,12 +86,8 @@ def c_path(path):
     return "C:\\" + os.path.relpath(path, drive_c()).replace("/", "\\")
 
 
-def user_programs():
-    return glob.glob(drive_c("users", "*", "AppData", "Local", "Programs"))[0]
-
-
-def package(name, folder=None):
-    return os.path.join(folder or ARGS.packages, name)
+def user_programs(*parts):
+    return os.path.join(glob.glob(drive_c("users", "*", "AppData", "Local", "Programs"))[0], PRODUCT, *parts)
 
 
 SCRIPT_HOST_64 = [WINE64, "cscript.exe"]
@@ -125,7 +121,7 @@ class InstallerCase(unittest.TestCase):
 
 class PerMachine(InstallerCase):
     def test_x64_package_serves_each_architecture_from_its_own_dll(self):
-        msi = package("KT_EMailer-x64.msi")
+        msi = os.path.join(ARGS.packages, "KT_EMailer-x64.msi")
         self.install(msi, "ALLUSERS=1")
         folder = drive_c("Program Files", PRODUCT)
         self.assert_served_by(c_path(os.path.join(folder, "x64", "KT_EMailer.dll")), ARGS.client64, SCRIPT_HOST_64)
@@ -134,7 +130,7 @@ class PerMachine(InstallerCase):
         self.remove_and_expect_nothing_left(msi, folder)
 
     def test_x86_package_serves_32_bit_hosts(self):
-        msi = package("KT_EMailer-x86.msi")
+        msi = os.path.join(ARGS.packages, "KT_EMailer-x86.msi")
         self.install(msi, "ALLUSERS=1")
         folder = drive_c("Program Files (x86)", PRODUCT)
         self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), ARGS.client32, SCRIPT_HOST_32)
@@ -145,11 +141,10 @@ class PerMachine(InstallerCase):
 # HKLM\Software\Classes alone): here the files and keys; PerMachine proves activation.
 class PerUser(InstallerCase):
     def test_x64_package_writes_what_the_dlls_own_per_user_registration_writes(self):
-        msi = package("KT_EMailer-x64.msi")
+        msi = os.path.join(ARGS.packages, "KT_EMailer-x64.msi")
         self.install(msi)
-        folder = os.path.join(user_programs(), PRODUCT)
-        dlls = [(os.path.join(folder, "x64", "KT_EMailer.dll"), WINE64),
-                (os.path.join(folder, "x86", "KT_EMailer.dll"), "wine")]
+        folder = user_programs()
+        dlls = [(user_programs("x64", "KT_EMailer.dll"), WINE64), (user_programs("x86", "KT_EMailer.dll"), "wine")]
         for dll, _ in dlls:
             self.assertTrue(os.path.isfile(dll), dll)
         self.assertFalse(os.path.exists(drive_c("Program Files", PRODUCT)))
@@ -167,21 +162,21 @@ class PerUser(InstallerCase):
         self.remove_and_expect_nothing_left(msi, folder)
 
     def test_x86_package_registers_in_the_32_bit_view(self):
-        msi = package("KT_EMailer-x86.msi")
+        msi = os.path.join(ARGS.packages, "KT_EMailer-x86.msi")
         self.install(msi)
-        dll = os.path.join(user_programs(), PRODUCT, "x86", "KT_EMailer.dll")
+        dll = user_programs("x86", "KT_EMailer.dll")
         self.assertTrue(os.path.isfile(dll))
         server = registry_tree(HKCU + "\\Software\\Classes\\CLSID\\%s\\InprocServer32" % CLASS_ID, 32)
         self.assertEqual(server.get("@", "").lower(), c_path(dll).lower())
         self.assertEqual(our_keys(HKLM), {})
-        self.remove_and_expect_nothing_left(msi, os.path.join(user_programs(), PRODUCT))
+        self.remove_and_expect_nothing_left(msi, user_programs())
 
 
 class Upgrades(InstallerCase):
     def test_newer_replaces_older_and_equal_and_older_is_refused(self):
-        current = package("KT_EMailer-x64.msi")
-        older = package("KT_EMailer-x64-older.msi", ARGS.test_packages)
-        rebuild = package("KT_EMailer-x64-rebuild.msi", ARGS.test_packages)  # another build, same version
+        current = os.path.join(ARGS.packages, "KT_EMailer-x64.msi")
+        older = os.path.join(ARGS.test_packages, "KT_EMailer-x64-older.msi")
+        rebuild = os.path.join(ARGS.test_packages, "KT_EMailer-x64-rebuild.msi")  # another build, same version
 
         self.install(older, "ALLUSERS=1")
         [(_, older_version)] = installed_products()

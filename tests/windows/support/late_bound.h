@@ -2,8 +2,8 @@
 // Calls through IDispatch by name, the way a late-bound automation client
 // (a script, a VB-style client) makes them.
 
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>

@@ -31,25 +31,11 @@ std::wstring windowsPathOf(const std::string& buildPath) {
 
 std::wstring componentDllPath() { return windowsPathOf(KT_EMAILER_DLL); }
 
-namespace {
-
-struct WindowSearch {
-    std::wstring caption;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectByCaption(HWND hwnd, LPARAM state) {
-    auto* search = reinterpret_cast<WindowSearch*>(state);
-    if (windowText(hwnd) == search->caption) search->found.push_back(hwnd);
-    return TRUE;
-}
-
-}  // namespace
-
 std::vector<HWND> threadWindows(const std::wstring& caption) {
-    WindowSearch search{caption, {}};
-    EnumThreadWindows(GetCurrentThreadId(), &collectByCaption, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, caption.c_str()));)
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) found.push_back(window);
+    return found;
 }
 
 HWND findThreadWindow(const std::wstring& caption) {

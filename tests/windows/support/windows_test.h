@@ -3,9 +3,8 @@
 // and recorded instead of shown, the thread's message loop run with a
 // deadline, and composition windows opened the way a host opens them.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <deque>
