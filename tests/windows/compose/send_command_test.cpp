@@ -17,18 +17,23 @@
 namespace kt::test {
 namespace {
 
-// The SMTP catcher of this test run: its address and the summaries (envelope,
-// decoded headers and body) of what it caught.
-class Catcher {
-public:
-    Catcher() : directory_(toUtf8(windowsPathOf(KT_SMTP_CATCHER_DIR))) {
-        std::ifstream(directory_ + "\\port") >> port_;
+std::wstring uniqueSubject(const std::wstring& what) {
+    return what + L" " + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(GetCurrentProcessId());
+}
+
+// Each test delivers to the SMTP catcher of this test run.
+class DeliveryTest : public WindowsTest {
+protected:
+    void SetUp() override {
+        std::ifstream(directory + "\\port") >> port;
+        ASSERT_NE(port, 0) << "no SMTP catcher";
     }
-    std::wstring server() const { return L"127.0.0.1:" + std::to_wstring(port_); }
+    std::wstring server() const { return L"127.0.0.1:" + std::to_wstring(port); }
+    // The catcher's summaries (envelope, decoded headers and body) of the messages with this subject.
     std::vector<std::wstring> caught(const std::wstring& subject) const {
         std::vector<std::wstring> found;
         for (int n = 1;; ++n) {
-            std::ifstream file(directory_ + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary);
+            std::ifstream file(directory + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary);
             if (!file) return found;
             std::stringstream text;
             text << file.rdbuf();
@@ -37,28 +42,9 @@ public:
         }
     }
 
-private:
-    std::string directory_;
-    int port_ = 0;
-};
-
-std::wstring uniqueSubject(const std::wstring& what) {
-    return what + L" " + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(GetCurrentProcessId());
-}
-
-class DeliveryTest : public WindowsTest {
-protected:
-    void SetUp() override { ASSERT_NE(catcher.server(), L"127.0.0.1:0") << "no SMTP catcher"; }
-
-    Catcher catcher;
-};
-
-class DeliverMailTest : public DeliveryTest {
-protected:
-    bool deliver(const std::wstring& subject, const std::wstring& to, const std::wstring& cc, const std::wstring& bcc,
-                 const std::wstring& sender, bool showError = true) {
-        return DeliverMail(L"the body", subject, to, cc, bcc, catcher.server(), sender, showError, false);
-    }
+    const std::string directory = toUtf8(windowsPathOf(KT_SMTP_CATCHER_DIR));
+    int port = 0;
+    ComPtr<IDispatch> email = newEmail();
 };
 
 // The report of a failed delivery, as the user reads it.
@@ -69,7 +55,7 @@ std::wstring report(const std::wstring& failure, int mark, const std::wstring& t
            L"\r\nBcc: " + bcc + L"\r\nSMTP Server: " + server;
 }
 
-TEST_F(DeliverMailTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothingAndIsReportedAtItsMark) {
+TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothingAndIsReportedAtItsMark) {
     const std::wstring me = L"me@example.com", noComma = L"9\r\nSubscript out of range";
     const std::wstring missingBracket = L"Missing the Closing \">\" in the e-mail address!";
     const std::wstring nul(L"a@example.com,A\0nn;b@example.com", 32),
@@ -79,47 +65,41 @@ TEST_F(DeliverMailTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNo
         bool showError;
         std::vector<std::wstring> shown;
     } cases[] = {
-        {nul, L"", L"", me, true, {report(noComma, 1032, shownNul, L"", L"", me, catcher.server())}},
+        {nul, L"", L"", me, true, {report(noComma, 1032, shownNul, L"", L"", me, server())}},
         {L"a@example.com,A",
          L"bare@example.com",
          L"",
          me,
          true,
-         {report(noComma, 1036, L"a@example.com,A", L"bare@example.com", L"", me, catcher.server())}},
+         {report(noComma, 1036, L"a@example.com,A", L"bare@example.com", L"", me, server())}},
         {L"",
          L"",
          L"c@example.com,C; ",
          me,
          true,
-         {report(noComma, 1040, L"", L"", L"c@example.com,C; ", me, catcher.server())}},
+         {report(noComma, 1040, L"", L"", L"c@example.com,C; ", me, server())}},
         {L"a@example.com", L"", L"", me, false, {}},
         {L"a@example.com,A",
          L"",
          L"",
          L"Me <me@example.com",
          true,
-         {missingBracket,
-          report(L"0\r\n", 1025, L"a@example.com,A", L"", L"", L"Me <me@example.com", catcher.server())}},
+         {missingBracket, report(L"0\r\n", 1025, L"a@example.com,A", L"", L"", L"Me <me@example.com", server())}},
         {L"a@example.com,A", L"", L"", L"Me <me@example.com", false, {missingBracket}},
     };
     for (const auto& c : cases) {
         const std::wstring subject = uniqueSubject(L"Broken");
         messageBoxes.shown.clear();
-        EXPECT_FALSE(deliver(subject, c.to, c.cc, c.bcc, c.sender, c.showError));
+        EXPECT_FALSE(DeliverMail(L"body", subject, c.to, c.cc, c.bcc, server(), c.sender, c.showError, false));
         std::vector<std::wstring> shown;
         for (const auto& box : messageBoxes.shown) shown.push_back(box.text);
         EXPECT_EQ(shown, c.shown);
-        EXPECT_TRUE(catcher.caught(subject).empty());
+        EXPECT_TRUE(caught(subject).empty());
     }
 }
 
-class SendCommandTest : public DeliveryTest {
-protected:
-    ComPtr<IDispatch> email = newEmail();
-};
-
-TEST_F(SendCommandTest, WithoutAnyRecipientNothingIsSent) {
-    frmEmail& form = sendEMail(email.get(), L"body", L"", catcher.server());
+TEST_F(DeliveryTest, WithoutAnyRecipientNothingIsSent) {
+    frmEmail& form = sendEMail(email.get(), L"body", L"", server());
     press(form.KT_CB_Send());
     ASSERT_EQ(messageBoxes.shown.size(), 1u);
     EXPECT_EQ(messageBoxes.shown[0].text, L"No Addresses have been entered, Please enter an e-mail address");
@@ -127,17 +107,17 @@ TEST_F(SendCommandTest, WithoutAnyRecipientNothingIsSent) {
     EXPECT_TRUE(IsWindow(form.hwnd()));
 }
 
-TEST_F(SendCommandTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
+TEST_F(DeliveryTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
     const std::wstring pageSubject = uniqueSubject(L"Page"), plainSubject = uniqueSubject(L"Plain");
     // Blanks around an address or a name go, empty entries are skipped, text after a second comma is lost.
     frmEmail& page = sendEMail(email.get(), L"<html>the page</html>",
-                               L"ann@example.com,Ann; bob@example.com, Bob;;cy@example.com,Lee,Cy;", catcher.server(),
+                               L"ann@example.com,Ann; bob@example.com, Bob;;cy@example.com,Lee,Cy;", server(),
                                {true, true}, L"Ann Sender <a@example.com>", pageSubject);
     page.tbBody().Text(L"Look at this\r\npage");
     page.tbBcc().Text(L"hidden@example.com,Hidden");
     const ComPtr<IDispatch> second = newEmail();
-    frmEmail& plain = sendEMail(second.get(), L"Dear Bob,\r\nhave a look.\r\n", L"bob@example.com,Bob",
-                                catcher.server(), {}, L"<b@example.com>", plainSubject);
+    frmEmail& plain = sendEMail(second.get(), L"Dear Bob,\r\nhave a look.\r\n", L"bob@example.com,Bob", server(), {},
+                                L"<b@example.com>", plainSubject);
     const HWND windows[] = {page.hwnd(), plain.hwnd()};
     press(page.KT_CB_Send());
     press(plain.KT_CB_Send());
@@ -145,7 +125,7 @@ TEST_F(SendCommandTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
     EXPECT_TRUE(IsWindow(windows[0]) && IsWindow(windows[1]));  // closed by their instances' timers
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(windows[0]) && !IsWindow(windows[1]); }, 3000ms));
 
-    const auto pageSent = catcher.caught(pageSubject), plainSent = catcher.caught(plainSubject);
+    const auto pageSent = caught(pageSubject), plainSent = caught(plainSubject);
     ASSERT_EQ(pageSent.size(), 1u);
     ASSERT_EQ(plainSent.size(), 1u);
     for (const wchar_t* part : {L"Envelope-From: a@example.com\n",
@@ -161,21 +141,20 @@ TEST_F(SendCommandTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
         EXPECT_NE(plainSent[0].find(part), std::wstring::npos) << part << "\n" << plainSent[0].c_str();
 }
 
-TEST_F(SendCommandTest, AWindowNoInstanceListensToClosesAfterItsSendAndNeverSendsTwice) {
+TEST_F(DeliveryTest, AWindowNoInstanceListensToClosesAfterItsSendAndNeverSendsTwice) {
     const std::wstring subject = uniqueSubject(L"Once");
-    frmEmail& form =
-        sendEMail(email.get(), L"body", L"ann@example.com,Ann", catcher.server(), {}, L"me@example.com", subject);
+    frmEmail& form = sendEMail(email.get(), L"body", L"ann@example.com,Ann", server(), {}, L"me@example.com", subject);
     const HWND window = form.hwnd();
     email.reset();
     press(form.KT_CB_Send());
     press(form.KT_CB_Send());  // before the window is gone
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 2000ms));
-    EXPECT_EQ(catcher.caught(subject).size(), 1u);
+    EXPECT_EQ(caught(subject).size(), 1u);
 }
 
 // With nobody listening at the server; five arguments show the report (bShowError
 // is True unless given) and put the body in the field (bHTML is False unless given).
-TEST_F(SendCommandTest, FailingServerIsReportedWhenAskedAndLeavesTheWindowAsTheUserLeftIt) {
+TEST_F(DeliveryTest, FailingServerIsReportedWhenAskedAndLeavesTheWindowAsTheUserLeftIt) {
     frmEmail& form = sendEMail(email.get(), L"my note", L"ann@example.com,Ann");
     form.tbcc().Text(L"cy@example.com,Cy");
     press(form.KT_CB_Send());
