@@ -9,7 +9,7 @@
 namespace kt::test {
 namespace {
 
-TEST(MessageBox, WithoutARecorderTheRealBoxIsShown) {
+TEST(MessageBoxSeam, WithoutARecorderTheRealBoxIsShown) {
     std::wstring text;
     bool hasIcon = false;
     // Runs inside the box's own modal loop: reads the box and answers it.

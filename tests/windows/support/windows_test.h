@@ -72,7 +72,7 @@ void pumpFor(std::chrono::milliseconds duration);
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5000ms);
 
 // Steps that run one per timer tick on this thread, also inside a modal loop
-// that the test is blocked in (a modal window, a pop-up menu).
+// that the test is blocked in (a modal window, a message box).
 class StepsOnTimer {
 public:
     explicit StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs = 40);
