@@ -13,23 +13,13 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
     std::wstring manyWords, commas;
     for (int i = 0; i < 300; ++i) manyWords += L"Word" + std::to_wstring(i) + L" ";
     for (int i = 0; i < 30; ++i) commas += L"Lee, Ann ";
-    const std::wstring texts[] = {L"",
-                                  manyWords,
-                                  commas,
-                                  std::wstring(300, L'a'),
-                                  std::wstring(100, L'\u00e9'),
-                                  std::wstring(200, L'\u65e5'),
-                                  L"Ann\r\nBcc: x@y",
-                                  L"=?UTF-8?B?x?= \"q\" \\o/",
-                                  L"ends with break\r\n",
-                                  L"lone\nfeed\rreturn",
-                                  L"trailing blank \r\nand tab\t",
-                                  std::wstring(5000, L'x'),
-                                  L"a=b",
-                                  L"Gr\u00fc\u00dfe \U0001F600",
-                                  L".\r\n..\r\n.x",
-                                  std::wstring(74, L'y') + L".",
-                                  std::wstring(200, L' ')};
+    const std::wstring texts[] = {
+        // for the headers: words to fold, words too long for a line, text to encode or to quote, a line break
+        L"", manyWords, commas, std::wstring(300, L'a'), std::wstring(100, L'\u00e9'), std::wstring(200, L'\u65e5'),
+        L"Ann\r\nBcc: x@y", L"=?UTF-8?B?x?= \"q\" \\o/",
+        // for the body: breaks, blanks and dots at a line's end or start, long lines, what needs escaping
+        L"ends with break\r\n", L"lone\nfeed\rreturn", L"trailing blank \r\nand tab\t", std::wstring(5000, L'x'),
+        L"a=b", L"Gr\u00fc\u00dfe \U0001F600", L".\r\n..\r\n.x", std::wstring(74, L'y') + L".", std::wstring(200, L' ')};
     MailMessage message;
     message.cc.push_back({std::string(64, 'l') + "@" + std::string(189, 'd'), std::wstring(L"Long Address")});
     for (const auto& text : texts) {
