@@ -8,6 +8,7 @@ and the registry is renumbered.
 
 Runs in the Wine prefix and on the display of its environment."""
 
+import json
 import os
 import subprocess
 import sys
@@ -31,40 +32,17 @@ def xdotool(*args):
     subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
 
 
-class Screen:
-    """What the host last wrote about its windows."""
-
-    def __init__(self, path):
-        self.windows = []
-        lines = open(path, encoding="utf-8").read().splitlines() if os.path.exists(path) else []
-        if not lines or lines[-1] != "end":
-            return
-        for line in lines[:-1]:
-            kind, _, rest = line.partition(" ")
-            fields = rest.split("|")
-            if kind == "window":
-                self.windows.append({"caption": fields[0], "class": fields[1], "rect": rect(fields[2]),
-                                     "children": {}, "rows": []})
-            elif kind == "child":
-                self.windows[-1]["children"][int(fields[0])] = {"class": fields[1], "rect": rect(fields[2]),
-                                                                 "text": fields[3]}
-            elif kind == "row":
-                self.windows[-1]["rows"].append({"text": fields[1], "rect": rect(fields[2]),
-                                                 "selected": fields[3] == "selected"})
-
-    def window(self, caption=None, window_class=None):
-        for w in self.windows:
-            if (caption is None or w["caption"] == caption) and (window_class is None or w["class"] == window_class):
-                return w
-        return None
-
-
-def rect(text):
-    return [int(v) for v in text.split()]
-
-
 def centre(r):
     return (r[0] + r[2]) // 2, (r[1] + r[3]) // 2
+
+
+def control(screen, caption, control_id):
+    """A control of a window the host wrote, or {}."""
+    return screen.get(caption, {}).get("children", {}).get(str(control_id), {})
+
+
+def rows(screen):
+    return control(screen, PICKER, LIST1).get("rows", [])
 
 
 class RealInputTest(unittest.TestCase):
@@ -87,11 +65,18 @@ class RealInputTest(unittest.TestCase):
         if self.had_book:
             wine("reg", "import", "Z:" + self.saved.replace("/", "\\"))
 
+    def screen(self):
+        """What the host last wrote: its visible windows by caption."""
+        try:
+            with open(self.state, encoding="utf-8") as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            return {}
+
     def wait_for(self, what, condition, timeout=20):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            screen = Screen(self.state)
-            found = condition(screen)
+            found = condition(self.screen())
             if found:
                 return found
             time.sleep(0.1)
@@ -104,19 +89,15 @@ class RealInputTest(unittest.TestCase):
         time.sleep(0.25)
 
     def click_control(self, caption, control_id):
-        window = self.wait_for(caption, lambda s: s.window(caption))
-        self.click(centre(window["children"][control_id]["rect"]))
+        self.click(centre(self.wait_for(caption, lambda s: control(s, caption, control_id))["rect"]))
 
     def type_into(self, caption, control_id, text):
         self.click_control(caption, control_id)
         xdotool("type", "--delay", "30", text)
-        self.wait_for("typed text", lambda s: s.window(caption) and
-                      s.window(caption)["children"][control_id]["text"] == text)
+        self.wait_for("typed text", lambda s: control(s, caption, control_id).get("text") == text)
 
     def row(self, name):
-        picker = self.wait_for("row " + name, lambda s: s.window(PICKER) and
-                               any(r["text"] == name for r in s.window(PICKER)["rows"]) and s.window(PICKER))
-        return next(r for r in picker["rows"] if r["text"] == name)
+        return self.wait_for("row " + name, lambda s: next((r for r in rows(s) if r["text"] == name), None))
 
     def stored(self):
         out = wine("reg", "query", KEY).stdout
@@ -133,23 +114,22 @@ class RealInputTest(unittest.TestCase):
 
         self.click(centre(self.row("Ann Lee")["rect"]))
         self.click_control(PICKER, KT_CB_OK)
-        self.wait_for("the picker to close", lambda s: s.window(COMPOSE) and not s.window(PICKER))
-        self.wait_for("the To field", lambda s: s.window(COMPOSE)["children"][TB_TO]["text"] == "ann@example.com,Ann Lee")
+        self.wait_for("the picker to close", lambda s: COMPOSE in s and PICKER not in s)
+        self.wait_for("the To field", lambda s: control(s, COMPOSE, TB_TO).get("text") == "ann@example.com,Ann Lee")
 
         self.click_control(COMPOSE, KT_CB_TO)
         ann = centre(self.row("Ann Lee")["rect"])
         self.click(ann)
         self.click(ann, button=3)
-        menu = self.wait_for("the pop-up menu", lambda s: s.window(window_class="#32768"))
+        menu = self.wait_for("the pop-up menu", lambda s: s.get("#32768"))
         self.click((menu["rect"][0] + 30, menu["rect"][1] + 10))
-        box = self.wait_for("the confirmation", lambda s: s.window("Delete from E-Mail Address list"))
+        box = self.wait_for("the confirmation", lambda s: s.get("Delete from E-Mail Address list"))
         self.assertIn("Delete Ann Lee?", [c["text"] for c in box["children"].values()])
-        self.click(centre(box["children"][6]["rect"]))  # Yes
-        self.wait_for("the row to go", lambda s: s.window(PICKER) and
-                      [r["text"] for r in s.window(PICKER)["rows"]] == ["Bob Ray"])
+        self.click(centre(box["children"]["6"]["rect"]))  # Yes
+        self.wait_for("the row to go", lambda s: [r["text"] for r in rows(s)] == ["Bob Ray"])
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
-        self.wait_for("the picker to close", lambda s: s.window(COMPOSE) and not s.window(PICKER))
+        self.wait_for("the picker to close", lambda s: COMPOSE in s and PICKER not in s)
 
 
 if __name__ == "__main__":

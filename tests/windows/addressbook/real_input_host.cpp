@@ -1,83 +1,88 @@
 // A host for the real-input test: opens the composition window through the
-// registered component, then keeps writing what is on its screen (windows,
-// controls with their screen rectangles and texts, list rows) to a state
-// file, so that a driver outside can act on it with real mouse and keyboard
-// input. Ends when "<state file>.quit" appears, or after two minutes.
+// registered component, then keeps writing what is on its screen to a state
+// file as JSON (each visible window by caption, or by class when it has none:
+// its screen rectangle, its controls by identifier with rectangle and text,
+// the rows of a list), so that a driver outside can act on it with real mouse and
+// keyboard input. Ends when "<state file>.quit" appears, or after two minutes.
 //
 //   real_input_host <state file>
 
 #include <windows.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
-#include "foundation/handles.h"
 #include "delivery/smtp/utf8.h"
-#include "support/late_bound.h"
+#include "foundation/handles.h"
+#include "support/windows_test.h"
 
 namespace {
 
 std::wstring g_statePath;
 
-std::string text(HWND hwnd) {
-    std::wstring buffer(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    buffer.resize(static_cast<size_t>(GetWindowTextW(hwnd, buffer.data(), static_cast<int>(buffer.size()))));
-    for (auto& c : buffer)
-        if (c == L'\r' || c == L'\n' || c == L'|') c = L' ';
-    return kt::toUtf8(buffer);
+std::string quoted(const std::wstring& text) {
+    std::string out = "\"";
+    for (wchar_t c : text) out += c == L'"' || c == L'\\' ? "\\" + kt::toUtf8({c}) : c < 32 ? " " : kt::toUtf8({c});
+    return out + "\"";
 }
 
-std::string rectText(const RECT& r) {
-    return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
-           std::to_string(r.bottom);
+std::string rectOf(HWND hwnd, int row = -1) {
+    RECT r{};
+    if (row < 0) {
+        GetWindowRect(hwnd, &r);
+    } else {
+        SendMessageW(hwnd, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+        MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    }
+    return "[" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
+           std::to_string(r.bottom) + "]";
 }
 
-std::string className(HWND hwnd) {
-    char name[64] = {};
-    GetClassNameA(hwnd, name, sizeof name);
+std::wstring textOf(HWND hwnd) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(hwnd, text, 1024);
+    return text;
+}
+
+std::wstring classOf(HWND hwnd) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
     return name;
 }
 
-BOOL CALLBACK describeChild(HWND child, LPARAM out) {
-    auto& state = *reinterpret_cast<std::ostringstream*>(out);
-    RECT r{};
-    GetWindowRect(child, &r);
-    state << "child " << GetDlgCtrlID(child) << "|" << className(child) << "|" << rectText(r) << "|" << text(child)
-          << "\n";
-    if (className(child) == "ListBox") {
-        const int count = static_cast<int>(SendMessageW(child, LB_GETCOUNT, 0, 0));
-        for (int row = 0; row < count; ++row) {
-            wchar_t item[256] = {};
-            SendMessageW(child, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(item));
-            RECT itemRect{};
-            SendMessageW(child, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&itemRect));
-            MapWindowPoints(child, nullptr, reinterpret_cast<POINT*>(&itemRect), 2);
-            state << "row " << row << "|" << kt::toUtf8(item) << "|" << rectText(itemRect) << "|"
-                  << (SendMessageW(child, LB_GETSEL, static_cast<WPARAM>(row), 0) > 0 ? "selected" : "") << "\n";
-        }
+// Appends a JSON member to an object under way.
+void member(std::string& object, const std::string& name, const std::string& value) {
+    object += (object.size() > 1 ? ", " : "") + name + ": " + value;
+}
+
+BOOL CALLBACK describeChild(HWND child, LPARAM children) {
+    std::string rows = "[";
+    const int count = classOf(child) == L"ListBox" ? static_cast<int>(SendMessageW(child, LB_GETCOUNT, 0, 0)) : 0;
+    for (int row = 0; row < count; ++row) {
+        wchar_t item[256] = {};
+        SendMessageW(child, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(item));
+        rows += std::string(row ? ", " : "") + "{\"text\": " + quoted(item) + ", \"rect\": " + rectOf(child, row) + "}";
     }
+    member(*reinterpret_cast<std::string*>(children), quoted(std::to_wstring(GetDlgCtrlID(child))),
+           "{\"rect\": " + rectOf(child) + ", \"text\": " + quoted(textOf(child)) + ", \"rows\": " + rows + "]}");
     return TRUE;
 }
 
-BOOL CALLBACK describeWindow(HWND window, LPARAM out) {
+BOOL CALLBACK describeWindow(HWND window, LPARAM windows) {
     if (!IsWindowVisible(window)) return TRUE;
-    auto& state = *reinterpret_cast<std::ostringstream*>(out);
-    RECT r{};
-    GetWindowRect(window, &r);
-    state << "window " << text(window) << "|" << className(window) << "|" << rectText(r) << "\n";
-    EnumChildWindows(window, &describeChild, out);
+    std::string children = "{";
+    EnumChildWindows(window, &describeChild, reinterpret_cast<LPARAM>(&children));
+    const std::wstring caption = textOf(window);
+    member(*reinterpret_cast<std::string*>(windows), quoted(caption.empty() ? classOf(window) : caption),
+           "{\"rect\": " + rectOf(window) + ", \"children\": " + children + "}}");
     return TRUE;
 }
 
 void CALLBACK writeState(HWND, UINT, UINT_PTR, DWORD) {
-    std::ostringstream state;
-    EnumThreadWindows(GetCurrentThreadId(), &describeWindow, reinterpret_cast<LPARAM>(&state));
+    std::string windows = "{";
+    EnumThreadWindows(GetCurrentThreadId(), &describeWindow, reinterpret_cast<LPARAM>(&windows));
     const std::wstring partial = g_statePath + L".part";
-    {
-        std::ofstream file(kt::toUtf8(partial), std::ios::binary | std::ios::trunc);
-        file << state.str() << "end\n";
-    }
+    std::ofstream(kt::toUtf8(partial), std::ios::binary | std::ios::trunc) << windows << "}";
     MoveFileExW(partial.c_str(), g_statePath.c_str(), MOVEFILE_REPLACE_EXISTING);
     if (GetFileAttributesW((g_statePath + L".quit").c_str()) != INVALID_FILE_ATTRIBUTES) PostQuitMessage(0);
 }
@@ -95,10 +100,8 @@ int wmain(int argc, wchar_t** argv) {
     if (FAILED(CLSIDFromProgID(L"KT_EMailer.cEmail", &classId)) ||
         FAILED(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, mailer.putVoid())))
         return 3;
-    using kt::test::Variant;
-    if (FAILED(kt::test::callMethod(mailer.get(), L"SendEMail",
-                                    {Variant::text(L"A note"), Variant::text(L"Real input"), Variant::text(L""),
-                                     Variant::text(L"127.0.0.1:1"), Variant::text(L"me@example.com")})))
+    if (FAILED(kt::test::invoke(mailer.get(), L"SendEMail", DISPATCH_METHOD,
+                                {L"A note", L"Real input", L"", L"127.0.0.1:1", L"me@example.com"})))
         return 4;
     SetTimer(nullptr, 0, 100, &writeState);
     SetTimer(nullptr, 0, 120000, &giveUp);

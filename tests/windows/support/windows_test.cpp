@@ -1,5 +1,13 @@
 #include "support/windows_test.h"
 
+#include <fstream>
+#include <sstream>
+
+#include "KT_EMailer.h"
+#include "addressbook/address_book_store.h"
+#include "component/class_factory.h"
+#include "compose/frmEmail.h"
+#include "delivery/smtp/utf8.h"
 
 namespace kt::test {
 
@@ -12,6 +20,11 @@ MessageBoxRecorder::MessageBoxRecorder()
           return answer;
       }) {}
 
+WindowsTest::~WindowsTest() {
+    for (const auto& caption : {kPickerCaption, kComposeCaption})
+        for (HWND window : threadWindows(caption)) DestroyWindow(window);
+}
+
 std::wstring windowsPathOf(const std::string& buildPath) {
     // A cross build names Unix paths; under Wine drive Z: is the Unix root.
     const std::string path = !buildPath.empty() && buildPath[0] == '/' ? "Z:" + buildPath : buildPath;
@@ -23,25 +36,11 @@ std::wstring windowsPathOf(const std::string& buildPath) {
 
 std::wstring componentDllPath() { return windowsPathOf(KT_EMAILER_DLL); }
 
-namespace {
-
-struct WindowSearch {
-    std::wstring caption;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectByCaption(HWND hwnd, LPARAM state) {
-    auto* search = reinterpret_cast<WindowSearch*>(state);
-    if (windowText(hwnd) == search->caption) search->found.push_back(hwnd);
-    return TRUE;
-}
-
-}  // namespace
-
 std::vector<HWND> threadWindows(const std::wstring& caption) {
-    WindowSearch search{caption, {}};
-    EnumThreadWindows(GetCurrentThreadId(), &collectByCaption, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, caption.c_str()));)
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) found.push_back(window);
+    return found;
 }
 
 HWND findThreadWindow(const std::wstring& caption) {
@@ -55,50 +54,192 @@ std::wstring windowText(HWND hwnd) {
     return text;
 }
 
-}  // namespace kt::test
-
-namespace kt::test {
-
-ScratchRegistryKey::ScratchRegistryKey()
-    : path_(L"Software\\KT_EMailer Tests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount())) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+void pumpFor(std::chrono::milliseconds duration) {
+    pumpUntil([] { return false; }, duration);
 }
 
-ScratchRegistryKey::~ScratchRegistryKey() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (condition()) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), 10)),
+                                  QS_ALLINPUT);
+    }
 }
 
-void ScratchRegistryKey::setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
-    RegSetKeyValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), type, data, size);
+namespace {
+thread_local StepsOnTimer* t_steps = nullptr;
 }
 
-void ScratchRegistryKey::setString(const std::wstring& name, const std::string& ansiText, DWORD type) const {
+StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs) : steps_(std::move(steps)) {
+    t_steps = this;
+    timer_ = SetTimer(nullptr, 0, intervalMs, &StepsOnTimer::tick);
+}
+
+StepsOnTimer::~StepsOnTimer() {
+    KillTimer(nullptr, timer_);
+    t_steps = nullptr;
+}
+
+void CALLBACK StepsOnTimer::tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (!t_steps || t_steps->steps_.empty()) return;
+    const auto step = std::move(t_steps->steps_.front());
+    t_steps->steps_.pop_front();
+    step();
+}
+
+ComPtr<IDispatch> newEmail() {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid()), S_OK);
+    ComPtr<IDispatch> email;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, email.putVoid()), S_OK);
+    return email;
+}
+
+frmEmail& sendEMail(IDispatch* email, const std::wstring& body, const std::wstring& to, const std::wstring& server,
+                    std::vector<Argument> flags, const std::wstring& sender, const std::wstring& subject) {
+    flags.insert(flags.begin(), {body, subject, to, server, sender});
+    const auto before = threadWindows(kComposeCaption);
+    EXPECT_EQ(invoke(email, L"SendEMail", DISPATCH_METHOD, flags), S_OK);
+    for (HWND window : threadWindows(kComposeCaption))
+        if (std::find(before.begin(), before.end(), window) == before.end()) return *formOf<frmEmail>(window);
+    throw std::runtime_error("SendEMail opened no window");
+}
+
+void press(const FormControl& button) { SendMessageW(button.hwnd(), BM_CLICK, 0, 0); }
+
+DISPID dispidOf(IDispatch* object, const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    auto* names = const_cast<LPOLESTR>(name);
+    object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+}
+
+HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vector<Argument>& arguments,
+               std::wstring* result) {
+    std::vector<VARIANT> raw(arguments.size());
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        VARIANT& value = raw[arguments.size() - 1 - i];  // IDispatch takes them last first
+        VariantInit(&value);
+        V_VT(&value) = arguments[i].isFlag ? VT_BOOL : VT_BSTR;
+        if (arguments[i].isFlag)
+            V_BOOL(&value) = arguments[i].flag ? VARIANT_TRUE : VARIANT_FALSE;
+        else
+            V_BSTR(&value) = Bstr(arguments[i].text).release();
+    }
+    DISPID put = DISPID_PROPERTYPUT;
+    const bool isPut = kind == DISPATCH_PROPERTYPUT;
+    DISPPARAMS parameters{raw.data(), isPut ? &put : nullptr, static_cast<UINT>(raw.size()), isPut ? 1u : 0u};
+    VARIANT out;
+    VariantInit(&out);
+    const HRESULT hr = object->Invoke(dispidOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, kind, &parameters,
+                                      isPut ? nullptr : &out, nullptr, nullptr);
+    if (result && V_VT(&out) == VT_BSTR) *result = Bstr::toString(V_BSTR(&out));
+    VariantClear(&out);
+    for (auto& value : raw) VariantClear(&value);
+    return hr;
+}
+
+namespace {
+
+void moveKey(const std::wstring& from, const std::wstring& to) {
+    UniqueRegKey source, target;
+    RegOpenKeyExW(HKEY_CURRENT_USER, from.c_str(), 0, KEY_READ, source.put());
+    RegCreateKeyExW(HKEY_CURRENT_USER, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, target.put(), nullptr);
+    RegCopyTreeW(source.get(), nullptr, target.get());
+    source.reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, from.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str());
+}
+
+}  // namespace
+
+AddressBookTest::AddressBookTest()
+    : backup_(L"Software\\KT_EMailer Tests\\address book " + std::to_wstring(GetCurrentProcessId())),
+      hadKey_(keyExists()) {
+    if (hadKey_) moveKey(kAddressBookKey, backup_);
+}
+
+AddressBookTest::~AddressBookTest() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAddressBookKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kAddressBookKey);
+    if (hadKey_) moveKey(backup_, kAddressBookKey);
+}
+
+void AddressBookTest::seed(const std::vector<std::wstring>& records) const {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAddressBookKey);
+    for (size_t i = 0; i < records.size(); ++i) setString(std::to_wstring(i), records[i]);
+}
+
+void AddressBookTest::setValue(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kAddressBookKey, name.c_str(), type, data, size);
+}
+
+void AddressBookTest::setString(const std::wstring& name, const std::wstring& text) const {
+    setValue(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
+    std::map<std::wstring, std::wstring> values;
     UniqueRegKey key;
-    RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-    const std::string narrowName(name.begin(), name.end());
-    RegSetValueExA(key.get(), narrowName.c_str(), 0, type, reinterpret_cast<const BYTE*>(ansiText.c_str()),
-                   static_cast<DWORD>(ansiText.size() + 1));
+    RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put());
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256], data[2048];
+        DWORD nameLength = 256, size = sizeof data, type = 0;
+        if (RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS)
+            return values;
+        values[name] = type == REG_SZ ? std::wstring(data) : L"<type " + std::to_wstring(type) + L">";
+    }
 }
 
-DWORD ScratchRegistryKey::typeOf(const std::wstring& name) const {
-    DWORD type = REG_NONE;
-    if (RegGetValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
-                     nullptr) != ERROR_SUCCESS)
-        return REG_NONE;
-    return type;
+bool AddressBookTest::keyExists() const {
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-std::string ScratchRegistryKey::stringOf(const std::wstring& name) const {
-    char data[4096] = {};
-    DWORD size = sizeof data;
-    const std::string narrowPath(path_.begin(), path_.end());
-    const std::string narrowName(name.begin(), name.end());
-    if (RegGetValueA(HKEY_CURRENT_USER, narrowPath.c_str(), narrowName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, data, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return data;
+std::wstring AddressBookTest::lastErrorWithTime() const {
+    if (messageBoxes.shown.empty()) return L"<no message>";
+    const MessageBoxRequest& box = messageBoxes.shown.back();
+    const auto end = box.text.rfind(L"\r\n\r\nTime of Error:");
+    if (box.text.rfind(L"ERROR - ", 0) != 0 || end == std::wstring::npos || box.title != L"Error" ||
+        box.style != static_cast<UINT>(MB_OK | MB_ICONERROR))
+        return L"<not framed> " + box.text;
+    return box.text.substr(8, end - 8);
+}
+
+Catcher::Catcher(const std::string& name) : directory_(toUtf8(windowsPathOf(KT_SMTP_CATCHERS_DIR "/smtp-" + name))) {
+    std::ifstream(directory_ + "\\port") >> port_;
+}
+
+std::vector<std::wstring> Catcher::caught(const std::wstring& subject) const {
+    std::vector<std::wstring> found;
+    for (int n = 1;; ++n) {
+        std::ifstream file(directory_ + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary);
+        if (!file) return found;
+        std::stringstream text;
+        text << file.rdbuf();
+        const std::wstring summary = fromUtf8(text.str());
+        if (summary.find(L"Subject: " + subject + L"\n") != std::wstring::npos) found.push_back(summary);
+    }
+}
+
+std::vector<std::string> Catcher::signIns() const {
+    std::ifstream log(directory_ + "\\sign-ins");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+}
+
+std::wstring uniqueSubject(const std::wstring& what) {
+    return what + L" " + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(GetCurrentProcessId());
 }
 
 }  // namespace kt::test
