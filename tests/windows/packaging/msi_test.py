@@ -1,7 +1,7 @@
 """The installers under Wine's msiexec, in a Wine prefix of their own that
 scripts/test makes (KT_MSI_PREFIX), so that what they write is all there is.
 
-    msi_test.py PerMachine|PerUser|Upgrades --packages DIR --test-packages DIR --script VBS
+    msi_test.py PerMachine|PerUser|Upgrades --packages DIR --test-packages DIR --host64 EXE --host32 EXE --script VBS
 
 Every case ends with the product removed by its product code and checks that
 no file and no key of ours is left.
@@ -106,9 +106,11 @@ class InstallerCase(unittest.TestCase):
         self.assertEqual(our_keys(HKCU), {})
         self.assertEqual(installed_products(), [])
 
-    def assert_served_by(self, dll, script_host):
-        """The script host of one architecture, as a browser's, gets the object
-        by its ProgID from that DLL, and SendEMail opens the window."""
+    def assert_served_by(self, dll, host, script_host):
+        """A small host program and the script host of one architecture get the
+        object by its ProgID from that DLL, and SendEMail opens the window."""
+        out = run(["wine", host])
+        self.assertEqual((out.returncode, out.stdout.strip().lower()), (0, "served by " + dll.lower()))
         out = run(script_host + ["//nologo", windows_path(ARGS.script)], env=dict(os.environ, WINEDEBUG="+loaddll"))
         self.assertIn("DONE fails=0", out.stdout)
         loaded = re.findall(r'Loaded L"([^"]*KT_EMailer\.dll)"', out.stderr, re.I)
@@ -120,8 +122,8 @@ class PerMachine(InstallerCase):
         msi = os.path.join(ARGS.packages, "KT_EMailer-x64.msi")
         self.install(msi, "ALLUSERS=1")
         folder = drive_c("Program Files", PRODUCT)
-        self.assert_served_by(c_path(os.path.join(folder, "x64", "KT_EMailer.dll")), SCRIPT_HOST_64)
-        self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), SCRIPT_HOST_32)
+        self.assert_served_by(c_path(os.path.join(folder, "x64", "KT_EMailer.dll")), ARGS.host64, SCRIPT_HOST_64)
+        self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), ARGS.host32, SCRIPT_HOST_32)
         self.assertEqual(our_keys(HKCU), {})
         self.remove_and_expect_nothing_left(msi, folder)
 
@@ -129,7 +131,7 @@ class PerMachine(InstallerCase):
         msi = os.path.join(ARGS.packages, "KT_EMailer-x86.msi")
         self.install(msi, "ALLUSERS=1")
         folder = drive_c("Program Files (x86)", PRODUCT)
-        self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), SCRIPT_HOST_32)
+        self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), ARGS.host32, SCRIPT_HOST_32)
         self.remove_and_expect_nothing_left(msi, folder)
 
 
@@ -193,7 +195,7 @@ def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("case")
-    for option in ("--packages", "--test-packages", "--script"):
+    for option in ("--packages", "--test-packages", "--host64", "--host32", "--script"):
         parser.add_argument(option, required=True)
     ARGS = parser.parse_args()
     if "KT_MSI_PREFIX" not in os.environ:

@@ -1,6 +1,8 @@
-// The component as regsvr32 installs and removes it machine-wide (the
-// packages' tests compare a per-user registration with the package's), and
-// the DLL's own account of whether it may be unloaded.
+// The component as the system sees it: regsvr32 installing and removing it
+// machine-wide (the packages' tests compare a per-user registration with the
+// package's), the DLL's own account of whether it may be unloaded, argument
+// lists through IDispatch that do not hold what they claim, and the real
+// message box when no recorder answers it.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "KT_EMailer.h"
+#include "controls/message_box.h"
 #include "kt_version.h"
 #include "support/windows_test.h"
 
@@ -69,10 +72,10 @@ bool ownKey(const std::wstring& key) {
     return false;
 }
 
-using RegistrationTest = WindowsTest;
+using ComponentTest = WindowsTest;
 
 // The test run registered this DLL machine-wide (and maybe the other architecture's too).
-TEST_F(RegistrationTest, RegsvrUnregistersOnlyItsOwnKeysAndRegistersAgain) {
+TEST_F(ComponentTest, RegsvrUnregistersOnlyItsOwnKeysAndRegistersAgain) {
     const RegistryTree registered = ourKeys(HKEY_LOCAL_MACHINE);
     EXPECT_EQ(registered.at(kView + kClass + L"\\InprocServer32@"), componentDllPath());
     EXPECT_EQ(registered.at(kView + kClass + L"\\InprocServer32@ThreadingModel"), L"Apartment");
@@ -90,7 +93,7 @@ TEST_F(RegistrationTest, RegsvrUnregistersOnlyItsOwnKeysAndRegistersAgain) {
     EXPECT_EQ(ourKeys(HKEY_LOCAL_MACHINE), registered);
 }
 
-TEST_F(RegistrationTest, DllCanUnloadNowCountsObjectsLocksAndOpenWindows) {
+TEST_F(ComponentTest, DllCanUnloadNowCountsObjectsLocksAndOpenWindows) {
     HMODULE dll = LoadLibraryW(componentDllPath().c_str());
     ASSERT_NE(dll, nullptr);
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -119,6 +122,43 @@ TEST_F(RegistrationTest, DllCanUnloadNowCountsObjectsLocksAndOpenWindows) {
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(canUnloadNow(), S_OK);
     FreeLibrary(dll);
+}
+
+TEST_F(ComponentTest, MalformedArgumentListsAreRefusedUnread) {
+    const ComPtr<IDispatch> email = newEmail();
+    const DISPID sendEMail = dispidOf(email.get(), L"SendEMail");
+    DISPID named = DISPID_PROPERTYPUT;
+    VARIANT one;
+    VariantInit(&one);
+    const DISPPARAMS malformed[] = {
+        {nullptr, nullptr, 5, 0},  // five arguments, none there
+        {&one, nullptr, 1, 1},     // a named argument without its identifier
+        {&one, &named, 1, 2},      // more named arguments than arguments
+    };
+    for (DISPPARAMS parameters : malformed) {
+        const HRESULT hr =
+            email->Invoke(sendEMail, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
+        EXPECT_TRUE(hr == E_INVALIDARG || hr == DISP_E_BADPARAMCOUNT) << std::hex << hr;
+    }
+    EXPECT_EQ(findThreadWindow(kComposeCaption), nullptr);
+}
+
+TEST(MessageBoxSeam, WithoutARecorderTheRealBoxIsShown) {
+    std::wstring text;
+    bool hasIcon = false;
+    // Runs inside the box's own modal loop: reads the box and answers it.
+    StepsOnTimer reader({[&] {
+        const HWND box = findThreadWindow(L"Error");
+        wchar_t buffer[512] = {};
+        GetDlgItemTextW(box, 0xFFFF, buffer, 512);
+        text = buffer;
+        for (int iconId : {20, 1088})  // the icon's control on Windows, under Wine
+            hasIcon = hasIcon || SendDlgItemMessageW(box, iconId, STM_GETICON, 0, 0) != 0;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }});
+    EXPECT_EQ(showMessageBox(L"Something to say", L"Error", MB_OK | MB_ICONERROR), IDOK);
+    EXPECT_EQ(text, L"Something to say");
+    EXPECT_TRUE(hasIcon);
 }
 
 }  // namespace
