@@ -1,10 +1,10 @@
 #!/usr/bin/python3
-"""The whole road of recipient picking with real input on the X server
-(xdotool): click To, type a name and an address, Add, select, OK, and the To
-field holds the record; then right-click, "Delete this EMail Address", Yes,
-and the registry is renumbered.
+"""Recipient picking with real input on the X server (xdotool): click To, type
+a name and an address, Add, select, OK, and the To field holds the record;
+then right-click, "Delete this EMail Address", Yes, and the registry is
+renumbered.
 
-    real_input_test.py --host PATH_TO_real_input_host.exe
+    real_input_test.py --host PATH_TO_browser_host.exe
 
 Runs in the Wine prefix and on the display of its environment."""
 
@@ -25,79 +25,60 @@ LIST1, TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 100, 102, 10
 
 
 def wine(*args):
-    return subprocess.run(["wine"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-
-
-def xdotool(*args):
-    subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
+    return subprocess.run(["wine", *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 
 
 def centre(r):
     return (r[0] + r[2]) // 2, (r[1] + r[3]) // 2
 
 
-def control(screen, caption, control_id):
-    """A control of a window the host wrote, or {}."""
-    return screen.get(caption, {}).get("children", {}).get(str(control_id), {})
-
-
-def rows(screen):
-    return control(screen, PICKER, LIST1).get("rows", [])
-
-
 class RealInputTest(unittest.TestCase):
     def setUp(self):
-        self.work = tempfile.mkdtemp()
-        self.saved = os.path.join(self.work, "saved.reg")
-        self.had_book = wine("reg", "export", KEY, "Z:" + self.saved.replace("/", "\\")).returncode == 0
+        work = self.enterContext(tempfile.TemporaryDirectory())
+        saved = "Z:" + os.path.join(work, "saved.reg").replace("/", "\\")
+        if wine("reg", "export", KEY, saved).returncode == 0:
+            self.addCleanup(wine, "reg", "import", saved)
         wine("reg", "delete", KEY, "/f")
-        self.state = os.path.join(self.work, "state.txt")
-        self.host = subprocess.Popen(["wine", HOST, "Z:" + self.state.replace("/", "\\")],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(wine, "reg", "delete", KEY, "/f")
+        self.state = os.path.join(work, "state.json")
+        host = subprocess.Popen(["wine", HOST, "Z:" + self.state.replace("/", "\\")], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.addCleanup(host.kill)
+        self.addCleanup(host.wait, 20)
+        self.addCleanup(lambda: open(self.state + ".quit", "w").close())
 
-    def tearDown(self):
-        open(self.state + ".quit", "w").close()
-        try:
-            self.host.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.host.kill()
-        wine("reg", "delete", KEY, "/f")
-        if self.had_book:
-            wine("reg", "import", "Z:" + self.saved.replace("/", "\\"))
-
-    def screen(self):
-        """What the host last wrote: its visible windows by caption."""
-        try:
-            with open(self.state, encoding="utf-8") as f:
-                return json.load(f)
-        except (OSError, ValueError):
-            return {}
-
-    def wait_for(self, what, condition, timeout=20):
-        deadline = time.monotonic() + timeout
+    def wait_for(self, what, find):
+        """What `find` finds on the host's screen (its windows by caption), once it finds something."""
+        deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
-            found = condition(self.screen())
+            try:
+                with open(self.state, encoding="utf-8") as f:
+                    found = find(json.load(f))
+            except (OSError, ValueError, KeyError, StopIteration):
+                found = None
             if found:
                 return found
             time.sleep(0.1)
         self.fail("timed out waiting for " + what)
 
+    def control(self, caption, control_id, condition=lambda c: True, what=None):
+        def find(screen):
+            found = screen[caption]["children"][str(control_id)]
+            return found if condition(found) else None
+        return self.wait_for(what or "%s in %s" % (control_id, caption), find)
+
     def click(self, point, button=1):
-        xdotool("mousemove", point[0], point[1])
+        subprocess.run(["xdotool", "mousemove", str(point[0]), str(point[1])], check=True)
         time.sleep(0.15)
-        xdotool("click", button)
+        subprocess.run(["xdotool", "click", str(button)], check=True)
         time.sleep(0.25)
 
     def click_control(self, caption, control_id):
-        self.click(centre(self.wait_for(caption, lambda s: control(s, caption, control_id))["rect"]))
-
-    def type_into(self, caption, control_id, text):
-        self.click_control(caption, control_id)
-        xdotool("type", "--delay", "30", text)
-        self.wait_for("typed text", lambda s: control(s, caption, control_id).get("text") == text)
+        self.click(centre(self.control(caption, control_id)["rect"]))
 
     def row(self, name):
-        return self.wait_for("row " + name, lambda s: next((r for r in rows(s) if r["text"] == name), None))
+        return centre(self.wait_for("row " + name, lambda s: next(
+            r for r in s[PICKER]["children"][str(LIST1)]["rows"] if r["text"] == name))["rect"])
 
     def stored(self):
         out = wine("reg", "query", KEY).stdout
@@ -106,33 +87,30 @@ class RealInputTest(unittest.TestCase):
     def test_pick_a_new_entry_then_delete_one_with_real_input(self):
         self.click_control(COMPOSE, KT_CB_TO)
         for name, address in (("Ann Lee", "ann@example.com"), ("Bob Ray", "bob@example.com")):
-            self.type_into(PICKER, TB_NAME, name)
-            self.type_into(PICKER, TB_ADDRESS, address)
+            for control_id, text in ((TB_NAME, name), (TB_ADDRESS, address)):
+                self.click_control(PICKER, control_id)
+                subprocess.run(["xdotool", "type", "--delay", "30", text], check=True)
+                self.control(PICKER, control_id, lambda c: c["text"] == text, "typed text")
             self.click_control(PICKER, KT_CB_ADDNAME)
             self.row(name)
         self.assertEqual(self.stored(), ["0 REG_SZ ann@example.com,Ann Lee", "1 REG_SZ bob@example.com,Bob Ray"])
 
-        self.click(centre(self.row("Ann Lee")["rect"]))
+        self.click(self.row("Ann Lee"))
         self.click_control(PICKER, KT_CB_OK)
-        self.wait_for("the picker to close", lambda s: COMPOSE in s and PICKER not in s)
-        self.wait_for("the To field", lambda s: control(s, COMPOSE, TB_TO).get("text") == "ann@example.com,Ann Lee")
+        self.control(COMPOSE, TB_TO, lambda c: c["text"] == "ann@example.com,Ann Lee", "the picked record")
 
         self.click_control(COMPOSE, KT_CB_TO)
-        ann = centre(self.row("Ann Lee")["rect"])
-        self.click(ann)
-        self.click(ann, button=3)
-        menu = self.wait_for("the pop-up menu", lambda s: s.get("#32768"))
+        self.click(self.row("Ann Lee"))
+        self.click(self.row("Ann Lee"), button=3)
+        menu = self.wait_for("the pop-up menu", lambda s: s["#32768"])
         self.click((menu["rect"][0] + 30, menu["rect"][1] + 10))
-        box = self.wait_for("the confirmation", lambda s: s.get("Delete from E-Mail Address list"))
-        self.assertIn("Delete Ann Lee?", [c["text"] for c in box["children"].values()])
-        self.click(centre(box["children"]["6"]["rect"]))  # Yes
-        self.wait_for("the row to go", lambda s: [r["text"] for r in rows(s)] == ["Bob Ray"])
+        yes = self.control("Delete from E-Mail Address list", 6, what="the confirmation's Yes")
+        self.click(centre(yes["rect"]))
+        self.control(PICKER, LIST1, lambda c: [r["text"] for r in c["rows"]] == ["Bob Ray"], "the row to go")
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
-        self.wait_for("the picker to close", lambda s: COMPOSE in s and PICKER not in s)
 
 
 if __name__ == "__main__":
-    args = sys.argv[1:]
-    HOST = args[args.index("--host") + 1]
+    HOST = sys.argv[sys.argv.index("--host") + 1]
     unittest.main(argv=[sys.argv[0]], verbosity=2)

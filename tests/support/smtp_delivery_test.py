@@ -24,7 +24,6 @@ import tempfile
 import threading
 import time
 import unittest
-import warnings
 
 from aiosmtpd.controller import Controller
 
@@ -35,7 +34,7 @@ from smtp_client import client_from_args, free_port  # noqa: E402
 CLIENT, TRUSTED_CA = None, None
 REPLY_TIMEOUT_MS = 1500
 MAIL_BASE = -2147220992  # the mail component's own error numbers
-INVALID_ADDRESS, PROTOCOL_VIOLATION, CONNECTION_CLOSED, TLS_REQUIRED = (MAIL_BASE + n for n in (1, 5, 6, 7))
+PROTOCOL_VIOLATION, CONNECTION_CLOSED, TLS_REQUIRED = (MAIL_BASE + n for n in (5, 6, 7))
 SILENT, DROP, ENDLESS, ENDLESS_SLOWLY = "silent", "drop", "endless", "endless slowly"
 WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054, "ECONNABORTED": 10053}
 
@@ -45,10 +44,11 @@ def system_error(name):
     return -2147192504 + (WINSOCK_CODES.get(name, 0) if CLIENT.wine else getattr(errno, name))
 
 
-def send(server, *fields, to=("ann@example.com", "bob@example.com"), body="line one\r\nline two\r\n" * 1000):
+def send(server, *fields):
     """One message to `server` ("host:port"); (sent, error number, description)."""
-    return CLIENT.send([("server", server), ("from", "me@example.com"), ("subject", "s"), ("body", body),
-                        ("reply_timeout_ms", str(REPLY_TIMEOUT_MS))] + [("to", r) for r in to] + list(fields))
+    return CLIENT.send([("server", server), ("from", "me@example.com"), ("subject", "s"),
+                        ("body", "line one\r\nline two\r\n" * 1000), ("reply_timeout_ms", str(REPLY_TIMEOUT_MS)),
+                        ("to", "ann@example.com"), ("to", "bob@example.com"), *fields])
 
 
 def verbs(commands):
@@ -59,18 +59,15 @@ class Inbox:
     """aiosmtpd handler that keeps every envelope; offers 8BITMIME or not."""
 
     def __init__(self):
-        self.envelopes = []
-        self.lock = threading.Lock()
-        self.offer_8bit = True
+        self.envelopes, self.offer_8bit = [], True
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
         return [r for r in responses if self.offer_8bit or r != "250-8BITMIME"]
 
     async def handle_DATA(self, server, session, envelope):
-        with self.lock:
-            self.envelopes.append((envelope.mail_from, list(envelope.rcpt_tos), bytes(envelope.original_content)))
-            self.mail_options = list(envelope.mail_options)
+        self.envelopes.append((envelope.mail_from, list(envelope.rcpt_tos), bytes(envelope.original_content)))
+        self.mail_options = list(envelope.mail_options)
         return "250 2.0.0 Accepted"
 
 
@@ -186,18 +183,6 @@ class OracleTest(unittest.TestCase):
         self.assertEqual(message.get_content_type(), "text/html")
         self.assertEqual(self.body_of(message), page)
 
-    def test_line_breaks_add_no_header_and_addresses_that_could_carry_commands_are_refused(self):
-        _, rcpt_tos, _, message = self.deliver(
-            subject="Hello\r\nBcc: evil@example.net\r\nX-Injected: 1",
-            to=(("ann@example.com", "Ann\r\nX-Injected: 2"),), sender=("me@example.com", "Me\r\nReply-To: evil@x.net"))
-        for header in ("Bcc", "X-Injected", "Reply-To"):
-            self.assertNotIn(header, message)
-        self.assertEqual(str(message["Subject"]), "Hello  Bcc: evil@example.net  X-Injected: 1")
-        before = len(self.inbox.envelopes)
-        for address in ["ann@example.com\r\nRCPT TO:<evil@example.net>", "ann@example.com>\r\nDATA", "a b@example.com"]:
-            self.assertEqual(send("127.0.0.1:%d" % self.port, to=[address])[:2], (False, INVALID_ADDRESS))
-        self.assertEqual(len(self.inbox.envelopes), before)
-
 
 class ScriptedServer:
     """Answers the dialogue normally except where `script` says otherwise: it
@@ -215,21 +200,12 @@ class ScriptedServer:
         self.script, self.commands, self.message_completed = script, [], False
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.port = self.listener.getsockname()[1]
-        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread = threading.Thread(target=self.dialogue, daemon=True)
         self.thread.start()
 
     def close(self):
         self.listener.close()
         self.thread.join(timeout=10)
-
-    def serve(self):
-        try:
-            connection, _ = self.listener.accept()
-        except OSError:
-            return
-        with connection:
-            connection.settimeout(30)
-            self.dialogue(connection)
 
     def step(self, connection, name):
         """Answers a step; False when the server goes no further."""
@@ -249,26 +225,32 @@ class ScriptedServer:
             pass
         return False
 
-    def dialogue(self, connection):
-        if not self.step(connection, "greeting"):
+    def dialogue(self):
+        try:
+            connection = self.listener.accept()[0]
+        except OSError:
             return
+        connection.settimeout(30)
+        if not self.step(connection, "greeting"):
+            return connection.close()
         in_data = False
         for raw in connection.makefile("rb"):
             line = raw.rstrip(b"\r\n").decode("latin-1")
             if in_data:
                 if line == "" and self.script.get("BODY") == DROP:
-                    return
+                    break
                 if line == ".":
                     in_data = False
                     if not self.step(connection, "END"):
-                        return
+                        break
                     self.message_completed = str(self.script.get("END", "2")).startswith("2")
                 continue
             self.commands.append(line)
             verb = verbs([line])[0].upper()
             if not self.step(connection, verb) or verb == "QUIT":
-                return
+                break
             in_data = verb == "DATA" and self.script.get("DATA", "354").startswith("354")
+        connection.close()
 
 
 class FaultTest(unittest.TestCase):
@@ -351,12 +333,10 @@ class FaultTest(unittest.TestCase):
             with self.subTest(what):
                 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
                 context.load_cert_chain(issued.leaf if leaf_only else issued.chain, issued.key)
-                with warnings.catch_warnings():  # an old TLS version is what one of these servers is for
-                    warnings.simplefilter("ignore", DeprecationWarning)
-                    if newest < ssl.TLSVersion.TLSv1_2:
-                        context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
-                        context.set_ciphers("DEFAULT:@SECLEVEL=0")
-                    context.maximum_version = newest
+                if newest < ssl.TLSVersion.TLSv1_2:  # Python warns that this is deprecated: it is what the server is for
+                    context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
+                    context.set_ciphers("DEFAULT:@SECLEVEL=0")
+                context.maximum_version = newest
                 inbox, port = Inbox(), free_port()
                 controller = Controller(inbox, hostname="127.0.0.1", port=port, tls_context=context,
                                         require_starttls=True)

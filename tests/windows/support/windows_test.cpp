@@ -159,11 +159,16 @@ void moveKey(const std::wstring& from, const std::wstring& to) {
     RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str());
 }
 
+bool bookKeyExists() {
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 AddressBookTest::AddressBookTest()
     : backup_(L"Software\\KT_EMailer Tests\\address book " + std::to_wstring(GetCurrentProcessId())),
-      hadKey_(keyExists()) {
+      hadKey_(bookKeyExists()) {
     if (hadKey_) moveKey(kAddressBookKey, backup_);
 }
 
@@ -187,22 +192,28 @@ void AddressBookTest::setString(const std::wstring& name, const std::wstring& te
 }
 
 std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
-    std::map<std::wstring, std::wstring> values;
-    UniqueRegKey key;
-    RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put());
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256], data[2048];
-        DWORD nameLength = 256, size = sizeof data, type = 0;
-        if (RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS)
-            return values;
-        values[name] = type == REG_SZ ? std::wstring(data) : L"<type " + std::to_wstring(type) + L">";
-    }
+    RegistryTree tree, values;
+    readTree(HKEY_CURRENT_USER, kAddressBookKey, L"", tree);
+    for (const auto& [name, data] : tree)
+        if (name[0] == L'@') values[name.substr(1)] = data;
+    return values;
 }
 
-bool AddressBookTest::keyExists() const {
+void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree) {
     UniqueRegKey key;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
+    tree[name] = L"<key>";
+    wchar_t valueName[256], data[2048];
+    for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
+         RegEnumValueW(key.get(), i, valueName, &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+         ERROR_SUCCESS;
+         ++i, length = 256, size = sizeof data)
+        tree[name + L"@" + valueName] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
+                                                       : L"<type " + std::to_wstring(type) + L">";
+    for (DWORD i = 0, length = 256;
+         RegEnumKeyExW(key.get(), i, valueName, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 256)
+        readTree(key.get(), valueName, name + L"\\" + valueName, tree);
 }
 
 std::wstring AddressBookTest::lastErrorWithTime() const {
