@@ -200,13 +200,10 @@ protected:
     }
     void TearDown() override { CredDeleteW(kTarget, CRED_TYPE_GENERIC, 0); }
     void store(std::wstring password) {
-        CREDENTIALW credential{};
-        credential.Type = CRED_TYPE_GENERIC;
-        credential.TargetName = const_cast<wchar_t*>(kTarget);
-        credential.UserName = account.user.data();
-        credential.CredentialBlobSize = static_cast<DWORD>(password.size() * sizeof(wchar_t));
-        credential.CredentialBlob = reinterpret_cast<BYTE*>(password.data());
-        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+        CREDENTIALW credential{0, CRED_TYPE_GENERIC, const_cast<wchar_t*>(kTarget), nullptr, {},
+                               static_cast<DWORD>(password.size() * sizeof(wchar_t)),
+                               reinterpret_cast<BYTE*>(password.data()), CRED_PERSIST_LOCAL_MACHINE, 0, nullptr, nullptr,
+                               account.user.data()};
         ASSERT_TRUE(CredWriteW(&credential, 0)) << GetLastError();
     }
     // Sends from a new composition window; true when the window closed, the message caught.
