@@ -49,35 +49,28 @@ TEST_F(ComposeWindowTest, ControlsStackInDesignOrderAndTabVisitsTheInputsInTabOr
 
 TEST_F(ComposeWindowTest, ResizingKeepsTheMinimumAndLinesFieldsAndButtonsUpWithTheFrame) {
     frmEmail& form = sendEMail(email.get(), L"Body");
-    const auto resize = [&](long width, long height) {
-        SetWindowPos(form.hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const auto rectOf = [&](HWND window, bool client = false) {
         RECT r{};
-        GetWindowRect(form.hwnd(), &r);
-        return std::make_pair(r.right - r.left, r.bottom - r.top);
-    };
-    const long minimumWidth = twipsToPixels(5268, form.twipsPerPixelX());
-    const long minimumHeight = twipsToPixels(5628, form.twipsPerPixelY());
-    EXPECT_EQ(resize(200, 120), std::make_pair(minimumWidth, minimumHeight));
-
-    resize(700, 600);
-    const auto at = [&](const FormControl& control) {
-        RECT r{};
-        GetWindowRect(control.hwnd(), &r);
-        MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        client ? GetClientRect(window, &r) : GetWindowRect(window, &r);
+        if (!client) MapWindowPoints(nullptr, form.hwnd(), reinterpret_cast<POINT*>(&r), 2);
         return r;
     };
-    RECT client{};
-    GetClientRect(form.hwnd(), &client);
-    const int f = GetSystemMetrics(SM_CXFRAME), g = GetSystemMetrics(SM_CYFRAME);
+    SetWindowPos(form.hwnd(), nullptr, 0, 0, 200, 120, SWP_NOMOVE | SWP_NOZORDER);
+    const RECT smallest = rectOf(form.hwnd());
+    EXPECT_EQ(smallest.right - smallest.left, twipsToPixels(5268, form.twipsPerPixelX()));
+    EXPECT_EQ(smallest.bottom - smallest.top, twipsToPixels(5628, form.twipsPerPixelY()));
+
     // Fields end two frame widths inside the client area, the body at its edge;
     // Send two frame heights above the bottom, the body four above Send.
-    for (const FormControl* c : std::initializer_list<const FormControl*>{&form.tbTo(), &form.tbSubject(), &form.KT_CB_Send()})
-        EXPECT_NEAR(at(*c).right, client.right - 2 * f, 1) << c->name();
-    EXPECT_NEAR(at(form.tbBody()).right, client.right, 1);
-    const RECT send = at(form.KT_CB_Send());
+    SetWindowPos(form.hwnd(), nullptr, 0, 0, 700, 600, SWP_NOMOVE | SWP_NOZORDER);
+    const RECT client = rectOf(form.hwnd(), true), send = rectOf(form.KT_CB_Send().hwnd());
+    const int f = GetSystemMetrics(SM_CXFRAME), g = GetSystemMetrics(SM_CYFRAME);
+    EXPECT_NEAR(rectOf(form.tbTo().hwnd()).right, client.right - 2 * f, 1);
+    EXPECT_NEAR(send.right, client.right - 2 * f, 1);
+    EXPECT_NEAR(rectOf(form.tbBody().hwnd()).right, client.right, 1);
     EXPECT_NEAR(send.bottom, client.bottom - 2 * g, 1);
-    EXPECT_NEAR(at(form.KT_CB_Cancel()).right, send.left - 4 * f, 1);
-    EXPECT_NEAR(at(form.tbBody()).bottom, send.top - 4 * g, 1);
+    EXPECT_NEAR(rectOf(form.KT_CB_Cancel().hwnd()).right, send.left - 4 * f, 1);
+    EXPECT_NEAR(rectOf(form.tbBody().hwnd()).bottom, send.top - 4 * g, 1);
 }
 
 // The messages sent to windows of this thread while it lives.
