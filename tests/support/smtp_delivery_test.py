@@ -110,17 +110,12 @@ class OracleTest(unittest.TestCase):
     def body_of(self, message):
         return message.get_payload(decode=True).decode(message.get_content_charset())
 
-    def test_envelope_and_headers(self):
-        mail_from, rcpt_tos, raw, message = self.deliver(
-            to=((" ann@example.com ", " Ann Lee "), ("bob@example.com", "Bob")),
-            cc=(("cy@example.com", "Cy"),), bcc=(("dee@example.com", "Dee"),), sender=("reader@example.com", "Me "))
+    def test_envelope_and_the_headers_a_window_does_not_show(self):
+        mail_from, rcpt_tos, raw, message = self.deliver(cc=(("cy@example.com", "Cy"),), bcc=(("dee@example.com", "Dee"),))
         self.assertEqual(mail_from, "reader@example.com")
-        self.assertEqual(rcpt_tos, ["ann@example.com", "bob@example.com", "cy@example.com", "dee@example.com"])
+        self.assertEqual(rcpt_tos, ["ann@example.com", "cy@example.com", "dee@example.com"])
         self.assertNotIn(b"dee@example.com", raw)
-        self.assertEqual(str(message["To"]), "Ann Lee <ann@example.com>, Bob <bob@example.com>")
         self.assertEqual(str(message["Cc"]), "Cy <cy@example.com>")
-        self.assertEqual(str(message["From"]), "Me <reader@example.com>")
-        self.assertEqual(str(message["Subject"]), "Greetings")
         self.assertEqual(message["MIME-Version"], "1.0")
         self.assertIsNotNone(message["Date"].datetime)
         self.assertRegex(message["Message-ID"], r"^<[^<>@\s]+@example\.com>$")

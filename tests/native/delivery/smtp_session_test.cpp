@@ -137,7 +137,6 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
         long number;
     };
     const std::vector<Case> cases{
-        {"a plain server, as always", {}, plain, "EHLO MAIL RCPT DATA . QUIT ", kDelivered, 0},
         {"STARTTLS whenever offered", {{"EHLO", {startTls}}}, plain, "EHLO STARTTLS TLS EHLO MAIL RCPT DATA . QUIT ",
          kDelivered, 0},
         {"a sign-in after TLS, PLAIN first", {{"EHLO", {startTls, signIn}}}, withAnn,
