@@ -17,9 +17,9 @@ std::optional<unsigned long> storedValueCount() {
     return info.ValueCount;
 }
 
-std::optional<std::vector<RegValue>> storedValues() {
+std::optional<RegSnapshot> storeSnapshot() {
     try {
-        return GetRegValues(HKEY_CURRENT_USER, kAddressBookKey);
+        return RegSnapshot::take(HKEY_CURRENT_USER, kAddressBookKey);
     } catch (const ComponentError&) {
         return std::nullopt;
     }
@@ -36,12 +36,10 @@ bool storeRecord(const std::wstring& valueName, const std::wstring& record) {
     return SetRegStr(kAddressBookKey, valueName, record, HKEY_CURRENT_USER, kQuiet) != kSetRegStrFailed;
 }
 
-std::wstring newValueName() {
-    const auto values = storedValues();
-    if (!values) return L"0";
+std::wstring newValueName(const std::vector<RegValue>& stored) {
     std::set<std::wstring> taken;
-    for (const RegValue& value : *values) taken.insert(value.name);
-    std::size_t number = values->size();
+    for (const RegValue& value : stored) taken.insert(value.name);
+    std::size_t number = stored.size();
     while (taken.count(std::to_wstring(number))) ++number;
     return std::to_wstring(number);
 }

@@ -17,8 +17,10 @@ inline constexpr const wchar_t* kAddressBookKey = L"Software\\Veltrano\\Ardwyn\\
 // The number of stored values; nothing when the key cannot be read.
 std::optional<unsigned long> storedValueCount();
 
-// Every stored value in the store's order; nothing when the key cannot be read.
-std::optional<std::vector<RegValue>> storedValues();
+// Every stored value in the store's order, watched from before the read, so
+// that a later step can tell whether the store still holds them; nothing when
+// the key cannot be read.
+std::optional<RegSnapshot> storeSnapshot();
 
 // The text of a stored value as the load reads it: nothing for a value that
 // is not a string, or whose name or text is longer than a read by position takes.
@@ -27,9 +29,10 @@ std::optional<std::wstring> recordTextOf(const RegValue& value);
 // False when the value could not be written.
 bool storeRecord(const std::wstring& valueName, const std::wstring& record);
 
-// The name for a new value: the value count, or, should a value of that name
-// exist (a rewrite that failed left a gap), the next number that is free.
-std::wstring newValueName();
+// The name for a new value beside `stored`: the value count, or, should a
+// value of that name exist (a rewrite that failed left a gap), the next
+// number that is free.
+std::wstring newValueName(const std::vector<RegValue>& stored);
 
 // Makes the store hold `values` as "0" to n-1, in their order, and nothing
 // else; `stored` is what it holds now.

@@ -1,10 +1,9 @@
 #include "addressbook/frmAddressPicker.h"
 
 #include "addressbook/address_book_store.h"
-#include "foundation/address_and_name.h"
-#include "controls/handler_boundary.h"
 #include "addressbook/frmAddressPicker_resources.h"
 #include "controls/message_box.h"
+#include "foundation/address_and_name.h"
 #include "foundation/component_error.h"
 #include "settings/error_with_time.h"
 
@@ -56,22 +55,26 @@ void frmAddressPicker::Form_Load() {
     // load, and the rows read before it are shown all the same.
     entries_.reset();
     std::vector<std::pair<std::wstring, unsigned>> rows;
+    std::optional<ComponentError> failure;
+    book_ = storeSnapshot();
+    const std::vector<RegValue> none;
     try {
-        const auto stored = storedValues();
-        if (!stored) return;
-        rows.reserve(stored->size());
-        for (const RegValue& value : *stored) {
+        for (const RegValue& value : book_ ? book_->values() : none) {
             const auto text = recordTextOf(value);
             const auto record = text ? splitAddressAndName(*text) : std::nullopt;
             if (!record) throw subscriptOutOfRangeError();
             rows.emplace_back(record->name,
                               entries_.add(record->name, record->address + L"," + record->name, value.data));
         }
+    } catch (...) {
+        failure = currentError();
+    }
+    try {
         List1().AddItems(rows);
     } catch (...) {
-        ignoreFailure([&] { List1().AddItems(rows); });
-        ShowErrorWithTime(failureReport(L"Error in Email Address Form Load Function.", currentError()));
+        failure = currentError();
     }
+    if (failure) ShowErrorWithTime(failureReport(L"Error in Email Address Form Load Function.", *failure));
 }
 
 void frmAddressPicker::onMenuCommand(WORD command) {
@@ -145,7 +148,8 @@ void frmAddressPicker::KT_CB_AddName_Click() {
             return;
         }
         mark = 115;
-        const std::wstring valueName = newValueName();
+        const RegSnapshot* book = currentBook();
+        const std::wstring valueName = newValueName(book ? book->values() : std::vector<RegValue>());
         mark = 120;
         storeRecord(valueName, record);  // a failed write shows only at the next opening
         mark = 125;
@@ -184,19 +188,24 @@ void frmAddressPicker::mnuDeleteEmail_Click() {
     List1().RemoveItem(currentRow);
 }
 
+const RegSnapshot* frmAddressPicker::currentBook() {
+    if (!book_ || !book_->current()) book_ = storeSnapshot();
+    return book_ ? &*book_ : nullptr;
+}
+
 bool frmAddressPicker::deleteEntry(std::size_t index) {
     // The store is renumbered densely; what it holds besides the entry stays,
     // values the load could not read included.
-    const auto stored = storedValues();
-    if (!stored) {
+    const RegSnapshot* book = currentBook();
+    if (!book) {
         showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
         return false;
     }
-    const std::vector<RegValue> remaining = entries_.valuesWithout(index, *stored);
+    const std::vector<RegValue> remaining = entries_.valuesWithout(index, book->values());
     entries_.removeAt(index);
     RewriteFailures failures;
     try {
-        failures = rewriteStore(*stored, remaining);
+        failures = rewriteStore(book->values(), remaining);
     } catch (const ComponentError&) {
         failures.removals = 1;
     }

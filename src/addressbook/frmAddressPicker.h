@@ -3,15 +3,17 @@
 // the current row, adding and deleting entries, and the chosen entries handed
 // back through AddressList as one recipient list. Its opener closes it.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "addressbook/entry_list.h"
 #include "controls/event.h"
 #include "controls/form.h"
-#include "foundation/handles.h"
 #include "controls/list_box.h"
 #include "controls/push_button.h"
+#include "foundation/handles.h"
+#include "settings/modRegFunctions.h"
 
 namespace kt {
 
@@ -57,10 +59,14 @@ private:
     // Deletes an entry from the list and the store; false when the store
     // could not be read and nothing changed.
     bool deleteEntry(std::size_t index);
+    // The store as it is now: what was read last, unless the store changed
+    // since (a registry call per value spared); nullptr when it cannot be read.
+    const RegSnapshot* currentBook();
     // The entry a row stands for; nullptr when it has none.
     const AddressBookEntry* entryOfRow(int row) const;
 
     EntryList entries_;
+    std::optional<RegSnapshot> book_;  // the store as last read, watched since
     UniqueMenu mnuDelete_;
     std::vector<Subscription> subscriptions_;
 };

@@ -184,6 +184,8 @@ void frmEmail::askToClose() {
 void frmEmail::closeItself() {
     if (closeTimer_) return;
     // As an owner would: from a timer, 25 ms later, never inside an event.
+    // The tick ends this object, and the timer with it, inside the timer's
+    // own handler: the timer touches nothing of itself after raising ThatTime.
     closeTimer_ = std::make_unique<SSubTimer>();
     closeTimerEvents_ = closeTimer_->ThatTime.subscribe([this] {
         closeTimer_->Interval(0);
@@ -203,6 +205,15 @@ void frmEmail::KT_CB_Send_Click() {
                        MB_OK | MB_ICONINFORMATION);
         return;
     }
+
+    auto& shared = SharedMessageSettings::forThisThread();
+    if (shared.deliveryUnderway) {
+        showMessageBox(L"Another message is being sent. Please press Send again when it has gone.", L"Error",
+                       MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    shared.deliveryUnderway = true;
+    const ScopeExit deliveryOver([&shared] { shared.deliveryUnderway = false; });
 
     Pointer(MousePointer::Hourglass);
     const ScopeExit resetPointer([this] { Pointer(MousePointer::Default); });

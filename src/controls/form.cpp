@@ -76,7 +76,7 @@ void Form::Load() {
                 LoadImageW(thisModule(), MAKEINTRESOURCEW(design_.iconId), IMAGE_ICON, 16, 16, LR_SHARED)))
             SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         createControls();
-        navigation_.emplace(hwnd());
+        navigation_.emplace(hwnd(), tooltip_);
         Form_Load();
         loaded_ = true;
     } catch (...) {
@@ -195,7 +195,7 @@ void Form::addTooltip(HWND control, const wchar_t* text) {
     if (!tooltip_) return;
     TTTOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.uFlags = TTF_IDISHWND;
     tool.hwnd = hwnd();
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = const_cast<wchar_t*>(text);

@@ -127,10 +127,12 @@ void ListBox::onCommand(WORD notification) {
 }
 
 LRESULT CALLBACK ListBox::listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* list = reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    const LRESULT result = CallWindowProcW(list->listOwnProcedure_, hwnd, message, wParam, lParam);
-    // After the list's own handling, so the event sees the row the click made current.
-    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
+    const auto* before = reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    const LRESULT result = CallWindowProcW(before->listOwnProcedure_, hwnd, message, wParam, lParam);
+    // After the list's own handling, so the event sees the row the click made
+    // current; that handling may have closed the window and ended the list.
+    auto* list = IsWindow(hwnd) ? reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)) : nullptr;
+    if (list && (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN)) {
         const MouseButton button = message == WM_LBUTTONDOWN   ? MouseButton::Left
                                    : message == WM_RBUTTONDOWN ? MouseButton::Right
                                                                : MouseButton::Middle;

@@ -23,6 +23,7 @@ void SSubTimer::Interval(long milliseconds) {
 LRESULT SSubTimer::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     // A WM_TIMER already queued when the timer was stopped is dropped here.
     if (message == WM_TIMER && wParam == kTimerId) {
+        // A listener may end this timer in its handler: nothing of it is used after.
         if (interval_ > 0) ThatTime.raise();
         return 0;
     }

@@ -10,7 +10,12 @@
 namespace kt {
 namespace {
 
-using UniqueCredential = UniqueHandle<HandleTraits<PCREDENTIALW, &CredFree>>;
+// A credential read from the store; its password is wiped before it is freed.
+void wipeAndFree(PCREDENTIALW credential) noexcept {
+    if (credential->CredentialBlob) SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
+    CredFree(credential);
+}
+using UniqueCredential = UniqueHandle<HandleTraits<PCREDENTIALW, &wipeAndFree>>;
 
 std::wstring credentialTarget(const std::string& host) { return L"KT_EMailer:" + fromUtf8(host); }
 
@@ -30,11 +35,9 @@ void wipe(std::wstring& secret) {
 std::optional<SignIn> SystemSignIn::stored(const std::string& host) {
     const std::wstring target = credentialTarget(host);
     UniqueCredential credential;
-    if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, credential.put())) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_NOT_FOUND) return std::nullopt;
-        throw apiError(error, L"Reading the stored sign-in for " + fromUtf8(host) + L" failed");
-    }
+    // A store that cannot be read holds nothing for this server: a server that
+    // wants no sign-in must not fail for it, and one that does asks the user.
+    if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, credential.put())) return std::nullopt;
     // The password is UTF-16 without a terminator.
     std::wstring password(reinterpret_cast<const wchar_t*>(credential.get()->CredentialBlob),
                           credential.get()->CredentialBlobSize / sizeof(wchar_t));

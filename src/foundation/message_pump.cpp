@@ -7,15 +7,16 @@ void dispatchMessage(MSG& message) {
     DispatchMessageW(&message);
 }
 
-void pumpWaitingMessages() {
+bool pumpWaitingMessages() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(message.wParam));
-            return;
+            return true;
         }
         dispatchMessage(message);
     }
+    return false;
 }
 
 }  // namespace kt

@@ -7,8 +7,8 @@
 namespace kt {
 
 // Dispatches the messages that are waiting for this thread, then returns. A
-// WM_QUIT is put back for the thread's own loop to find.
-void pumpWaitingMessages();
+// WM_QUIT is put back for the thread's own loop to find; true when there was one.
+bool pumpWaitingMessages();
 
 void dispatchMessage(MSG& message);
 

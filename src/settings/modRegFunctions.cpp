@@ -28,6 +28,34 @@ UniqueRegKey openKey(HKEY root, const std::wstring& keyPath, REGSAM access) {
     return key;
 }
 
+// Every value of an open key, in the order the registry lists them.
+std::vector<RegValue> valuesOf(HKEY key) {
+    DWORD count = 0, longestName = 0, longestData = 0;
+    CheckApiResult(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                                    &longestName, &longestData, nullptr, nullptr));
+    std::vector<RegValue> values;
+    values.reserve(count);
+    std::wstring name(longestName + 1, L'\0');
+    std::vector<unsigned char> data(longestData + 1);
+    for (DWORD position = 0;; ++position) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const long result =
+            RegEnumValueW(key, position, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) return values;
+        if (result == ERROR_MORE_DATA || dataSize > data.size()) {
+            // Changed since the key was measured: measure this value again.
+            name.resize(name.size() * 2);
+            data.resize(data.size() * 2 + 256);
+            --position;
+            continue;
+        }
+        CheckApiResult(result);
+        values.push_back({name.substr(0, nameLength), type, {data.begin(), data.begin() + dataSize}});
+    }
+}
+
 // The value at a position, as the two readers by position share it.
 struct ValueAtPosition {
     std::wstring name;
@@ -171,31 +199,29 @@ void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& 
 }
 
 std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath) {
-    const UniqueRegKey key = openKey(root, keyPath, kRead);
-    DWORD count = 0, longestName = 0, longestData = 0;
-    CheckApiResult(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                                    &longestName, &longestData, nullptr, nullptr));
-    std::vector<RegValue> values;
-    values.reserve(count);
-    std::wstring name(longestName + 1, L'\0');
-    std::vector<unsigned char> data(longestData);
-    for (DWORD position = 0;; ++position) {
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const long result =
-            RegEnumValueW(key.get(), position, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
-        if (result == ERROR_NO_MORE_ITEMS) return values;
-        if (result == ERROR_MORE_DATA) {
-            // Changed since the key was measured: measure this value again.
-            name.resize(name.size() * 2);
-            data.resize(data.size() * 2 + 256);
-            --position;
-            continue;
-        }
-        CheckApiResult(result);
-        values.push_back({name.substr(0, nameLength), type, {data.begin(), data.begin() + dataSize}});
-    }
+    return valuesOf(openKey(root, keyPath, kRead).get());
+}
+
+RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
+    RegSnapshot snapshot;
+    snapshot.key_ = openKey(root, keyPath, kRead | KEY_NOTIFY);
+    snapshot.changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (snapshot.changed_ &&
+        RegNotifyChangeKeyValue(snapshot.key_.get(), FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                snapshot.changed_.get(), TRUE) != ERROR_SUCCESS)
+        snapshot.changed_.reset();
+    snapshot.values_ = valuesOf(snapshot.key_.get());
+    return snapshot;
+}
+
+bool RegSnapshot::current() const {
+    if (!changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT) return false;
+    // A key deleted (and perhaps made again) fires no notification on every
+    // system; its handle then fails, or counts other values.
+    DWORD count = 0;
+    return RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
+                            nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           count == values_.size();
 }
 
 RewriteFailures ApplyRegRewrite(HKEY root, const std::wstring& keyPath, const ValueRewrite& plan) {

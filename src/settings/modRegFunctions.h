@@ -1,7 +1,7 @@
 #pragma once
 // The only code that touches the per-user settings store. Six functions each
-// open the key they need, do one job and release it again; two more read and
-// renumber a whole key at once, for the address book's deletions.
+// open the key they need, do one job and release it again; the rest read,
+// watch and renumber a whole key at once, for the address book's deletions.
 //
 // With `quiet` a failure is silent and the function returns its fixed
 // fallback; without it the failure is shown through ShowErrorWithTime. The
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/handles.h"
 #include "settings/value_rewrite.h"
 
 namespace kt {
@@ -64,6 +65,26 @@ void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& 
 // Every value of a key, whatever its type and length, in the order the
 // registry lists them.
 std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath);
+
+// A key's values as GetRegValues reads them, with a change notification on
+// the key armed before the read: while it has not fired, the key holds
+// exactly these values, and reading them again (a registry call per value)
+// can be spared.
+class RegSnapshot {
+public:
+    // Raises the failure when the key cannot be read.
+    static RegSnapshot take(HKEY root, const std::wstring& keyPath);
+
+    const std::vector<RegValue>& values() const noexcept { return values_; }
+    // False once anything in the key may have changed, or when the system
+    // could not watch it.
+    bool current() const;
+
+private:
+    UniqueRegKey key_;  // the notification lasts while the key is open
+    UniqueKernelHandle changed_;
+    std::vector<RegValue> values_;
+};
 
 // How many removals and writes of a rewrite failed; the others were done.
 struct RewriteFailures {

@@ -24,9 +24,10 @@ struct ValueRewrite {
 };
 
 // The changes that turn `stored` (the key's values in the order the registry
-// lists them) into `wanted` (their names are ignored). The registry lists
-// values either by name or in the order they were made; either way the key
-// then lists the values as a rewrite from scratch would.
+// lists them) into `wanted` (their names are ignored). A registry lists
+// values by name or in the order they were made; either way the key then
+// lists the values as a rewrite from scratch would. Removals go first, so a
+// value made anew goes after the ones that stay.
 ValueRewrite planDenseRewrite(const std::vector<RegValue>& stored, const std::vector<RegValue>& wanted);
 
 }  // namespace kt

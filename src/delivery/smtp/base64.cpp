@@ -2,10 +2,9 @@
 
 namespace kt {
 
-std::string base64(const std::string& bytes) {
+void appendBase64(std::string& out, const std::string& bytes) {
     static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         const std::size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
         unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
@@ -16,6 +15,11 @@ std::string base64(const std::string& bytes) {
         out += n > 1 ? alphabet[(value >> 6) & 63] : '=';
         out += n > 2 ? alphabet[value & 63] : '=';
     }
+}
+
+std::string base64(const std::string& bytes) {
+    std::string out;
+    appendBase64(out, bytes);
     return out;
 }
 

@@ -10,6 +10,9 @@ namespace {
 constexpr std::size_t kLongestLine = 998;  // octets, before CR LF (RFC 5321)
 constexpr std::size_t kQuotedLine = 75;    // encoded characters per line, before a soft break
 constexpr std::size_t kCharactersAtOnce = 64 * 1024;
+// UTF-8 bytes for one unit of the text at most: a UTF-16 unit takes up to
+// three (a pair four, two per unit); a UTF-32 unit up to four.
+constexpr std::size_t kMostBytesPerUnit = sizeof(wchar_t) == 2 ? 3 : 4;
 constexpr const char* kHex = "0123456789ABCDEF";
 
 bool isLineBreakAt(const std::wstring& text, std::size_t i) {
@@ -76,8 +79,8 @@ private:
 void encodeEightBit(const std::wstring& text, Pieces& pieces) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t end = std::min(text.size(), i + kCharactersAtOnce);
-        // Three bytes at most for each UTF-16 unit, four for a pair that may cross `end`.
-        char* out = pieces.room((end - i) * 3 + 4);
+        // A surrogate pair may cross `end`: room for its second half too.
+        char* out = pieces.room((end - i) * kMostBytesPerUnit + 4);
         while (i < end) {
             const std::size_t run = plainRun(text, i, end - i);
             out = narrowed(text, i, run, out);
@@ -101,8 +104,8 @@ public:
     void encode(const std::wstring& text, Pieces& pieces) {
         for (std::size_t i = 0; i < text.size();) {
             const std::size_t end = std::min(text.size(), i + kCharactersAtOnce);
-            // Nine characters at most for a unit (three encoded bytes), a soft break each line.
-            out_ = pieces.room((end - i) * 12 + 16);
+            // Each byte of a unit encoded (three characters), and a soft break with it.
+            out_ = pieces.room((end - i) * (kMostBytesPerUnit * 3 + 3) + 16);
             while (i < end) i = encodeAt(text, i);
             pieces.done(out_);
         }

@@ -8,9 +8,16 @@
 
 namespace kt {
 
+// Overwrites text that held a secret, in a way the compiler keeps.
+inline void wipe(std::string& secret) noexcept {
+    volatile char* bytes = secret.data();
+    for (std::size_t i = 0; i < secret.size(); ++i) bytes[i] = 0;
+}
+
 struct SignIn {
     std::string user;      // UTF-8
     std::string password;  // UTF-8; never shown, logged or put into an error
+    ~SignIn() { wipe(password); }
 };
 
 class SignInProvider {

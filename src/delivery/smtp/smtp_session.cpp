@@ -52,13 +52,30 @@ public:
         return reply(what);
     }
 
+    // Sends a line that carries a secret, then wipes it.
+    SmtpReply askSecret(std::string& line, const std::string& what) {
+        line += "\r\n";
+        try {
+            send(line, what);
+        } catch (...) {
+            wipe(line);
+            throw;
+        }
+        wipe(line);
+        return reply(what);
+    }
+
     // Sends a command and returns the reply, which must be of the expected class.
     SmtpReply command(const std::string& line, int expectedClass) {
         return expect(ask(line, line), expectedClass, line);
     }
 
     SmtpReply expect(const SmtpReply& reply, int expectedClass, const std::string& what) {
-        if (reply.code / 100 == expectedClass) return reply;
+        if (reply.code / 100 != expectedClass) refuse(reply, what);
+        return reply;
+    }
+
+    [[noreturn]] void refuse(const SmtpReply& reply, const std::string& what) {
         politeQuit();
         throw refusedReplyError(reply.code, what, reply.text());
     }
@@ -103,14 +120,28 @@ bool isSecurityRefusal(const SmtpReply& reply) {
 void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account) {
     const std::string mechanism = offers.plain ? "AUTH PLAIN" : "AUTH LOGIN";
     SmtpReply reply;
+    // Every buffer that holds the password is built with room to spare, so
+    // that it is never copied on growing, and wiped after use.
+    const auto line = [&](const std::string& start, const std::string& secret) {
+        std::string text;
+        text.reserve(start.size() + (secret.size() + 2) / 3 * 4 + 2);
+        text += start;
+        appendBase64(text, secret);
+        return text;
+    };
     if (offers.plain) {
-        reply = smtp.ask(mechanism + " " + base64(std::string(1, '\0') + account.user + '\0' + account.password),
-                         mechanism);
+        std::string plain;
+        plain.reserve(account.user.size() + account.password.size() + 2);
+        plain.append(1, '\0').append(account.user).append(1, '\0').append(account.password);
+        std::string command = line(mechanism + " ", plain);
+        wipe(plain);
+        reply = smtp.askSecret(command, mechanism);
     } else {
         reply = smtp.ask(mechanism, mechanism);
         for (const std::string* answer : {&account.user, &account.password}) {
             if (reply.code != 334) break;  // the prompts' text does not matter, only their order
-            reply = smtp.ask(base64(*answer), mechanism);
+            std::string text = line("", *answer);
+            reply = smtp.askSecret(text, mechanism);
         }
     }
     if (reply.code == 535) {
@@ -230,7 +261,9 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     const std::string client = transport.localAddressLiteral();
     ServerOffers offers = smtp.hello(client);
     if (!transport.encrypted() && offers.startTls) {
-        smtp.command("STARTTLS", 2);
+        // The go-ahead is 220 and nothing else (RFC 3207).
+        const SmtpReply goAhead = smtp.ask("STARTTLS", "STARTTLS");
+        if (goAhead.code != 220) smtp.refuse(goAhead, "STARTTLS");
         // Anything after the go-ahead came in the clear, where anyone on the way could have added it.
         if (smtp.hasUnreadBytes())
             throw mailError(MailFailure::ProtocolViolation,

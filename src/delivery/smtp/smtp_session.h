@@ -90,7 +90,7 @@ struct SessionSecurity {
     std::string host;                // the name the server's certificate must carry
     bool implicitTls = false;        // TLS from the first byte
     bool submission = false;         // mail submission: TLS required, a sign-in expected
-    const SignIn* signIn = nullptr;  // given when the server offers a sign-in
+    const SignIn* signIn = nullptr;  // a sign-in to give, should the server offer one
     std::function<void()> signInAccepted;
 };
 

@@ -34,7 +34,8 @@ struct ConnectionTimeouts {
     // For the whole connection: every address of the server is tried in turn,
     // the next one when one fails, until one connects or this time is up.
     std::chrono::milliseconds connect{30000};
-    // How long the server may take nothing of what is sent.
+    // How long the server may take nothing of what is sent; a whole write may
+    // take as long again and a second for every 10 KB.
     std::chrono::milliseconds send{60000};
 };
 

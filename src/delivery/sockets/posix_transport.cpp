@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -59,13 +60,16 @@ public:
         : socket_(std::move(socket)), sendTimeout_(sendTimeout) {}
 
     void send(const std::string& bytes) override {
+        // As long as the send time-out without progress, and no longer in all
+        // than that and a second for every 10 KB.
+        const auto deadline = Clock::now() + sendTimeout_ + std::chrono::milliseconds(bytes.size() / 10);
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const ssize_t n = ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n > 0) {
                 sent += static_cast<std::size_t>(n);
             } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-                if (!waitUntil(socket_.get(), POLLOUT, Clock::now() + sendTimeout_))
+                if (!waitUntil(socket_.get(), POLLOUT, std::min(deadline, Clock::now() + sendTimeout_)))
                     throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
             } else {
                 throw socketError(errno, L"Sending to the SMTP server failed");

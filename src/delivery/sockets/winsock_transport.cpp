@@ -2,6 +2,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+
 #include "delivery/smtp/utf8.h"
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/api_error.h"
@@ -12,16 +14,12 @@
 namespace kt {
 namespace {
 
-ComponentError socketError(long code, const std::wstring& doing) {
-    return apiError(static_cast<unsigned long>(code), doing);
-}
-
 class WinsockStartup {
 public:
     WinsockStartup() {
         WSADATA data;
         const int result = WSAStartup(MAKEWORD(2, 2), &data);
-        if (result != 0) throw socketError(result, L"Starting Windows Sockets failed");
+        if (result != 0) throw apiError(result, L"Starting Windows Sockets failed");
     }
     WinsockStartup(const WinsockStartup&) = delete;
     WinsockStartup& operator=(const WinsockStartup&) = delete;
@@ -49,25 +47,28 @@ public:
     SOCKET get() const { return socket_.get(); }
 
     // Waits for network events until the deadline; false on time-out. The
-    // events seen are returned in `seen`.
+    // events seen are returned in `seen`. The thread's messages go through
+    // meanwhile, until the thread is told to quit.
     bool waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen) const {
         HANDLE event = event_.get();
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return false;
-            const DWORD woke = MsgWaitForMultipleObjectsEx(1, &event, static_cast<DWORD>(left), QS_ALLINPUT,
-                                                           MWMO_INPUTAVAILABLE);
+            // Whatever ran in the messages may have outlasted the deadline: what
+            // arrived meanwhile still counts.
+            const DWORD wait = static_cast<DWORD>(std::max<long long>(left, 0));
+            const DWORD woke = quitSeen_ ? WaitForSingleObject(event, wait)
+                                         : MsgWaitForMultipleObjectsEx(1, &event, wait, QS_ALLINPUT,
+                                                                       MWMO_INPUTAVAILABLE);
             if (woke == WAIT_OBJECT_0) {
                 seen = {};
                 WSAEnumNetworkEvents(socket_.get(), event_.get(), &seen);
                 return true;
             }
-            if (woke == WAIT_OBJECT_0 + 1) {
-                pumpWaitingMessages();
-                continue;
-            }
-            if (woke == WAIT_TIMEOUT) return false;
-            throw socketError(static_cast<long>(GetLastError()), L"Waiting for the SMTP server failed");
+            if (woke == WAIT_TIMEOUT || left <= 0) return false;
+            if (woke != WAIT_OBJECT_0 + 1)
+                throw apiError(static_cast<long>(GetLastError()), L"Waiting for the SMTP server failed");
+            // A quit stays in the queue for the thread's loop, and would wake every wait at once.
+            quitSeen_ = pumpWaitingMessages();
         }
     }
 
@@ -88,7 +89,8 @@ private:
         : socket_(::socket(address.ai_family, address.ai_socktype, address.ai_protocol)), event_(WSACreateEvent()) {}
 
     UniqueSocket socket_;
-    UniqueKernelHandle event_;
+    UniqueHandle<HandleTraits<WSAEVENT, &WSACloseEvent>> event_;
+    mutable bool quitSeen_ = false;
 };
 
 // The connection to the SMTP server: plain, or TLS once it is started.
@@ -101,7 +103,7 @@ public:
     void send(const std::string& bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes); }
 
     std::string receive(std::chrono::milliseconds timeout) override {
-        if (timeout.count() <= 0) throw socketError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
+        if (timeout.count() <= 0) throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
         const auto deadline = Clock::now() + timeout;
         return tls_ ? tls_->receive(deadline) : receiveRaw(deadline);
     }
@@ -123,6 +125,10 @@ public:
 
 private:
     void sendRaw(const std::string& bytes) override {
+        // The server may take nothing for the send time-out, and needs no
+        // longer in all than that and a second for every 10 KB: a server that
+        // takes a byte now and then cannot hold the delivery for ever.
+        const auto deadline = Clock::now() + sendTimeout_ + std::chrono::milliseconds(bytes.size() / 10);
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const int chunk = static_cast<int>(bytes.size() - sent < (1u << 20) ? bytes.size() - sent : (1u << 20));
@@ -132,11 +138,15 @@ private:
                 continue;
             }
             const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) throw socketError(error, L"Sending to the SMTP server failed");
+            if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the SMTP server failed");
             WSANETWORKEVENTS seen;
-            if (!socket_->waitUntil(Clock::now() + sendTimeout_, seen))
-                throw socketError(WSAETIMEDOUT, L"The SMTP server took nothing more");
+            if (!socket_->waitUntil(std::min(deadline, Clock::now() + sendTimeout_), seen))
+                throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
         }
+    }
+
+    void sendRawAtOnce(const std::string& bytes) noexcept override {
+        ::send(socket_->get(), bytes.data(), static_cast<int>(bytes.size()), 0);
     }
 
     std::string receiveRaw(Clock::time_point deadline) override {
@@ -145,10 +155,10 @@ private:
             const int n = ::recv(socket_->get(), buffer, sizeof buffer, 0);
             if (n >= 0) return std::string(buffer, static_cast<std::size_t>(n));
             const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) throw socketError(error, L"Receiving from the SMTP server failed");
+            if (error != WSAEWOULDBLOCK) throw apiError(error, L"Receiving from the SMTP server failed");
             WSANETWORKEVENTS seen;
             if (!socket_->waitUntil(deadline, seen))
-                throw socketError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
+                throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
         }
     }
 
@@ -171,7 +181,7 @@ std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short
     hints.ai_protocol = IPPROTO_TCP;
     UniqueAddressInfo addresses;
     const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, addresses.put());
-    if (lookup != 0) throw socketError(lookup, L"Looking up " + where + L" failed");
+    if (lookup != 0) throw apiError(lookup, L"Looking up " + where + L" failed");
 
     long lastError = WSAECONNREFUSED;
     for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
@@ -189,7 +199,7 @@ std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short
             return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send);
         }
     }
-    throw socketError(lastError, L"Connecting to " + where + L" failed");
+    throw apiError(lastError, L"Connecting to " + where + L" failed");
 }
 
 }  // namespace kt

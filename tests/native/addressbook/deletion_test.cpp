@@ -62,6 +62,8 @@ TEST(AddressBookDeletion, KeepsEveryOtherValueAndEndsAsARewriteFromScratchWould)
         {"more than ten", book(12)},
         {"gaps and odd names", {text(L"0", "a@x,A"), text(L"3", "b@x,B"), text(L"x", "c@x,C"), text(L"", "d@x,D"),
                                 text(L"007", "e@x,E,with,commas")}},
+        {"a gap, in order", {text(L"0", "a@x,A"), text(L"1", "b@x,B"), text(L"3", "c@x,C"), text(L"4", "d@x,D"),
+                             text(L"5", "e@x,E")}},
         {"a value no load reads, in the middle", withBadValue},
         {"no comma", {text(L"0", "a@x,A"), text(L"1", "nocomma"), text(L"2", "c@x,C")}},
     };

@@ -12,7 +12,8 @@ using UniqueChain = UniqueHandle<HandleTraits<PCCERT_CHAIN_CONTEXT, &CertFreeCer
 
 // A fault of the chain the SSL policy may have let pass (some systems pass a
 // chain that ends at an unknown issuer), as a certificate error; 0 for none.
-// Revocation that could not be checked is no fault.
+// Revocation is not asked for: should a system check it anyway and be unable
+// to, that is no fault.
 unsigned long chainFault(DWORD trustErrors) {
     const DWORD faults = trustErrors & ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     if (faults == 0) return 0;

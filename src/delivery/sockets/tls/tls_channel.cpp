@@ -46,12 +46,15 @@ UniqueHandle<SspiHandleTraits<&FreeCredentialsHandle>> acquireCredentials() {
     throw apiError(static_cast<unsigned long>(status), L"The system's TLS could not be set up");
 }
 
-const wchar_t* outdatedProtocolName(DWORD protocol) {
+// The versions the component speaks; anything else is refused by name.
+constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2 | SP_PROT_TLS1_3;
+
+const wchar_t* protocolName(DWORD protocol) {
     if (protocol & SP_PROT_TLS1_1) return L"TLS 1.1";
     if (protocol & SP_PROT_TLS1_0) return L"TLS 1.0";
     if (protocol & SP_PROT_SSL3) return L"SSL 3.0";
     if (protocol & SP_PROT_SSL2) return L"SSL 2.0";
-    return nullptr;
+    return L"a version of TLS it does not name";
 }
 
 }  // namespace
@@ -62,6 +65,12 @@ TlsChannel::TlsChannel(RawConnection& connection, const std::string& hostName, C
       credentials_(acquireCredentials()),
       contextRequest_(kContextRequest) {
     negotiate(step(false), deadline);
+    checkNegotiated();
+}
+
+// What was negotiated, checked after the handshake and after every later
+// one: a renegotiation may bring another certificate or version.
+void TlsChannel::checkNegotiated() {
     checkProtocolVersion();
     checkServerCertificate(context_.get().value, hostName_);
     const SECURITY_STATUS sizes = QueryContextAttributesW(context_.get().sspi(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
@@ -70,12 +79,14 @@ TlsChannel::TlsChannel(RawConnection& connection, const std::string& hostName, C
 
 TlsChannel::~TlsChannel() {
     try {
+        // One attempt to say goodbye, never a wait: this may run while a
+        // failure unwinds, and the connection closes either way.
+        closing_ = true;
         DWORD shutdown = SCHANNEL_SHUTDOWN;
         SecBuffer control{sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
         SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
         if (ApplyControlToken(context_.get().sspi(), &controlDesc) == SEC_E_OK) step(false);
     } catch (...) {
-        // The server may be gone already; the connection closes either way.
     }
 }
 
@@ -98,12 +109,18 @@ SECURITY_STATUS TlsChannel::step(bool feed) {
     if (first && context != SspiHandle()) context_.reset(context);
     if (status == SEC_E_INCOMPLETE_MESSAGE || status == SEC_I_INCOMPLETE_CREDENTIALS) return status;
     if (feed) incoming_.erase(0, incoming_.size() - (in[1].BufferType == SECBUFFER_EXTRA ? in[1].cbBuffer : 0));
-    if (token && out.cbBuffer > 0) connection_.sendRaw(std::string(static_cast<const char*>(token.get()), out.cbBuffer));
+    if (token && out.cbBuffer > 0) {
+        const std::string bytes(static_cast<const char*>(token.get()), out.cbBuffer);
+        closing_ ? connection_.sendRawAtOnce(bytes) : connection_.sendRaw(bytes);
+    }
     return status;
 }
 
 void TlsChannel::negotiate(SECURITY_STATUS status, Clock::time_point deadline) {
     for (;;) {
+        if (Clock::now() >= deadline)
+            throw apiError(static_cast<unsigned long>(WSAETIMEDOUT),
+                           L"The TLS handshake with " + hostName_ + L" took too long");
         if (status == SEC_I_INCOMPLETE_CREDENTIALS && !(contextRequest_ & ISC_REQ_USE_SUPPLIED_CREDS)) {
             // The server asks for a client certificate; go on without one.
             contextRequest_ |= ISC_REQ_USE_SUPPLIED_CREDS;
@@ -128,9 +145,9 @@ void TlsChannel::checkProtocolVersion() const {
                                                            SECPKG_ATTR_CONNECTION_INFO, &info);
     if (status != SEC_E_OK) throw apiError(static_cast<unsigned long>(status), L"TLS with " + hostName_ + L" failed");
     // Older systems agree to what the server offers; the component does not.
-    if (const wchar_t* outdated = outdatedProtocolName(info.dwProtocol))
+    if (!(info.dwProtocol & kAcceptedProtocols))
         throw apiError(static_cast<unsigned long>(SEC_E_ALGORITHM_MISMATCH),
-                       L"The server " + hostName_ + L" offers only " + outdated +
+                       L"The server " + hostName_ + L" offers only " + protocolName(info.dwProtocol) +
                            L", an old version of TLS that is no longer safe; TLS 1.2 or later is needed");
 }
 
@@ -184,7 +201,10 @@ std::string TlsChannel::receive(Clock::time_point deadline) {
                 if (status == SEC_I_CONTEXT_EXPIRED) return {};  // the server ended TLS
                 // TLS 1.3 sends handshake messages after the handshake (new
                 // session tickets, key updates): the system takes them here.
-                if (status == SEC_I_RENEGOTIATE) negotiate(step(true), deadline);
+                if (status == SEC_I_RENEGOTIATE) {
+                    negotiate(step(true), deadline);
+                    checkNegotiated();
+                }
                 if (!plaintext.empty()) return plaintext;
                 continue;
             }

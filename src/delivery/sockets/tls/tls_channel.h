@@ -25,6 +25,8 @@ public:
     virtual ~RawConnection() = default;
     // Sends every byte or throws.
     virtual void sendRaw(const std::string& bytes) = 0;
+    // Sends what the connection takes at once, without waiting; never throws.
+    virtual void sendRawAtOnce(const std::string& bytes) noexcept = 0;
     // What arrived by the deadline; empty when the server closed. Throws on
     // a time-out or a network failure.
     virtual std::string receiveRaw(Clock::time_point deadline) = 0;
@@ -66,6 +68,7 @@ public:
 private:
     SECURITY_STATUS step(bool feed);
     void negotiate(SECURITY_STATUS status, Clock::time_point deadline);
+    void checkNegotiated();
     void checkProtocolVersion() const;
 
     RawConnection& connection_;
@@ -75,6 +78,7 @@ private:
     unsigned long contextRequest_;
     SecPkgContext_StreamSizes sizes_{};
     std::string incoming_;  // what arrived and is not decrypted yet
+    bool closing_ = false;
 };
 
 // Checks the certificate of the server on the other end of `context` for
