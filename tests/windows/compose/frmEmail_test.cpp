@@ -137,7 +137,7 @@ TEST_F(ComposeWindowTest, CancelClosesOneTimerPeriodLaterAlsoAWindowNoInstanceLi
     email.reset();
     press(formOf<frmEmail>(newest)->KT_CB_Cancel());
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(newest); }, 2000ms));
-    EXPECT_TRUE(messageBoxes.shown.empty());
+    EXPECT_TRUE(shownBoxes.empty());
 }
 
 // Windows of our own on this thread, the message-only ones (timers) included.

@@ -11,12 +11,11 @@
 
 namespace kt::test {
 
-MessageBoxRecorder::MessageBoxRecorder()
+WindowsTest::WindowsTest()
     : responder_([this](const MessageBoxRequest& request) {
-          shown.push_back(request);
-          if (answers.empty()) return IDOK;
-          const int answer = answers.front();
-          answers.pop_front();
+          shownBoxes.push_back(request);
+          const int answer = boxAnswers.empty() ? IDOK : boxAnswers.front();
+          if (!boxAnswers.empty()) boxAnswers.pop_front();
           return answer;
       }) {}
 
@@ -26,12 +25,9 @@ WindowsTest::~WindowsTest() {
 }
 
 std::wstring windowsPathOf(const std::string& buildPath) {
-    // A cross build names Unix paths; under Wine drive Z: is the Unix root.
-    const std::string path = !buildPath.empty() && buildPath[0] == '/' ? "Z:" + buildPath : buildPath;
-    std::wstring result(path.begin(), path.end());
-    for (auto& c : result)
-        if (c == L'/') c = L'\\';
-    return result;
+    std::wstring path = fromUtf8(buildPath[0] == '/' ? "Z:" + buildPath : buildPath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
 }
 
 std::wstring componentDllPath() { return windowsPathOf(KT_EMAILER_DLL); }
@@ -60,17 +56,14 @@ void pumpFor(std::chrono::milliseconds duration) {
 
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        MSG message;
+    for (MSG message;;) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
         if (condition()) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), 10)),
-                                  QS_ALLINPUT);
+        if (std::chrono::steady_clock::now() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
 }
 
@@ -78,9 +71,9 @@ namespace {
 thread_local StepsOnTimer* t_steps = nullptr;
 }
 
-StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs) : steps_(std::move(steps)) {
+StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs)
+    : steps_(std::move(steps)), timer_(SetTimer(nullptr, 0, intervalMs, &StepsOnTimer::tick)) {
     t_steps = this;
-    timer_ = SetTimer(nullptr, 0, intervalMs, &StepsOnTimer::tick);
 }
 
 StepsOnTimer::~StepsOnTimer() {
@@ -127,7 +120,6 @@ HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vec
     std::vector<VARIANT> raw(arguments.size());
     for (size_t i = 0; i < arguments.size(); ++i) {
         VARIANT& value = raw[arguments.size() - 1 - i];  // IDispatch takes them last first
-        VariantInit(&value);
         V_VT(&value) = arguments[i].isFlag ? VT_BOOL : VT_BSTR;
         if (arguments[i].isFlag)
             V_BOOL(&value) = arguments[i].flag ? VARIANT_TRUE : VARIANT_FALSE;
@@ -147,30 +139,41 @@ HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vec
     return hr;
 }
 
+void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
+    tree[name] = L"<key>";
+    wchar_t valueName[256], data[2048];
+    for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
+         RegEnumValueW(key.get(), i, valueName, &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+         ERROR_SUCCESS;
+         ++i, length = 256, size = sizeof data)
+        tree[name + L"@" + valueName] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
+                                                       : L"<type " + std::to_wstring(type) + L">";
+    for (DWORD i = 0, length = 256;
+         RegEnumKeyExW(key.get(), i, valueName, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 256)
+        readTree(key.get(), valueName, name + L"\\" + valueName, tree);
+}
+
 namespace {
 
-void moveKey(const std::wstring& from, const std::wstring& to) {
+// Moves a key of the current user to another name; false when there was none.
+bool moveKey(const std::wstring& from, const std::wstring& to) {
     UniqueRegKey source, target;
-    RegOpenKeyExW(HKEY_CURRENT_USER, from.c_str(), 0, KEY_READ, source.put());
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, from.c_str(), 0, KEY_READ, source.put()) != ERROR_SUCCESS) return false;
     RegCreateKeyExW(HKEY_CURRENT_USER, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, target.put(), nullptr);
     RegCopyTreeW(source.get(), nullptr, target.get());
     source.reset();
     RegDeleteTreeW(HKEY_CURRENT_USER, from.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str());
-}
-
-bool bookKeyExists() {
-    UniqueRegKey key;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str()) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
 AddressBookTest::AddressBookTest()
     : backup_(L"Software\\KT_EMailer Tests\\address book " + std::to_wstring(GetCurrentProcessId())),
-      hadKey_(bookKeyExists()) {
-    if (hadKey_) moveKey(kAddressBookKey, backup_);
-}
+      hadKey_(moveKey(kAddressBookKey, backup_)) {}
 
 AddressBookTest::~AddressBookTest() {
     RegDeleteTreeW(HKEY_CURRENT_USER, kAddressBookKey);
@@ -199,51 +202,23 @@ std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
     return values;
 }
 
-void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree) {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
-    tree[name] = L"<key>";
-    wchar_t valueName[256], data[2048];
-    for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
-         RegEnumValueW(key.get(), i, valueName, &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
-         ERROR_SUCCESS;
-         ++i, length = 256, size = sizeof data)
-        tree[name + L"@" + valueName] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
-                                                       : L"<type " + std::to_wstring(type) + L">";
-    for (DWORD i = 0, length = 256;
-         RegEnumKeyExW(key.get(), i, valueName, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, length = 256)
-        readTree(key.get(), valueName, name + L"\\" + valueName, tree);
-}
-
-std::wstring AddressBookTest::lastErrorWithTime() const {
-    if (messageBoxes.shown.empty()) return L"<no message>";
-    const MessageBoxRequest& box = messageBoxes.shown.back();
-    const auto end = box.text.rfind(L"\r\n\r\nTime of Error:");
-    if (box.text.rfind(L"ERROR - ", 0) != 0 || end == std::wstring::npos || box.title != L"Error" ||
-        box.style != static_cast<UINT>(MB_OK | MB_ICONERROR))
-        return L"<not framed> " + box.text;
-    return box.text.substr(8, end - 8);
-}
-
-Catcher::Catcher(const std::string& name) : directory_(toUtf8(windowsPathOf(KT_SMTP_CATCHERS_DIR "/smtp-" + name))) {
-    std::ifstream(directory_ + "\\port") >> port_;
+Catcher::Catcher(const std::string& name) : directory(toUtf8(windowsPathOf(KT_SMTP_CATCHERS_DIR "/smtp-" + name))) {
+    std::ifstream(directory + "\\port") >> port;
 }
 
 std::vector<std::wstring> Catcher::caught(const std::wstring& subject) const {
     std::vector<std::wstring> found;
     for (int n = 1;; ++n) {
-        std::ifstream file(directory_ + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary);
-        if (!file) return found;
         std::stringstream text;
-        text << file.rdbuf();
-        const std::wstring summary = fromUtf8(text.str());
-        if (summary.find(L"Subject: " + subject + L"\n") != std::wstring::npos) found.push_back(summary);
+        if (!(text << std::ifstream(directory + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary).rdbuf()))
+            return found;
+        if (fromUtf8(text.str()).find(L"Subject: " + subject + L"\n") != std::wstring::npos)
+            found.push_back(fromUtf8(text.str()));
     }
 }
 
 std::vector<std::string> Catcher::signIns() const {
-    std::ifstream log(directory_ + "\\sign-ins");
+    std::ifstream log(directory + "\\sign-ins");
     std::vector<std::string> lines;
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     return lines;

@@ -31,30 +31,21 @@ using namespace std::chrono_literals;
 inline const std::wstring kComposeCaption = L"Ardwyn E-Mail Message";
 inline const std::wstring kPickerCaption = L"Ardwyn Address Picker";
 
-// Records every message box of this thread and answers it (OK unless an
-// answer was queued).
-class MessageBoxRecorder {
-public:
-    MessageBoxRecorder();
-
-    std::vector<MessageBoxRequest> shown;
-    std::deque<int> answers;
-
-private:
-    ScopedMessageBoxResponder responder_;
-};
-
 class WindowsTest : public ::testing::Test {
 protected:
+    WindowsTest();
     ~WindowsTest() override;  // closes the windows a test left open
 
     ComApartment apartment_;
-    MessageBoxRecorder messageBoxes;
+    // Every message box of this thread, answered OK unless an answer was queued.
+    std::vector<MessageBoxRequest> shownBoxes;
+    std::deque<int> boxAnswers;
+    ScopedMessageBoxResponder responder_;
 };
 
-// A path the build names, as a Windows path.
+// A path the build names, as the test programs name it (under Wine drive Z:
+// is the Unix root); the registered component file.
 std::wstring windowsPathOf(const std::string& buildPath);
-// The registered component file.
 std::wstring componentDllPath();
 
 // The top-level windows of this thread with the given caption.
@@ -74,14 +65,13 @@ void pumpFor(std::chrono::milliseconds duration);
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5000ms);
 
 // Steps that run one per timer tick on this thread, also inside a modal loop
-// that the test is blocked in (a modal window, a message box).
+// that the test is blocked in (a modal window, a message box, a dialog).
 class StepsOnTimer {
 public:
     explicit StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs = 40);
     StepsOnTimer(const StepsOnTimer&) = delete;
     StepsOnTimer& operator=(const StepsOnTimer&) = delete;
     ~StepsOnTimer();
-
     bool done() const { return steps_.empty(); }
 
 private:
@@ -135,28 +125,22 @@ protected:
     // Every value of the key: name to string data ("<type N>" for other types).
     std::map<std::wstring, std::wstring> stored() const;
 
-    // The message of the last box, when ShowErrorWithTime framed it.
-    std::wstring lastErrorWithTime() const;
-
 private:
-    std::wstring backup_;
+    const std::wstring backup_;
     bool hadKey_ = false;
 };
 
 // An SMTP catcher of this test run (tests/windows/CMakeLists.txt starts them).
-class Catcher {
-public:
+struct Catcher {
     explicit Catcher(const std::string& name);
-    bool running() const { return port_ != 0; }
-    std::wstring server(const std::wstring& host = L"127.0.0.1") const { return host + L":" + std::to_wstring(port_); }
+    std::wstring server(const std::wstring& host = L"127.0.0.1") const { return host + L":" + std::to_wstring(port); }
     // The summaries (envelope, decoded headers and body) of the messages with this subject.
     std::vector<std::wstring> caught(const std::wstring& subject) const;
-    // One line per sign-in: "PLAIN reader accepted".
+    // Its log, one line per sign-in: "PLAIN reader accepted".
     std::vector<std::string> signIns() const;
 
-private:
-    std::string directory_;
-    int port_ = 0;
+    std::string directory;
+    int port = 0;
 };
 
 // A subject no other test run sent.
