@@ -8,7 +8,6 @@ renumbered.
 
 Runs in the Wine prefix and on the display of its environment."""
 
-import json
 import os
 import subprocess
 import sys
@@ -21,7 +20,7 @@ KEY = r"HKCU\Software\Veltrano\Ardwyn\E_MailList"
 COMPOSE, PICKER = "Ardwyn E-Mail Message", "Ardwyn Address Picker"
 # Control identifiers: 100 + the control's row in its form's design table.
 TB_TO, KT_CB_TO = 100, 107
-LIST1, TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 100, 102, 103, 106, 107, 108
+TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 102, 103, 106, 107, 108
 
 
 def wine(*args):
@@ -40,7 +39,7 @@ class RealInputTest(unittest.TestCase):
             self.addCleanup(wine, "reg", "import", saved)
         wine("reg", "delete", KEY, "/f")
         self.addCleanup(wine, "reg", "delete", KEY, "/f")
-        self.state = os.path.join(work, "state.json")
+        self.state = os.path.join(work, "screen.txt")
         host = subprocess.Popen(["wine", HOST, "Z:" + self.state.replace("/", "\\")], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self.addCleanup(host.kill)
@@ -48,24 +47,24 @@ class RealInputTest(unittest.TestCase):
         self.addCleanup(lambda: open(self.state + ".quit", "w").close())
 
     def wait_for(self, what, find):
-        """What `find` finds on the host's screen (its windows by caption), once it finds something."""
+        """What `find` finds on the host's screen, {(caption, what): (rectangle, text)}, once it finds something."""
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
             try:
                 with open(self.state, encoding="utf-8") as f:
-                    found = find(json.load(f))
-            except (OSError, ValueError, KeyError, StopIteration):
+                    lines = [line.split("\t") for line in f.read().splitlines()]
+                found = find({(c, w): ([int(n) for n in r.split()], t) for c, w, r, t in lines})
+            except (OSError, ValueError, KeyError):
                 found = None
             if found:
                 return found
             time.sleep(0.1)
         self.fail("timed out waiting for " + what)
 
-    def control(self, caption, control_id, condition=lambda c: True, what=None):
-        def find(screen):
-            found = screen[caption]["children"][str(control_id)]
-            return found if condition(found) else None
-        return self.wait_for(what or "%s in %s" % (control_id, caption), find)
+    def rect(self, caption, what, text=None):
+        """The rectangle of a window (what ""), a control (its identifier) or a row ("row <text>")."""
+        return self.wait_for("%s in %s" % (what, caption), lambda s: (
+            s[caption, str(what)][0] if text is None or s[caption, str(what)][1] == text else None))
 
     def click(self, point, button=1):
         subprocess.run(["xdotool", "mousemove", str(point[0]), str(point[1])], check=True)
@@ -74,11 +73,10 @@ class RealInputTest(unittest.TestCase):
         time.sleep(0.25)
 
     def click_control(self, caption, control_id):
-        self.click(centre(self.control(caption, control_id)["rect"]))
+        self.click(centre(self.rect(caption, control_id)))
 
     def row(self, name):
-        return centre(self.wait_for("row " + name, lambda s: next(
-            r for r in s[PICKER]["children"][str(LIST1)]["rows"] if r["text"] == name))["rect"])
+        return centre(self.rect(PICKER, "row " + name))
 
     def stored(self):
         out = wine("reg", "query", KEY).stdout
@@ -90,23 +88,22 @@ class RealInputTest(unittest.TestCase):
             for control_id, text in ((TB_NAME, name), (TB_ADDRESS, address)):
                 self.click_control(PICKER, control_id)
                 subprocess.run(["xdotool", "type", "--delay", "30", text], check=True)
-                self.control(PICKER, control_id, lambda c: c["text"] == text, "typed text")
+                self.rect(PICKER, control_id, text)
             self.click_control(PICKER, KT_CB_ADDNAME)
             self.row(name)
         self.assertEqual(self.stored(), ["0 REG_SZ ann@example.com,Ann Lee", "1 REG_SZ bob@example.com,Bob Ray"])
 
         self.click(self.row("Ann Lee"))
         self.click_control(PICKER, KT_CB_OK)
-        self.control(COMPOSE, TB_TO, lambda c: c["text"] == "ann@example.com,Ann Lee", "the picked record")
+        self.rect(COMPOSE, TB_TO, "ann@example.com,Ann Lee")
 
         self.click_control(COMPOSE, KT_CB_TO)
         self.click(self.row("Ann Lee"))
         self.click(self.row("Ann Lee"), button=3)
-        menu = self.wait_for("the pop-up menu", lambda s: s["#32768"])
-        self.click((menu["rect"][0] + 30, menu["rect"][1] + 10))
-        yes = self.control("Delete from E-Mail Address list", 6, what="the confirmation's Yes")
-        self.click(centre(yes["rect"]))
-        self.control(PICKER, LIST1, lambda c: [r["text"] for r in c["rows"]] == ["Bob Ray"], "the row to go")
+        menu = self.rect("#32768", "")
+        self.click((menu[0] + 30, menu[1] + 10))
+        self.click(centre(self.rect("Delete from E-Mail Address list", 6)))  # Yes
+        self.wait_for("the row to go", lambda s: [w for c, w in s if c == PICKER and w.startswith("row ")] == ["row Bob Ray"])
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
 

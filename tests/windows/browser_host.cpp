@@ -4,12 +4,12 @@
 //   browser_host               prints "served by <the DLL's path>" and ends
 //                              (the installer tests run it for each architecture)
 //   browser_host <state file>  keeps writing what is on its screen to the file
-//                              as JSON (each visible window by caption, or by
-//                              class when it has none: its screen rectangle, its
-//                              controls by identifier with rectangle, text and
-//                              the rows of a list) for the real-input driver;
-//                              ends when "<state file>.quit" appears, or after
-//                              two minutes.
+//                              for the real-input driver, a line for each visible
+//                              window (by caption, or by class when it has none),
+//                              each of its controls (by identifier) and each row
+//                              of a list: caption, tab, what, tab, the screen
+//                              rectangle, tab, the text; ends when
+//                              "<state file>.quit" appears, or after two minutes.
 
 #include <windows.h>
 
@@ -23,23 +23,12 @@
 namespace {
 
 std::wstring g_statePath;
+std::wstring g_screen;
 
-std::string quoted(const std::wstring& text) {
-    std::string out = "\"";
-    for (wchar_t c : text) out += c == L'"' || c == L'\\' ? "\\" + kt::toUtf8({c}) : c < 32 ? " " : kt::toUtf8({c});
-    return out + "\"";
-}
-
-std::string rectOf(HWND hwnd, int row = -1) {
-    RECT r{};
-    if (row < 0) {
-        GetWindowRect(hwnd, &r);
-    } else {
-        SendMessageW(hwnd, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
-        MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    }
-    return "[" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
-           std::to_string(r.bottom) + "]";
+void item(const std::wstring& caption, const std::wstring& what, const RECT& r, std::wstring text) {
+    for (wchar_t& c : text) c = c < 32 ? L' ' : c;
+    g_screen += caption + L"\t" + what + L"\t" + std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+                std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom) + L"\t" + text + L"\n";
 }
 
 std::wstring textOf(HWND hwnd, bool className = false) {
@@ -48,36 +37,37 @@ std::wstring textOf(HWND hwnd, bool className = false) {
     return text;
 }
 
-BOOL CALLBACK describeChild(HWND child, LPARAM children) {
-    std::string rows;
+BOOL CALLBACK describeChild(HWND child, LPARAM caption) {
+    const std::wstring& window = *reinterpret_cast<const std::wstring*>(caption);
+    RECT r{};
+    GetWindowRect(child, &r);
+    item(window, std::to_wstring(GetDlgCtrlID(child)), r, textOf(child));
     const bool list = textOf(child, true) == L"ListBox";
-    for (int row = 0; list && row < static_cast<int>(SendMessageW(child, LB_GETCOUNT, 0, 0)); ++row) {
-        wchar_t item[256] = {};
-        SendMessageW(child, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(item));
-        rows += std::string(row ? ", " : "") + "{\"text\": " + quoted(item) + ", \"rect\": " + rectOf(child, row) + "}";
+    for (WPARAM row = 0; list && row < static_cast<WPARAM>(SendMessageW(child, LB_GETCOUNT, 0, 0)); ++row) {
+        wchar_t text[256] = {};
+        SendMessageW(child, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text));
+        SendMessageW(child, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&r));
+        MapWindowPoints(child, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        item(window, std::wstring(L"row ") + text, r, L"");
     }
-    *reinterpret_cast<std::string*>(children) += quoted(std::to_wstring(GetDlgCtrlID(child))) + ": {\"rect\": " +
-                                                 rectOf(child) + ", \"text\": " + quoted(textOf(child)) +
-                                                 ", \"rows\": [" + rows + "]}, ";
     return TRUE;
 }
 
-BOOL CALLBACK describeWindow(HWND window, LPARAM windows) {
+BOOL CALLBACK describeWindow(HWND window, LPARAM) {
     if (!IsWindowVisible(window)) return TRUE;
-    std::string children;
-    EnumChildWindows(window, &describeChild, reinterpret_cast<LPARAM>(&children));
-    const std::wstring caption = textOf(window);
-    *reinterpret_cast<std::string*>(windows) += quoted(caption.empty() ? textOf(window, true) : caption) +
-                                                ": {\"rect\": " + rectOf(window) + ", \"children\": {" +
-                                                children.substr(0, children.size() - 2) + "}}, ";
+    const std::wstring caption = textOf(window).empty() ? textOf(window, true) : textOf(window);
+    RECT r{};
+    GetWindowRect(window, &r);
+    item(caption, L"", r, L"");
+    EnumChildWindows(window, &describeChild, reinterpret_cast<LPARAM>(&caption));
     return TRUE;
 }
 
 void CALLBACK writeState(HWND, UINT, UINT_PTR, DWORD) {
-    std::string windows;
-    EnumThreadWindows(GetCurrentThreadId(), &describeWindow, reinterpret_cast<LPARAM>(&windows));
+    g_screen.clear();
+    EnumThreadWindows(GetCurrentThreadId(), &describeWindow, 0);
     const std::wstring partial = g_statePath + L".part";
-    std::ofstream(kt::toUtf8(partial), std::ios::binary) << "{" << windows.substr(0, windows.size() - 2) << "}";
+    std::ofstream(kt::toUtf8(partial), std::ios::binary) << kt::toUtf8(g_screen);
     MoveFileExW(partial.c_str(), g_statePath.c_str(), MOVEFILE_REPLACE_EXISTING);
     if (GetFileAttributesW((g_statePath + L".quit").c_str()) != INVALID_FILE_ATTRIBUTES) PostQuitMessage(0);
 }
