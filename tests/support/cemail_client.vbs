@@ -1,36 +1,38 @@
 ' A late-bound automation client: creates the component by its ProgID, as a
 ' browser's script host would, and reports through its output, since the
-' script host's exit code says nothing about script errors.
+' script host's exit code says nothing about script errors. Each step is a
+' statement of its own, followed by the check of its error: a failing call
+' inside an expression would skip the whole statement, check included.
 Option Explicit
 On Error Resume Next
 
 Dim fails : fails = 0
-Sub Check(condition, what)
-    If Err.Number <> 0 Then
-        WScript.Echo "FAIL " & what & ": error " & Err.Number & " " & Err.Description
-        Err.Clear
-        fails = fails + 1
-    ElseIf Not condition Then
-        WScript.Echo "FAIL " & what
-        fails = fails + 1
-    End If
+Sub Fail(what)
+    WScript.Echo "FAIL " & what
+    fails = fails + 1
+End Sub
+Sub Step(what)
+    If Err.Number <> 0 Then Fail what & ": error " & Err.Number & " " & Err.Description
+    Err.Clear
 End Sub
 
-Dim mailer
+Dim mailer, label, readBack
 Set mailer = CreateObject("KT_EMailer.cEmail")
-Check IsObject(mailer), "CreateObject by ProgID"
+Step "CreateObject by ProgID"
 
-Dim label
 label = "Mail this page to a friend"
 mailer.InfoLabel = label
-Check mailer.InfoLabel = label, "InfoLabel reads back what was set"
+Step "InfoLabel put, from a variable"
+readBack = mailer.InfoLabel
+Step "InfoLabel get"
+If readBack <> label Then Fail "InfoLabel reads back " & readBack
 
 mailer.SendEMail "Body of the page", "A page worth reading", "friend@example.com, Friend", _
                  "127.0.0.1", "Reader <reader@example.com>"
-Check True, "SendEMail with five arguments"
+Step "SendEMail with five arguments"
 
 mailer.SendEMail "<html><body>page</body></html>", "HTML page", "", "127.0.0.1", "reader@example.com", False, True
-Check True, "SendEMail with seven arguments"
+Step "SendEMail with seven arguments"
 
 WScript.Echo "DONE fails=" & fails
 WScript.Quit fails

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
-"""The whole road of recipient picking with real input on the X server
-(xdotool): click To, type a name and an address, Add, select, OK, and the To
-field holds the record; then right-click, "Delete this EMail Address", Yes,
-and the registry is renumbered.
+"""Recipient picking with real input on the X server (xdotool): click To, type
+a name and an address, Add, select, OK, and the To field holds the record;
+then right-click, "Delete this EMail Address", Yes, and the registry is
+renumbered.
 
-    real_input_test.py --host PATH_TO_real_input_host.exe
+    real_input_test.py --host PATH_TO_browser_host.exe
 
 Runs in the Wine prefix and on the display of its environment."""
 
@@ -20,47 +20,11 @@ KEY = r"HKCU\Software\Veltrano\Ardwyn\E_MailList"
 COMPOSE, PICKER = "Ardwyn E-Mail Message", "Ardwyn Address Picker"
 # Control identifiers: 100 + the control's row in its form's design table.
 TB_TO, KT_CB_TO = 100, 107
-LIST1, TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 100, 102, 103, 106, 107, 108
+TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 102, 103, 106, 107, 108
 
 
 def wine(*args):
-    return subprocess.run(["wine"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-
-
-def xdotool(*args):
-    subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
-
-
-class Screen:
-    """What the host last wrote about its windows."""
-
-    def __init__(self, path):
-        self.windows = []
-        lines = open(path, encoding="utf-8").read().splitlines() if os.path.exists(path) else []
-        if not lines or lines[-1] != "end":
-            return
-        for line in lines[:-1]:
-            kind, _, rest = line.partition(" ")
-            fields = rest.split("|")
-            if kind == "window":
-                self.windows.append({"caption": fields[0], "class": fields[1], "rect": rect(fields[2]),
-                                     "children": {}, "rows": []})
-            elif kind == "child":
-                self.windows[-1]["children"][int(fields[0])] = {"class": fields[1], "rect": rect(fields[2]),
-                                                                 "text": fields[3]}
-            elif kind == "row":
-                self.windows[-1]["rows"].append({"text": fields[1], "rect": rect(fields[2]),
-                                                 "selected": fields[3] == "selected"})
-
-    def window(self, caption=None, window_class=None):
-        for w in self.windows:
-            if (caption is None or w["caption"] == caption) and (window_class is None or w["class"] == window_class):
-                return w
-        return None
-
-
-def rect(text):
-    return [int(v) for v in text.split()]
+    return subprocess.run(["wine", *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 
 
 def centre(r):
@@ -69,54 +33,50 @@ def centre(r):
 
 class RealInputTest(unittest.TestCase):
     def setUp(self):
-        self.work = tempfile.mkdtemp()
-        self.saved = os.path.join(self.work, "saved.reg")
-        self.had_book = wine("reg", "export", KEY, "Z:" + self.saved.replace("/", "\\")).returncode == 0
+        work = self.enterContext(tempfile.TemporaryDirectory())
+        saved = "Z:" + os.path.join(work, "saved.reg").replace("/", "\\")
+        if wine("reg", "export", KEY, saved).returncode == 0:
+            self.addCleanup(wine, "reg", "import", saved)
         wine("reg", "delete", KEY, "/f")
-        self.state = os.path.join(self.work, "state.txt")
-        self.host = subprocess.Popen(["wine", HOST, "Z:" + self.state.replace("/", "\\")],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(wine, "reg", "delete", KEY, "/f")
+        self.state = os.path.join(work, "screen.txt")
+        host = subprocess.Popen(["wine", HOST, "Z:" + self.state.replace("/", "\\")], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.addCleanup(host.kill)
+        self.addCleanup(host.wait, 20)
+        self.addCleanup(lambda: open(self.state + ".quit", "w").close())
 
-    def tearDown(self):
-        open(self.state + ".quit", "w").close()
-        try:
-            self.host.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.host.kill()
-        wine("reg", "delete", KEY, "/f")
-        if self.had_book:
-            wine("reg", "import", "Z:" + self.saved.replace("/", "\\"))
-
-    def wait_for(self, what, condition, timeout=20):
-        deadline = time.monotonic() + timeout
+    def wait_for(self, what, find):
+        """What `find` finds on the host's screen, {(caption, what): (rectangle, text)}, once it finds something."""
+        deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
-            screen = Screen(self.state)
-            found = condition(screen)
+            try:
+                with open(self.state, encoding="utf-8") as f:
+                    lines = [line.split("\t") for line in f.read().splitlines()]
+                found = find({(c, w): ([int(n) for n in r.split()], t) for c, w, r, t in lines})
+            except (OSError, ValueError, KeyError):
+                found = None
             if found:
                 return found
             time.sleep(0.1)
         self.fail("timed out waiting for " + what)
 
+    def rect(self, caption, what, text=None):
+        """The rectangle of a window (what ""), a control (its identifier) or a row ("row <text>")."""
+        return self.wait_for("%s in %s" % (what, caption), lambda s: (
+            s[caption, str(what)][0] if text is None or s[caption, str(what)][1] == text else None))
+
     def click(self, point, button=1):
-        xdotool("mousemove", point[0], point[1])
+        subprocess.run(["xdotool", "mousemove", str(point[0]), str(point[1])], check=True)
         time.sleep(0.15)
-        xdotool("click", button)
+        subprocess.run(["xdotool", "click", str(button)], check=True)
         time.sleep(0.25)
 
     def click_control(self, caption, control_id):
-        window = self.wait_for(caption, lambda s: s.window(caption))
-        self.click(centre(window["children"][control_id]["rect"]))
-
-    def type_into(self, caption, control_id, text):
-        self.click_control(caption, control_id)
-        xdotool("type", "--delay", "30", text)
-        self.wait_for("typed text", lambda s: s.window(caption) and
-                      s.window(caption)["children"][control_id]["text"] == text)
+        self.click(centre(self.rect(caption, control_id)))
 
     def row(self, name):
-        picker = self.wait_for("row " + name, lambda s: s.window(PICKER) and
-                               any(r["text"] == name for r in s.window(PICKER)["rows"]) and s.window(PICKER))
-        return next(r for r in picker["rows"] if r["text"] == name)
+        return centre(self.rect(PICKER, "row " + name))
 
     def stored(self):
         out = wine("reg", "query", KEY).stdout
@@ -125,34 +85,29 @@ class RealInputTest(unittest.TestCase):
     def test_pick_a_new_entry_then_delete_one_with_real_input(self):
         self.click_control(COMPOSE, KT_CB_TO)
         for name, address in (("Ann Lee", "ann@example.com"), ("Bob Ray", "bob@example.com")):
-            self.type_into(PICKER, TB_NAME, name)
-            self.type_into(PICKER, TB_ADDRESS, address)
+            for control_id, text in ((TB_NAME, name), (TB_ADDRESS, address)):
+                self.click_control(PICKER, control_id)
+                subprocess.run(["xdotool", "type", "--delay", "30", text], check=True)
+                self.rect(PICKER, control_id, text)
             self.click_control(PICKER, KT_CB_ADDNAME)
             self.row(name)
         self.assertEqual(self.stored(), ["0 REG_SZ ann@example.com,Ann Lee", "1 REG_SZ bob@example.com,Bob Ray"])
 
-        self.click(centre(self.row("Ann Lee")["rect"]))
+        self.click(self.row("Ann Lee"))
         self.click_control(PICKER, KT_CB_OK)
-        self.wait_for("the picker to close", lambda s: s.window(COMPOSE) and not s.window(PICKER))
-        self.wait_for("the To field", lambda s: s.window(COMPOSE)["children"][TB_TO]["text"] == "ann@example.com,Ann Lee")
+        self.rect(COMPOSE, TB_TO, "ann@example.com,Ann Lee")
 
         self.click_control(COMPOSE, KT_CB_TO)
-        ann = centre(self.row("Ann Lee")["rect"])
-        self.click(ann)
-        self.click(ann, button=3)
-        menu = self.wait_for("the pop-up menu", lambda s: s.window(window_class="#32768"))
-        self.click((menu["rect"][0] + 30, menu["rect"][1] + 10))
-        box = self.wait_for("the confirmation", lambda s: s.window("Delete from E-Mail Address list"))
-        self.assertIn("Delete Ann Lee?", [c["text"] for c in box["children"].values()])
-        self.click(centre(box["children"][6]["rect"]))  # Yes
-        self.wait_for("the row to go", lambda s: s.window(PICKER) and
-                      [r["text"] for r in s.window(PICKER)["rows"]] == ["Bob Ray"])
+        self.click(self.row("Ann Lee"))
+        self.click(self.row("Ann Lee"), button=3)
+        menu = self.rect("#32768", "")
+        self.click((menu[0] + 30, menu[1] + 10))
+        self.click(centre(self.rect("Delete from E-Mail Address list", 6)))  # Yes
+        self.wait_for("the row to go", lambda s: [w for c, w in s if c == PICKER and w.startswith("row ")] == ["row Bob Ray"])
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
-        self.wait_for("the picker to close", lambda s: s.window(COMPOSE) and not s.window(PICKER))
 
 
 if __name__ == "__main__":
-    args = sys.argv[1:]
-    HOST = args[args.index("--host") + 1]
+    HOST = sys.argv[sys.argv.index("--host") + 1]
     unittest.main(argv=[sys.argv[0]], verbosity=2)

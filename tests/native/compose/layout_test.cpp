@@ -1,52 +1,55 @@
+// The composition window's layout: the worked example at the minimum size, and
+// a screen where the frame's width and height, the horizontal and vertical
+// twips per pixel and the window's width and height all differ, so that no
+// horizontal value can stand in for a vertical one.
+
 #include "compose/layout.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace kt {
 namespace {
 
 const EmailFormGeometry kDesign{
-    {600, 240, 4452, 288},   // tbTo
-    {960, 1800, 4092, 288},  // tbSubject
-    {120, 2760, 4932, 1692}, // tbBody
-    {120, 2280, 4932, 492},  // lbInfo
-    {120, 1248, 5052, 204},  // Label1
-    {120, 1452, 5052, 240},  // Label11
-    {4200, 4440, 852, 372},  // KT_CB_Send
-    {3120, 4440, 852, 372},  // KT_CB_Cancel
+    {600, 240, 4452, 288},    // tbTo
+    {960, 1800, 4092, 288},   // tbSubject
+    {120, 2760, 4932, 1692},  // tbBody
+    {120, 2280, 4932, 492},   // lbInfo
+    {120, 1248, 5052, 204},   // Label1
+    {120, 1452, 5052, 240},   // Label11
+    {4200, 4440, 852, 372},   // KT_CB_Send
+    {3120, 4440, 852, 372},   // KT_CB_Cancel
 };
+
+std::vector<float> placed(const EmailFormLayout& l) {
+    return {l.tbToWidth,    l.tbSubjectWidth, l.tbBodyWidth, l.lbInfoWidth, l.label1Width,
+            l.label11Width, l.sendLeft,       l.cancelLeft,  l.buttonTop,   l.tbBodyHeight};
+}
 
 }  // namespace
 
-TEST(EmailFormLayout, WorkedExampleAtTheMinimumSize) {
-    const FrameMetrics metrics = frameMetrics(19, 4, 4, 15, 15);
-    EXPECT_EQ(metrics.caption, 285);
-    EXPECT_EQ(metrics.frameWidth, 60);
-    EXPECT_EQ(metrics.frameHeight, 60);
-
-    const EmailFormLayout layout = layoutEmailForm(5268, 5628, metrics, kDesign);
-    EXPECT_EQ(layout.tbToWidth, 4428);
-    EXPECT_EQ(layout.tbSubjectWidth, 4068);
-    EXPECT_EQ(layout.tbBodyWidth, 5028);
-    EXPECT_EQ(layout.lbInfoWidth, 5028);
-    EXPECT_EQ(layout.label1Width, 4908);
-    EXPECT_EQ(layout.label11Width, 4908);
-    EXPECT_EQ(layout.sendLeft, 4176);
-    EXPECT_EQ(layout.cancelLeft, 3084);
-    EXPECT_EQ(layout.buttonTop, 4731);
-    EXPECT_EQ(layout.tbBodyHeight, 1731);
-}
-
-TEST(EmailFormLayout, GrowsWithTheWindowAndFollowsTheMetrics) {
-    const FrameMetrics metrics = frameMetrics(23, 8, 8, 12, 12);  // a 120 DPI screen with wider frames
-    EXPECT_EQ(metrics.caption, 276);
-    EXPECT_EQ(metrics.frameWidth, 96);
-    const EmailFormLayout layout = layoutEmailForm(9000, 8000, metrics, kDesign);
-    EXPECT_EQ(layout.tbToWidth, 9000 - 600 - 4 * 96);
-    EXPECT_EQ(layout.sendLeft + kDesign.send.width, 9000 - 4 * 96);
-    EXPECT_EQ(layout.cancelLeft + kDesign.cancel.width, layout.sendLeft - 4 * 96);
-    EXPECT_EQ(layout.buttonTop, 8000 - 276 - 372 - 4 * 96);
-    EXPECT_EQ(layout.tbBodyHeight, layout.buttonTop - 2760 - 4 * 96);
+TEST(EmailFormLayout, FieldsStretchAndTheButtonRowFollowsTheFrame) {
+    const struct {
+        int caption, frameX, frameY;  // pixels
+        float twipsX, twipsY, width, height;
+        FrameMetrics metrics;
+        std::vector<float> layout;  // widths of tbTo, tbSubject, tbBody, lbInfo, Label1, Label11; Send and
+                                    // Cancel left; the button row's top; tbBody's height
+    } screens[] = {
+        // The worked example: 4-pixel frames, a 19-pixel caption, 15 twips per pixel, the minimum size.
+        {19, 4, 4, 15, 15, 5268, 5628, {285, 60, 60}, {4428, 4068, 5028, 5028, 4908, 4908, 4176, 3084, 4731, 1731}},
+        // A frame wider than high, more twips per pixel vertically, a window wider than high.
+        {22, 5, 3, 12, 18, 9000, 8000, {396, 60, 54}, {8160, 7800, 8760, 8760, 8640, 8640, 7908, 6816, 7016, 4040}},
+    };
+    for (const auto& s : screens) {
+        const FrameMetrics metrics = frameMetrics(s.caption, s.frameX, s.frameY, s.twipsX, s.twipsY);
+        EXPECT_EQ(metrics.caption, s.metrics.caption);
+        EXPECT_EQ(metrics.frameWidth, s.metrics.frameWidth);
+        EXPECT_EQ(metrics.frameHeight, s.metrics.frameHeight);
+        EXPECT_EQ(placed(layoutEmailForm(s.width, s.height, metrics, kDesign)), s.layout) << s.width;
+    }
 }
 
 }  // namespace kt

@@ -1,66 +1,225 @@
-// The parts of the dialogue that need no server: reading replies as they
-// arrive in pieces, and the data section with its dot-stuffing. The dialogue itself runs against real
-// servers in tests/support.
+// The SMTP dialogue against scripted servers whose bytes arrive in small
+// pieces (multi-line replies too): the error each broken reply ends with; when the session starts TLS,
+// when it will not go on without it, that a password never travels in the
+// clear, which refusals ask for a sign-in; the server text forms; the data
+// section's dot-stuffing. The TLS itself is the Windows socket layer's.
 
 #include "delivery/smtp/smtp_session.h"
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <map>
+#include <utility>
+#include <vector>
 
-#include "foundation/component_error.h"
+#include "delivery/smtp/base64.h"
+#include "delivery/smtp/mail_error.h"
+#include "delivery/smtp/server_address.h"
 
 namespace kt {
 namespace {
 
-// What arrives from a server, piece by piece.
-class ArrivingBytes final : public Transport {
+const SignIn kAnn{"ann", "pa55word"};
+constexpr std::chrono::milliseconds kTimeout{1000};
+
+long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind); }
+
+// Answers each command by its verb (the script's replies in turn, the last
+// one kept) in pieces that grow from one byte, then closes; traces the verbs
+// it got and "TLS" where TLS started; fails the test on a sign-in in the clear.
+class ScriptedServer final : public Transport {
 public:
-    explicit ArrivingBytes(std::deque<std::string> pieces) : pieces_(std::move(pieces)) {}
-    void send(const std::string&) override {}
+    using Script = std::map<std::string, std::vector<std::string>>;
+
+    explicit ScriptedServer(const Script& script) {
+        script_ = {{"greeting", {"220 ready"}}, {"EHLO", {"250 ok"}}, {"STARTTLS", {"220 go ahead"}},
+                   {"AUTH PLAIN", {"235 ok"}},  {"AUTH LOGIN", {"334 VXNlcg=="}}, {"answer", {"334 UGFzcw==", "235 ok"}},
+                   {"DATA", {"354 go"}},        {"QUIT", {"221 bye"}}};
+        for (const auto& [verb, replies] : script) script_[verb] = replies;
+        pending_ = next("greeting");
+    }
+
+    void send(const std::string& bytes) override {
+        EXPECT_TRUE(encrypted_ || bytes.find(base64(kAnn.password)) == std::string::npos) << "a password in the clear";
+        const std::string line = bytes.substr(0, bytes.find("\r\n"));
+        std::string verb = inData_ ? "." : answering_ ? "answer" : line.substr(0, line.find_first_of(" :"));
+        if (verb == "AUTH") {
+            EXPECT_TRUE(encrypted_) << "AUTH in the clear";
+            verb = line.substr(0, line.find(' ', 5));
+        }
+        trace += verb + " ";
+        pending_ += next(verb);
+        answering_ = pending_.find("334", at_) == at_;
+        inData_ = verb == "DATA" && pending_.find("354", at_) == at_;
+    }
     std::string receive(std::chrono::milliseconds) override {
-        if (pieces_.empty()) return {};
-        std::string piece = pieces_.front();
-        pieces_.pop_front();
+        const std::string piece = pending_.substr(at_, 1 + at_ % 4096);
+        at_ += piece.size();
         return piece;
     }
     std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
-    void startTls(const std::string&, std::chrono::milliseconds) override {}
-    bool encrypted() const override { return false; }
+    void startTls(const std::string& host, std::chrono::milliseconds) override {
+        EXPECT_EQ(host, "mail.example.com");
+        trace += "TLS ";
+        encrypted_ = true;
+    }
+    bool encrypted() const override { return encrypted_; }
+
+    std::string trace;
 
 private:
-    std::deque<std::string> pieces_;
+    std::string next(const std::string& verb) {
+        auto& replies = script_[verb];
+        const std::string reply = replies.empty() ? "250 ok" : replies.front();
+        if (replies.size() > 1) replies.erase(replies.begin());
+        return reply + "\r\n";
+    }
+
+    Script script_;
+    std::string pending_;
+    std::size_t at_ = 0;
+    bool encrypted_ = false, inData_ = false, answering_ = false;
 };
 
-constexpr std::chrono::milliseconds kTimeout{1000};
+// A message that is its text, whatever the encoding.
+class FixedMessage final : public OutgoingMessage {
+public:
+    bool fitsEightBit() const override { return false; }
+    void write(BodyEncoding, const BytesSink& sink) const override { sink("Hello\r\n"); }
+};
+
+std::string repeated(const std::string& line, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += line;
+    return text;
+}
+
+TEST(SmtpReplies, BrokenRepliesEndWithTheErrorThatSaysWhy) {
+    const long violation = failure(MailFailure::ProtocolViolation), closed = failure(MailFailure::ConnectionClosed);
+    const struct {
+        std::string arriving;
+        long number;
+        const wchar_t* text;
+    } cases[] = {
+        {"250x", violation, L"The SMTP server sent a malformed reply: 250x"},
+        {"250-a\r\n251 b", violation, L"The SMTP server changed the reply code within a reply: 251 b"},
+        {"250-partial", closed, L"The SMTP server closed the connection."},
+        {"220 " + std::string(70000, 'x'), violation, L"The SMTP server sent a reply line that never ends."},
+        {repeated("250-" + std::string(60000, 'x') + "\r\n", 18), violation,
+         L"The SMTP server sent a reply that never ends."},
+        {repeated("250-more\r\n", 1000) + "250 last", violation, L"The SMTP server sent a reply that never ends."},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(ScriptedServer::Script{{"greeting", {c.arriving}}});
+        try {
+            SmtpReplyReader(server).read(kTimeout);
+            ADD_FAILURE() << "read a reply from " << c.arriving.substr(0, 20);
+        } catch (const ComponentError& error) {
+            EXPECT_EQ(error.number(), c.number) << c.arriving.substr(0, 20);
+            EXPECT_EQ(error.description(), c.text);
+        }
+    }
+}
+
+TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
+    const std::string startTls = "250-mail.example.com\r\n250 STARTTLS";
+    const std::string signIn = "250-mail.example.com\r\n250 AUTH PLAIN LOGIN";
+    const std::string both = "250-mail.example.com\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN";
+    const SessionSecurity plain{}, withAnn{"", false, false, &kAnn}, submission{"", false, true},
+        implicit{"", true}, implicitWithAnn{"", true, false, &kAnn};
+    enum Ends { kDelivered, kFails, kAsksForSignIn, kAsksAgain };
+    struct Case {
+        const char* what;
+        ScriptedServer::Script script;
+        SessionSecurity security;
+        const char* trace;
+        Ends ends;
+        long number;
+    };
+    const std::vector<Case> cases{
+        {"STARTTLS whenever offered", {{"EHLO", {startTls}}}, plain, "EHLO STARTTLS TLS EHLO MAIL RCPT DATA . QUIT ",
+         kDelivered, 0},
+        {"a sign-in after TLS, PLAIN first", {{"EHLO", {startTls, signIn}}}, withAnn,
+         "EHLO STARTTLS TLS EHLO AUTH PLAIN MAIL RCPT DATA . QUIT ", kDelivered, 0},
+        {"LOGIN when it is all there is", {{"EHLO", {startTls, "250-x\r\n250 AUTH=LOGIN"}}}, withAnn,
+         "EHLO STARTTLS TLS EHLO AUTH LOGIN answer answer MAIL RCPT DATA . QUIT ", kDelivered, 0},
+        {"TLS from the first byte", {{"EHLO", {signIn}}}, implicitWithAnn, "TLS EHLO AUTH PLAIN MAIL RCPT DATA . QUIT ",
+         kDelivered, 0},
+        {"no password without TLS", {{"EHLO", {signIn}}}, withAnn, "EHLO QUIT ", kFails,
+         failure(MailFailure::TlsRequired)},
+        {"no submission without TLS", {}, submission, "EHLO QUIT ", kFails, failure(MailFailure::TlsRequired)},
+        {"a sign-in wanted in the clear", {{"EHLO", {signIn}}, {"MAIL", {"530 5.7.0 sign in"}}}, plain,
+         "EHLO MAIL QUIT ", kFails, failure(MailFailure::TlsRequired)},
+        {"STARTTLS refused", {{"EHLO", {both}}, {"STARTTLS", {"454 4.7.0 not now"}}}, withAnn, "EHLO STARTTLS QUIT ",
+         kFails, kMailErrorBase + 454},
+        {"plaintext after the go-ahead", {{"EHLO", {startTls}}, {"STARTTLS", {"220 go\r\n250 PIPELINED"}}}, plain,
+         "EHLO STARTTLS ", kFails, failure(MailFailure::ProtocolViolation)},
+        {"5.7.x where no sign-in is offered", {{"RCPT", {"550 5.7.1 relaying denied"}}}, implicit,
+         "TLS EHLO MAIL RCPT QUIT ", kFails, kMailErrorBase + 550},
+        {"530 to MAIL", {{"EHLO", {signIn}}, {"MAIL", {"530 5.7.0 sign in"}}}, implicit, "TLS EHLO MAIL QUIT ",
+         kAsksForSignIn, kMailErrorBase + 530},
+        {"5.7.x to RCPT", {{"EHLO", {signIn}}, {"RCPT", {"554 5.7.1 relaying denied"}}}, implicit,
+         "TLS EHLO MAIL RCPT QUIT ", kAsksForSignIn, kMailErrorBase + 554},
+        {"mail submission", {{"EHLO", {startTls, signIn}}}, submission, "EHLO STARTTLS TLS EHLO QUIT ", kAsksForSignIn,
+         failure(MailFailure::SignInRequired)},
+        {"a wrong password", {{"EHLO", {signIn}}, {"AUTH PLAIN", {"535 5.7.8 bad"}}}, implicitWithAnn,
+         "TLS EHLO AUTH PLAIN QUIT ", kAsksAgain, kMailErrorBase + 535},
+    };
+    for (Case c : cases) {
+        int accepted = 0;
+        c.security.host = "mail.example.com";
+        c.security.signInAccepted = [&] { ++accepted; };
+        ScriptedServer server(c.script);
+        Ends ends = kDelivered;
+        long number = 0;
+        try {
+            deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage(), kTimeout, c.security);
+        } catch (const SignInDemanded& demand) {
+            ends = demand.passwordRefused() ? kAsksAgain : kAsksForSignIn;
+            number = demand.number();
+        } catch (const ComponentError& error) {
+            ends = kFails;
+            number = error.number();
+        }
+        EXPECT_EQ(server.trace, c.trace) << c.what;
+        EXPECT_EQ(ends, c.ends) << c.what;
+        EXPECT_EQ(number, c.number) << c.what;
+        EXPECT_EQ(accepted, c.ends == kDelivered && server.trace.find("AUTH") != std::string::npos) << c.what;
+    }
+}
+
+TEST(ServerText, FormsTheirPortsAndTls) {
+    for (const auto& [text, form] : std::vector<std::pair<const wchar_t*, std::string>>{
+             {L"mail.example.com", "mail.example.com:25"}, {L"mail.example.com:465", "mail.example.com:465 TLS"},
+             {L"[::1]:2525", "::1:2525"}, {L"SMTPS://mail.example.com", "mail.example.com:465 TLS"},
+             {L"smtp://mail.example.com:465", "mail.example.com:465"}}) {
+        const ServerAddress address = parseServerAddress(text, 25);
+        EXPECT_EQ(address.host + ":" + std::to_string(address.port) + (address.implicitTls ? " TLS" : ""), form);
+    }
+    for (const wchar_t* refused : {L"", L"smtps://", L"http://mail.example.com", L"smtps://ann:pw@mail.example.com",
+                                   L"mail.example.com:0", L"mail.example.com\r\nRCPT TO:<x@y>"}) {
+        try {
+            parseServerAddress(refused, 25);
+            ADD_FAILURE() << "accepted a server text";
+        } catch (const ComponentError& error) {
+            EXPECT_EQ(error.number(), failure(MailFailure::InvalidServer));
+            EXPECT_NE(error.description().find(L"smtps://host[:port]"), std::wstring::npos);
+        }
+    }
+}
+
+TEST(DataSection, DoublesLeadingDotsAcrossPiecesAndEndsWithTheDotLine) {
+    const auto section = [](std::vector<std::string> pieces) {
+        std::string sent;
+        DataSection data([&](const std::string& piece) { sent += piece; });
+        for (const auto& piece : pieces) data.add(piece);
+        data.finish();
+        return sent;
+    };
+    EXPECT_EQ(section({".a\r", "\n.b\r\n", ".", "x"}), "..a\r\n..b\r\n..x\r\n.\r\n");
+    EXPECT_EQ(section({"line\r", "\n"}), "line\r\n.\r\n");
+    EXPECT_EQ(section({}), "\r\n.\r\n");
+}
 
 }  // namespace
-
-TEST(SmtpReplies, MultiLineRepliesInPieces) {
-    ArrivingBytes server({"250-mail.exa", "mple.com\r\n250-PIPE", "LINING\r\n250 8BITMIME\r\n220 next\r\n"});
-    SmtpReplyReader reader(server);
-    const SmtpReply reply = reader.read(kTimeout);
-    EXPECT_EQ(reply.code, 250);
-    EXPECT_EQ(reply.lines, (std::vector<std::string>{"mail.example.com", "PIPELINING", "8BITMIME"}));
-    EXPECT_EQ(reader.read(kTimeout).code, 220);
-}
-
-TEST(SmtpReplies, BareLineFeedsAndCodeOnlyLines) {
-    ArrivingBytes server({"354\n"});
-    const SmtpReply reply = SmtpReplyReader(server).read(kTimeout);
-    EXPECT_EQ(reply.code, 354);
-    EXPECT_EQ(reply.text(), "354");
-}
-
-TEST(SmtpReplies, MalformedRepliesAndClosedConnectionsFail) {
-    for (const char* bad : {"hello\r\n", "25\r\n", "250x\r\n", "250-a\r\n251 b\r\n"}) {
-        ArrivingBytes server({bad});
-        EXPECT_THROW(SmtpReplyReader(server).read(kTimeout), ComponentError) << bad;
-    }
-    ArrivingBytes closed({"250-partial\r\n"});
-    EXPECT_THROW(SmtpReplyReader(closed).read(kTimeout), ComponentError);
-    ArrivingBytes endless({std::string(70000, 'x')});
-    EXPECT_THROW(SmtpReplyReader(endless).read(kTimeout), ComponentError);
-}
-
 }  // namespace kt

@@ -1,8 +1,7 @@
 """The installers under Wine's msiexec, in a Wine prefix of their own that
 scripts/test makes (KT_MSI_PREFIX), so that what they write is all there is.
 
-    msi_test.py PerMachine|PerUser|Upgrades --packages DIR --test-packages DIR
-                --client64 EXE --client32 EXE --script VBS
+    msi_test.py PerMachine|PerUser|Upgrades --packages DIR --test-packages DIR --host64 EXE --host32 EXE --script VBS
 
 Every case ends with the product removed by its product code and checks that
 no file and no key of ours is left.
@@ -17,33 +16,28 @@ import unittest
 
 WINE64 = "/usr/lib/wine/wine64"  # Wine's own 64-bit programs; "wine" starts the 32-bit ones
 CLASS_ID = "{62421492-2386-4152-96D0-A9FCB3EB0397}"
-OUR_CLASSES_KEYS = ["CLSID\\" + CLASS_ID, "Wow6432Node\\CLSID\\" + CLASS_ID,
-                    "Interface\\{84DD5F37-3A68-418F-B259-591D3E69657F}",
-                    "Wow6432Node\\Interface\\{84DD5F37-3A68-418F-B259-591D3E69657F}",
+INTERFACE = "Interface\\{84DD5F37-3A68-418F-B259-591D3E69657F}"
+OUR_CLASSES_KEYS = ["CLSID\\" + CLASS_ID, "Wow6432Node\\CLSID\\" + CLASS_ID, INTERFACE, "Wow6432Node\\" + INTERFACE,
                     "TypeLib\\{C9D1D568-3049-47E8-9A53-874DE69E9D0D}", "KT_EMailer.cEmail"]
 PRODUCT = "Ardwyn E-Mailer"
 INSTALLER_FAILED = 1603 % 256  # Wine's msiexec exit codes come back as 8 bits
+SCRIPT_HOST_64, SCRIPT_HOST_32 = [WINE64, "cscript.exe"], ["wine", "C:/windows/syswow64/cscript.exe"]
+HKLM, HKCU = "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"
 ARGS = None
 
 
 def run(command, **kwargs):
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace",
-                          **kwargs)
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
+    return subprocess.run(command, capture_output=True, text=True, errors="replace", **kwargs)
 
 
 def msiexec(*args):
     return run([WINE64, "msiexec", *args, "/qn"]).returncode
 
 
-def registry_tree(key, view):
+def registry_tree(key, view=64):
     """Values below a key as {"subkey@name": data} and {"subkey": "<key>"}."""
-    out = run([WINE64, "reg", "query", key, "/s", "/reg:%d" % view]).stdout
     tree, current = {}, None
-    for line in out.splitlines():
+    for line in run([WINE64, "reg", "query", key, "/s", "/reg:%d" % view]).stdout.splitlines():
         if line.upper().startswith(key.upper()):
             current = line[len(key):].lstrip("\\")
             tree[current] = "<key>"
@@ -55,26 +49,26 @@ def registry_tree(key, view):
 
 def our_keys(hive):
     """Everything of ours below the hive's Software\\Classes, in both views."""
-    tree = {}
-    for key in OUR_CLASSES_KEYS:
-        tree.update({key + "\\" + k if k else key: v
-                     for k, v in registry_tree(hive + "\\Software\\Classes\\" + key, 64).items()})
-    return tree
+    return {(key + "\\" + k).rstrip("\\"): v for key in OUR_CLASSES_KEYS
+            for k, v in registry_tree(hive + "\\Software\\Classes\\" + key).items()}
 
 
 def installed_products():
     """(product code, version) of each installed-programs entry of ours, both views."""
     found = set()
     for view in (64, 32):
-        tree = registry_tree("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", view)
-        found |= {(key, tree.get(key + "@DisplayVersion")) for key in tree
-                  if "@" not in key and tree.get(key + "@DisplayName") == PRODUCT}
+        tree = registry_tree(HKLM + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", view)
+        found |= {(key, tree.get(key + "@DisplayVersion")) for key in tree if tree.get(key + "@DisplayName") == PRODUCT}
     return sorted(found)
 
 
 def product_code(msi):
-    properties = run(["msiinfo", "export", msi, "Property"]).stdout
-    return re.search(r"^ProductCode\t(\S+)", properties, re.M).group(1)
+    return re.search(r"^ProductCode\t(\S+)", run(["msiinfo", "export", msi, "Property"]).stdout, re.M).group(1)
+
+
+def package(name):
+    """One of the build's packages, or of this test's own (an older version, another build)."""
+    return os.path.join(ARGS.packages if name.count("-") == 1 else ARGS.test_packages, name)
 
 
 def drive_c(*parts):
@@ -86,103 +80,78 @@ def c_path(path):
     return "C:\\" + os.path.relpath(path, drive_c()).replace("/", "\\")
 
 
-def user_programs():
-    return glob.glob(drive_c("users", "*", "AppData", "Local", "Programs"))[0]
-
-
-def package(name, folder=None):
-    return os.path.join(folder or ARGS.packages, name)
-
-
-SCRIPT_HOST_64 = [WINE64, "cscript.exe"]
-SCRIPT_HOST_32 = ["wine", "C:/windows/syswow64/cscript.exe"]
-HKLM, HKCU = "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"
+def user_programs(*parts):
+    return os.path.join(glob.glob(drive_c("users", "*", "AppData", "Local", "Programs"))[0], PRODUCT, *parts)
 
 
 class InstallerCase(unittest.TestCase):
     def install(self, msi, *properties):
-        self.assertEqual(msiexec("/i", windows_path(msi), *properties), 0, "installing " + msi)
+        self.assertEqual(msiexec("/i", "Z:" + msi.replace("/", "\\"), *properties), 0, "installing " + msi)
         self.addCleanup(msiexec, "/x", product_code(msi))  # when the test fails before removing it
 
     def remove_and_expect_nothing_left(self, msi, install_folder):
         self.assertEqual(msiexec("/x", product_code(msi)), 0)
         self.assertFalse(os.path.exists(install_folder), "left behind: " + install_folder)
-        self.assertEqual(our_keys(HKLM), {})
-        self.assertEqual(our_keys(HKCU), {})
-        self.assertEqual(installed_products(), [])
+        self.assertEqual((our_keys(HKLM), our_keys(HKCU), installed_products()), ({}, {}, []))
 
-    def assert_served_by(self, dll, client, script_host):
-        """The small program and the script host of one architecture get the
+    def assert_served_by(self, dll, host, script_host):
+        """A small host program and the script host of one architecture get the
         object by its ProgID from that DLL, and SendEMail opens the window."""
-        out = run(["wine", client])
-        self.assertEqual(out.returncode, 0, out.stdout)
-        self.assertEqual(out.stdout.strip().lower(), ("served by " + dll).lower())
-        out = run(script_host + ["//nologo", windows_path(ARGS.script)], env=dict(os.environ, WINEDEBUG="+loaddll"))
+        out = run(["wine", host])
+        self.assertEqual((out.returncode, out.stdout.strip().lower()), (0, "served by " + c_path(dll).lower()))
+        out = run(script_host + ["//nologo", "Z:" + ARGS.script.replace("/", "\\")],
+                  env=dict(os.environ, WINEDEBUG="+loaddll"))
         self.assertIn("DONE fails=0", out.stdout)
         loaded = re.findall(r'Loaded L"([^"]*KT_EMailer\.dll)"', out.stderr, re.I)
-        self.assertEqual({path.replace("\\\\", "\\").lower() for path in loaded}, {dll.lower()})
+        self.assertEqual({path.replace("\\\\", "\\").lower() for path in loaded}, {c_path(dll).lower()})
 
 
 class PerMachine(InstallerCase):
     def test_x64_package_serves_each_architecture_from_its_own_dll(self):
-        msi = package("KT_EMailer-x64.msi")
-        self.install(msi, "ALLUSERS=1")
+        self.install(package("KT_EMailer-x64.msi"), "ALLUSERS=1")
         folder = drive_c("Program Files", PRODUCT)
-        self.assert_served_by(c_path(os.path.join(folder, "x64", "KT_EMailer.dll")), ARGS.client64, SCRIPT_HOST_64)
-        self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), ARGS.client32, SCRIPT_HOST_32)
+        self.assert_served_by(os.path.join(folder, "x64", "KT_EMailer.dll"), ARGS.host64, SCRIPT_HOST_64)
+        self.assert_served_by(os.path.join(folder, "x86", "KT_EMailer.dll"), ARGS.host32, SCRIPT_HOST_32)
         self.assertEqual(our_keys(HKCU), {})
-        self.remove_and_expect_nothing_left(msi, folder)
+        self.remove_and_expect_nothing_left(package("KT_EMailer-x64.msi"), folder)
 
     def test_x86_package_serves_32_bit_hosts(self):
-        msi = package("KT_EMailer-x86.msi")
-        self.install(msi, "ALLUSERS=1")
+        self.install(package("KT_EMailer-x86.msi"), "ALLUSERS=1")
         folder = drive_c("Program Files (x86)", PRODUCT)
-        self.assert_served_by(c_path(os.path.join(folder, "x86", "KT_EMailer.dll")), ARGS.client32, SCRIPT_HOST_32)
-        self.remove_and_expect_nothing_left(msi, folder)
+        self.assert_served_by(os.path.join(folder, "x86", "KT_EMailer.dll"), ARGS.host32, SCRIPT_HOST_32)
+        self.remove_and_expect_nothing_left(package("KT_EMailer-x86.msi"), folder)
 
 
 # Wine 8 cannot activate per-user registrations (its HKEY_CLASSES_ROOT is
 # HKLM\Software\Classes alone): here the files and keys; PerMachine proves activation.
 class PerUser(InstallerCase):
     def test_x64_package_writes_what_the_dlls_own_per_user_registration_writes(self):
-        msi = package("KT_EMailer-x64.msi")
-        self.install(msi)
-        folder = os.path.join(user_programs(), PRODUCT)
-        dlls = [(os.path.join(folder, "x64", "KT_EMailer.dll"), WINE64),
-                (os.path.join(folder, "x86", "KT_EMailer.dll"), "wine")]
-        for dll, _ in dlls:
-            self.assertTrue(os.path.isfile(dll), dll)
+        self.install(package("KT_EMailer-x64.msi"))
+        dlls = [(user_programs("x64", "KT_EMailer.dll"), WINE64), (user_programs("x86", "KT_EMailer.dll"), "wine")]
+        self.assertTrue(all(os.path.isfile(dll) for dll, _ in dlls))
         self.assertFalse(os.path.exists(drive_c("Program Files", PRODUCT)))
         self.assertEqual(our_keys(HKLM), {})
         installed = our_keys(HKCU)
 
-        # Value for value what regsvr32 /n /i:user of the installed DLLs writes.
-        regsvr32 = lambda dll, loader, *options: run([loader, "regsvr32", "/s", *options, c_path(dll)])
-        for dll, loader in dlls:
-            self.assertEqual(regsvr32(dll, loader, "/u", "/n", "/i:user").returncode, 0)
-        self.assertEqual(our_keys(HKCU), {})
-        for dll, loader in dlls:
-            self.assertEqual(regsvr32(dll, loader, "/n", "/i:user").returncode, 0)
-        self.assertEqual(our_keys(HKCU), installed)
-        self.remove_and_expect_nothing_left(msi, folder)
+        # Value for value what regsvr32 /n /i:user of each installed DLL writes, and removes.
+        for options, left in ((["/u", "/n", "/i:user"], {}), (["/n", "/i:user"], installed)):
+            for dll, loader in dlls:
+                self.assertEqual(run([loader, "regsvr32", "/s", *options, c_path(dll)]).returncode, 0)
+            self.assertEqual(our_keys(HKCU), left)
+        self.remove_and_expect_nothing_left(package("KT_EMailer-x64.msi"), user_programs())
 
     def test_x86_package_registers_in_the_32_bit_view(self):
-        msi = package("KT_EMailer-x86.msi")
-        self.install(msi)
-        dll = os.path.join(user_programs(), PRODUCT, "x86", "KT_EMailer.dll")
-        self.assertTrue(os.path.isfile(dll))
+        self.install(package("KT_EMailer-x86.msi"))
         server = registry_tree(HKCU + "\\Software\\Classes\\CLSID\\%s\\InprocServer32" % CLASS_ID, 32)
-        self.assertEqual(server.get("@", "").lower(), c_path(dll).lower())
+        self.assertEqual(server.get("@", "").lower(), c_path(user_programs("x86", "KT_EMailer.dll")).lower())
         self.assertEqual(our_keys(HKLM), {})
-        self.remove_and_expect_nothing_left(msi, os.path.join(user_programs(), PRODUCT))
+        self.remove_and_expect_nothing_left(package("KT_EMailer-x86.msi"), user_programs())
 
 
 class Upgrades(InstallerCase):
     def test_newer_replaces_older_and_equal_and_older_is_refused(self):
-        current = package("KT_EMailer-x64.msi")
-        older = package("KT_EMailer-x64-older.msi", ARGS.test_packages)
-        rebuild = package("KT_EMailer-x64-rebuild.msi", ARGS.test_packages)  # another build, same version
-
+        current, older = package("KT_EMailer-x64.msi"), package("KT_EMailer-x64-older.msi")
+        rebuild = package("KT_EMailer-x64-rebuild.msi")  # another build, same version
         self.install(older, "ALLUSERS=1")
         [(_, older_version)] = installed_products()
         self.install(current, "ALLUSERS=1")
@@ -193,23 +162,18 @@ class Upgrades(InstallerCase):
         self.assertEqual(installed_products(), [(product_code(rebuild), version)])
         for arch in ("x64", "x86"):
             self.assertTrue(os.path.isfile(drive_c("Program Files", PRODUCT, arch, "Ardwyn.chm")))
-        self.assertEqual(msiexec("/i", windows_path(older), "ALLUSERS=1") % 256, INSTALLER_FAILED)
+        self.assertEqual(msiexec("/i", "Z:" + older.replace("/", "\\"), "ALLUSERS=1") % 256, INSTALLER_FAILED)
         self.assertEqual(installed_products(), [(product_code(rebuild), version)])
         self.remove_and_expect_nothing_left(rebuild, drive_c("Program Files", PRODUCT))
 
 
-def main():
-    global ARGS
+if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("case")
-    for option in ("--packages", "--test-packages", "--client64", "--client32", "--script"):
+    for option in ("--packages", "--test-packages", "--host64", "--host32", "--script"):
         parser.add_argument(option, required=True)
     ARGS = parser.parse_args()
     if "KT_MSI_PREFIX" not in os.environ:
         sys.exit("KT_MSI_PREFIX is not set: scripts/test makes the Wine prefix for these tests")
     os.environ.update(WINEPREFIX=os.environ["KT_MSI_PREFIX"], WINEDEBUG="-all")
     unittest.main(argv=[sys.argv[0], ARGS.case], verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

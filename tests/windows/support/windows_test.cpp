@@ -1,47 +1,42 @@
 #include "support/windows_test.h"
 
+#include <fstream>
+#include <sstream>
+
+#include "KT_EMailer.h"
+#include "addressbook/address_book_store.h"
+#include "component/class_factory.h"
+#include "compose/frmEmail.h"
+#include "delivery/smtp/utf8.h"
 
 namespace kt::test {
 
-MessageBoxRecorder::MessageBoxRecorder()
+WindowsTest::WindowsTest()
     : responder_([this](const MessageBoxRequest& request) {
-          shown.push_back(request);
-          if (answers.empty()) return IDOK;
-          const int answer = answers.front();
-          answers.pop_front();
+          shownBoxes.push_back(request);
+          const int answer = boxAnswers.empty() ? IDOK : boxAnswers.front();
+          if (!boxAnswers.empty()) boxAnswers.pop_front();
           return answer;
       }) {}
 
+WindowsTest::~WindowsTest() {
+    for (const auto& caption : {kPickerCaption, kComposeCaption})
+        for (HWND window : threadWindows(caption)) DestroyWindow(window);
+}
+
 std::wstring windowsPathOf(const std::string& buildPath) {
-    // A cross build names Unix paths; under Wine drive Z: is the Unix root.
-    const std::string path = !buildPath.empty() && buildPath[0] == '/' ? "Z:" + buildPath : buildPath;
-    std::wstring result(path.begin(), path.end());
-    for (auto& c : result)
-        if (c == L'/') c = L'\\';
-    return result;
+    std::wstring path = fromUtf8(buildPath[0] == '/' ? "Z:" + buildPath : buildPath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
 }
 
 std::wstring componentDllPath() { return windowsPathOf(KT_EMAILER_DLL); }
 
-namespace {
-
-struct WindowSearch {
-    std::wstring caption;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectByCaption(HWND hwnd, LPARAM state) {
-    auto* search = reinterpret_cast<WindowSearch*>(state);
-    if (windowText(hwnd) == search->caption) search->found.push_back(hwnd);
-    return TRUE;
-}
-
-}  // namespace
-
 std::vector<HWND> threadWindows(const std::wstring& caption) {
-    WindowSearch search{caption, {}};
-    EnumThreadWindows(GetCurrentThreadId(), &collectByCaption, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, caption.c_str()));)
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) found.push_back(window);
+    return found;
 }
 
 HWND findThreadWindow(const std::wstring& caption) {
@@ -55,50 +50,182 @@ std::wstring windowText(HWND hwnd) {
     return text;
 }
 
-}  // namespace kt::test
-
-namespace kt::test {
-
-ScratchRegistryKey::ScratchRegistryKey()
-    : path_(L"Software\\KT_EMailer Tests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount())) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+void pumpFor(std::chrono::milliseconds duration) {
+    pumpUntil([] { return false; }, duration);
 }
 
-ScratchRegistryKey::~ScratchRegistryKey() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (MSG message;;) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
 }
 
-void ScratchRegistryKey::setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
-    RegSetKeyValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), type, data, size);
+namespace {
+thread_local StepsOnTimer* t_steps = nullptr;
 }
 
-void ScratchRegistryKey::setString(const std::wstring& name, const std::string& ansiText, DWORD type) const {
+StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs)
+    : steps_(std::move(steps)), timer_(SetTimer(nullptr, 0, intervalMs, &StepsOnTimer::tick)) {
+    t_steps = this;
+}
+
+StepsOnTimer::~StepsOnTimer() {
+    KillTimer(nullptr, timer_);
+    t_steps = nullptr;
+}
+
+void CALLBACK StepsOnTimer::tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (!t_steps || t_steps->steps_.empty()) return;
+    const auto step = std::move(t_steps->steps_.front());
+    t_steps->steps_.pop_front();
+    step();
+}
+
+ComPtr<IDispatch> newEmail() {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid()), S_OK);
+    ComPtr<IDispatch> email;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, email.putVoid()), S_OK);
+    return email;
+}
+
+frmEmail& sendEMail(IDispatch* email, const std::wstring& body, const std::wstring& to, const std::wstring& server,
+                    std::vector<Argument> flags, const std::wstring& sender, const std::wstring& subject) {
+    flags.insert(flags.begin(), {body, subject, to, server, sender});
+    const auto before = threadWindows(kComposeCaption);
+    EXPECT_EQ(invoke(email, L"SendEMail", DISPATCH_METHOD, flags), S_OK);
+    for (HWND window : threadWindows(kComposeCaption))
+        if (std::find(before.begin(), before.end(), window) == before.end()) return *formOf<frmEmail>(window);
+    throw std::runtime_error("SendEMail opened no window");
+}
+
+void press(const FormControl& button) { SendMessageW(button.hwnd(), BM_CLICK, 0, 0); }
+
+DISPID dispidOf(IDispatch* object, const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    auto* names = const_cast<LPOLESTR>(name);
+    object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+}
+
+HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vector<Argument>& arguments,
+               std::wstring* result) {
+    std::vector<VARIANT> raw(arguments.size());
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        VARIANT& value = raw[arguments.size() - 1 - i];  // IDispatch takes them last first
+        V_VT(&value) = arguments[i].isFlag ? VT_BOOL : VT_BSTR;
+        if (arguments[i].isFlag)
+            V_BOOL(&value) = arguments[i].flag ? VARIANT_TRUE : VARIANT_FALSE;
+        else
+            V_BSTR(&value) = Bstr(arguments[i].text).release();
+    }
+    DISPID put = DISPID_PROPERTYPUT;
+    const bool isPut = kind == DISPATCH_PROPERTYPUT;
+    DISPPARAMS parameters{raw.data(), isPut ? &put : nullptr, static_cast<UINT>(raw.size()), isPut ? 1u : 0u};
+    VARIANT out;
+    VariantInit(&out);
+    const HRESULT hr = object->Invoke(dispidOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, kind, &parameters,
+                                      isPut ? nullptr : &out, nullptr, nullptr);
+    if (result && V_VT(&out) == VT_BSTR) *result = Bstr::toString(V_BSTR(&out));
+    VariantClear(&out);
+    for (auto& value : raw) VariantClear(&value);
+    return hr;
+}
+
+void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree) {
     UniqueRegKey key;
-    RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-    const std::string narrowName(name.begin(), name.end());
-    RegSetValueExA(key.get(), narrowName.c_str(), 0, type, reinterpret_cast<const BYTE*>(ansiText.c_str()),
-                   static_cast<DWORD>(ansiText.size() + 1));
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
+    tree[name] = L"<key>";
+    wchar_t valueName[256], data[2048];
+    for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
+         RegEnumValueW(key.get(), i, valueName, &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+         ERROR_SUCCESS;
+         ++i, length = 256, size = sizeof data)
+        tree[name + L"@" + valueName] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
+                                                       : L"<type " + std::to_wstring(type) + L">";
+    for (DWORD i = 0, length = 256;
+         RegEnumKeyExW(key.get(), i, valueName, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 256)
+        readTree(key.get(), valueName, name + L"\\" + valueName, tree);
 }
 
-DWORD ScratchRegistryKey::typeOf(const std::wstring& name) const {
-    DWORD type = REG_NONE;
-    if (RegGetValueW(HKEY_CURRENT_USER, path_.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
-                     nullptr) != ERROR_SUCCESS)
-        return REG_NONE;
-    return type;
+namespace {
+
+// Moves a key of the current user to another name; false when there was none.
+bool moveKey(const std::wstring& from, const std::wstring& to) {
+    UniqueRegKey source, target;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, from.c_str(), 0, KEY_READ, source.put()) != ERROR_SUCCESS) return false;
+    RegCreateKeyExW(HKEY_CURRENT_USER, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, target.put(), nullptr);
+    RegCopyTreeW(source.get(), nullptr, target.get());
+    source.reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, from.c_str());
+    return RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str()) == ERROR_SUCCESS;
 }
 
-std::string ScratchRegistryKey::stringOf(const std::wstring& name) const {
-    char data[4096] = {};
-    DWORD size = sizeof data;
-    const std::string narrowPath(path_.begin(), path_.end());
-    const std::string narrowName(name.begin(), name.end());
-    if (RegGetValueA(HKEY_CURRENT_USER, narrowPath.c_str(), narrowName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, data, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return data;
+}  // namespace
+
+AddressBookTest::AddressBookTest()
+    : backup_(L"Software\\KT_EMailer Tests\\address book " + std::to_wstring(GetCurrentProcessId())),
+      hadKey_(moveKey(kAddressBookKey, backup_)) {}
+
+AddressBookTest::~AddressBookTest() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAddressBookKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kAddressBookKey);
+    if (hadKey_) moveKey(backup_, kAddressBookKey);
+}
+
+void AddressBookTest::seed(const std::vector<std::wstring>& records) const {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAddressBookKey);
+    for (size_t i = 0; i < records.size(); ++i) setString(std::to_wstring(i), records[i]);
+}
+
+void AddressBookTest::setValue(const std::wstring& name, DWORD type, const void* data, DWORD size) const {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kAddressBookKey, name.c_str(), type, data, size);
+}
+
+void AddressBookTest::setString(const std::wstring& name, const std::wstring& text) const {
+    setValue(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
+    RegistryTree tree, values;
+    readTree(HKEY_CURRENT_USER, kAddressBookKey, L"", tree);
+    for (const auto& [name, data] : tree)
+        if (name[0] == L'@') values[name.substr(1)] = data;
+    return values;
+}
+
+Catcher::Catcher(const std::string& name) : directory(toUtf8(windowsPathOf(KT_SMTP_CATCHERS_DIR "/smtp-" + name))) {
+    std::ifstream(directory + "\\port") >> port;
+}
+
+std::vector<std::wstring> Catcher::caught(const std::wstring& subject) const {
+    std::vector<std::wstring> found;
+    for (int n = 1;; ++n) {
+        std::stringstream text;
+        if (!(text << std::ifstream(directory + "\\spool\\" + std::to_string(n) + ".txt", std::ios::binary).rdbuf()))
+            return found;
+        if (fromUtf8(text.str()).find(L"Subject: " + subject + L"\n") != std::wstring::npos)
+            found.push_back(fromUtf8(text.str()));
+    }
+}
+
+std::vector<std::string> Catcher::signIns() const {
+    std::ifstream log(directory + "\\sign-ins");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+}
+
+std::wstring uniqueSubject(const std::wstring& what) {
+    return what + L" " + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(GetCurrentProcessId());
 }
 
 }  // namespace kt::test

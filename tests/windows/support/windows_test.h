@@ -1,49 +1,57 @@
 #pragma once
 // Common ground of the Windows tests: a COM apartment, message boxes answered
-// and recorded instead of shown, and ways to find our windows.
-
-#include <windows.h>
+// and recorded instead of shown, the thread's message loop run with a
+// deadline, late-bound calls as scripts make them, composition windows opened
+// the way a host opens them, the address book key set aside, the SMTP
+// catchers of the test run.
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <chrono>
 #include <deque>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "foundation/handles.h"
 #include "controls/message_box.h"
 #include "controls/window.h"
+#include "foundation/handles.h"
+
+namespace kt {
+class frmEmail;
+class FormControl;
+}  // namespace kt
 
 namespace kt::test {
 
-// Records every message box of this thread and answers it (OK unless an
-// answer was queued).
-class MessageBoxRecorder {
-public:
-    MessageBoxRecorder();
+using namespace std::chrono_literals;
 
-    std::vector<MessageBoxRequest> shown;
-    std::deque<int> answers;
-
-private:
-    ScopedMessageBoxResponder responder_;
-};
+inline const std::wstring kComposeCaption = L"Ardwyn E-Mail Message";
+inline const std::wstring kPickerCaption = L"Ardwyn Address Picker";
 
 class WindowsTest : public ::testing::Test {
 protected:
+    WindowsTest();
+    ~WindowsTest() override;  // closes the windows a test left open
+
     ComApartment apartment_;
-    MessageBoxRecorder messageBoxes;
+    // Every message box of this thread, answered OK unless an answer was queued.
+    std::vector<MessageBoxRequest> shownBoxes;
+    std::deque<int> boxAnswers;
+    ScopedMessageBoxResponder responder_;
 };
 
-// A path the build names, as a Windows path.
+// A path the build names, as the test programs name it (under Wine drive Z:
+// is the Unix root); the registered component file.
 std::wstring windowsPathOf(const std::string& buildPath);
-
-// The registered component file.
 std::wstring componentDllPath();
 
-// A top-level window of this thread with the given caption, or nullptr.
-HWND findThreadWindow(const std::wstring& caption);
+// The top-level windows of this thread with the given caption.
 std::vector<HWND> threadWindows(const std::wstring& caption);
+HWND findThreadWindow(const std::wstring& caption);
+std::wstring windowText(HWND hwnd);
 
 // The object behind one of our windows, as the given form type.
 template <class T>
@@ -51,31 +59,91 @@ T* formOf(HWND hwnd) {
     return dynamic_cast<T*>(Window::fromHandle(hwnd));
 }
 
-std::wstring windowText(HWND hwnd);
+// Dispatches this thread's messages for a time, or until the condition
+// holds (false if the deadline came first).
+void pumpFor(std::chrono::milliseconds duration);
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5000ms);
 
-}  // namespace kt::test
-
-namespace kt::test {
-
-// A key of its own under HKEY_CURRENT_USER for one test, removed with
-// everything under it when the test ends.
-class ScratchRegistryKey {
+// Steps that run one per timer tick on this thread, also inside a modal loop
+// that the test is blocked in (a modal window, a message box, a dialog).
+class StepsOnTimer {
 public:
-    ScratchRegistryKey();
-    ScratchRegistryKey(const ScratchRegistryKey&) = delete;
-    ScratchRegistryKey& operator=(const ScratchRegistryKey&) = delete;
-    ~ScratchRegistryKey();
-
-    // Path relative to HKEY_CURRENT_USER.
-    const std::wstring& path() const { return path_; }
-    // Writes a value of any type directly, bypassing the code under test.
-    void setRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
-    void setString(const std::wstring& name, const std::string& ansiText, DWORD type = REG_SZ) const;
-    DWORD typeOf(const std::wstring& name) const;  // REG_NONE when missing
-    std::string stringOf(const std::wstring& name) const;
+    explicit StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs = 40);
+    StepsOnTimer(const StepsOnTimer&) = delete;
+    StepsOnTimer& operator=(const StepsOnTimer&) = delete;
+    ~StepsOnTimer();
+    bool done() const { return steps_.empty(); }
 
 private:
-    std::wstring path_;
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
+    std::deque<std::function<void()>> steps_;
+    UINT_PTR timer_;
 };
+
+// A text or a Boolean, as a script passes it.
+struct Argument {
+    Argument(const wchar_t* value) : text(value) {}
+    Argument(std::wstring value) : text(std::move(value)) {}
+    Argument(bool value) : isFlag(true), flag(value) {}
+    std::wstring text;
+    bool isFlag = false, flag = false;
+};
+
+DISPID dispidOf(IDispatch* object, const wchar_t* name);
+// Invokes a method or property (DISPATCH_...) by name with the arguments in
+// the order a caller writes them; a text that comes back goes to `result`.
+HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vector<Argument>& arguments = {},
+               std::wstring* result = nullptr);
+
+// A new cEmail through its class factory, as COM creates one.
+ComPtr<IDispatch> newEmail();
+
+// SendEMail(body, subject, To, server, sender[, flags]); the window it opened.
+frmEmail& sendEMail(IDispatch* email, const std::wstring& body, const std::wstring& to = L"a@example.com,Ann",
+                    const std::wstring& server = L"127.0.0.1:1", std::vector<Argument> flags = {},
+                    const std::wstring& sender = L"me@example.com", const std::wstring& subject = L"A subject");
+
+void press(const FormControl& button);
+
+// Registry contents below a key as "subkey" -> "<key>" and "subkey@value
+// name" -> data ("<type N>" for data that is no string), so that an empty key
+// left behind shows as much as a wrong value.
+using RegistryTree = std::map<std::wstring, std::wstring>;
+void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree);
+
+// The address book key of the current user, set aside for a test: whatever
+// the user had there is moved to a scratch key and put back afterwards.
+class AddressBookTest : public WindowsTest {
+protected:
+    AddressBookTest();
+    ~AddressBookTest() override;
+
+    // Empties the book, then writes records as the string values "0", "1", ...
+    void seed(const std::vector<std::wstring>& records) const;
+    void setValue(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
+    void setString(const std::wstring& name, const std::wstring& text) const;
+    // Every value of the key: name to string data ("<type N>" for other types).
+    std::map<std::wstring, std::wstring> stored() const;
+
+private:
+    const std::wstring backup_;
+    bool hadKey_ = false;
+};
+
+// An SMTP catcher of this test run (tests/windows/CMakeLists.txt starts them).
+struct Catcher {
+    explicit Catcher(const std::string& name);
+    std::wstring server(const std::wstring& host = L"127.0.0.1") const { return host + L":" + std::to_wstring(port); }
+    // The summaries (envelope, decoded headers and body) of the messages with this subject.
+    std::vector<std::wstring> caught(const std::wstring& subject) const;
+    // Its log, one line per sign-in: "PLAIN reader accepted".
+    std::vector<std::string> signIns() const;
+
+    std::string directory;
+    int port = 0;
+};
+
+// A subject no other test run sent.
+std::wstring uniqueSubject(const std::wstring& what);
 
 }  // namespace kt::test

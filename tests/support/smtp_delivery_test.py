@@ -1,0 +1,354 @@
+#!/usr/bin/python3
+"""The SMTP mail component against servers on loopback: a real one (aiosmtpd)
+with Python's email package reading what arrived as the independent oracle; a
+scripted one of our own that refuses, drops, stays silent or never ends a
+reply at each step, or wants a sign-in in the clear; and (with --ca) TLS
+servers that cannot be trusted. Every fault must end the delivery with the
+error that names it, and nothing half-sent may count as sent.
+
+    smtp_delivery_test.py --client PATH [--wine] [--ca CA_DIR]
+
+CA_DIR holds the test certificate authority that the Wine prefix trusts.
+"""
+
+import email
+import email.header
+import email.policy
+import errno
+import os
+import re
+import socket
+import ssl
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from aiosmtpd.controller import Controller
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(here, "..", "..", "tools", name) for name in ("smtp_send", "smtp_catcher")]
+from smtp_client import client_from_args, free_port  # noqa: E402
+
+CLIENT, TRUSTED_CA = None, None
+REPLY_TIMEOUT_MS = 1500
+MAIL_BASE = -2147220992  # the mail component's own error numbers
+PROTOCOL_VIOLATION, CONNECTION_CLOSED, TLS_REQUIRED = (MAIL_BASE + n for n in (5, 6, 7))
+SILENT, DROP, ENDLESS, ENDLESS_SLOWLY = "silent", "drop", "endless", "endless slowly"
+WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054, "ECONNABORTED": 10053}
+
+
+def system_error(name):
+    """The number of a failed socket call, as the client's socket layer gives it."""
+    return -2147192504 + (WINSOCK_CODES.get(name, 0) if CLIENT.wine else getattr(errno, name))
+
+
+def send(server, *fields):
+    """One message to `server` ("host:port"); (sent, error number, description)."""
+    return CLIENT.send([("server", server), ("from", "me@example.com"), ("subject", "s"),
+                        ("body", "line one\r\nline two\r\n" * 1000), ("reply_timeout_ms", str(REPLY_TIMEOUT_MS)),
+                        ("to", "ann@example.com"), ("to", "bob@example.com"), *fields])
+
+
+def verbs(commands):
+    return [c.split(":")[0].split(" ")[0] for c in commands]
+
+
+class Inbox:
+    """aiosmtpd handler that keeps every envelope; offers 8BITMIME or not."""
+
+    def __init__(self):
+        self.envelopes, self.offer_8bit = [], True
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return [r for r in responses if self.offer_8bit or r != "250-8BITMIME"]
+
+    async def handle_DATA(self, server, session, envelope):
+        self.envelopes.append((envelope.mail_from, list(envelope.rcpt_tos), bytes(envelope.original_content)))
+        self.mail_options = list(envelope.mail_options)
+        return "250 2.0.0 Accepted"
+
+
+class OracleTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.inbox = Inbox()
+        cls.port = free_port()
+        cls.controller = Controller(cls.inbox, hostname="127.0.0.1", port=cls.port, data_size_limit=64 * 1024 * 1024)
+        cls.controller.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.controller.stop()
+
+    def deliver(self, body="Hello", subject="Greetings", to=(("ann@example.com", "Ann"),), cc=(), bcc=(),
+                sender=("reader@example.com", "Reader"), html=False):
+        before = len(self.inbox.envelopes)
+        fields = [("server", "127.0.0.1:%d" % self.port), ("html", "1" if html else "0"), ("from", sender[0]),
+                  ("fromname", sender[1]), ("subject", subject), ("body", body)]
+        for kind, entries in (("to", to), ("cc", cc), ("bcc", bcc)):
+            fields += [(kind, address + "\t" + name) for address, name in entries]
+        sent, number, description = CLIENT.send(fields)
+        self.assertTrue(sent, "delivery failed: %d %s" % (number, description))
+        self.assertEqual(len(self.inbox.envelopes), before + 1)
+        mail_from, rcpt_tos, raw = self.inbox.envelopes[-1]
+        message = email.message_from_bytes(raw, policy=email.policy.default)
+        if message["Content-Transfer-Encoding"] == "8bit":
+            self.assertTrue(self.inbox.offer_8bit, "8-bit text to a server that did not offer 8BITMIME")
+            self.assertIn("BODY=8BITMIME", self.inbox.mail_options)
+        else:
+            self.assertEqual(message["Content-Transfer-Encoding"], "quoted-printable")
+            self.assertTrue(all(b < 128 for b in raw), "the message is not 7-bit")
+        lines = raw.split(b"\r\n")
+        self.assertNotIn(b"\n", b"".join(lines), "a line ends without CR")
+        self.assertNotIn(b"\r", b"".join(lines), "a lone CR")
+        self.assertLessEqual(max(len(line) for line in lines), 998)
+        return mail_from, rcpt_tos, raw, message
+
+    def body_of(self, message):
+        return message.get_payload(decode=True).decode(message.get_content_charset())
+
+    def test_envelope_and_the_headers_a_window_does_not_show(self):
+        mail_from, rcpt_tos, raw, message = self.deliver(cc=(("cy@example.com", "Cy"),), bcc=(("dee@example.com", "Dee"),))
+        self.assertEqual(mail_from, "reader@example.com")
+        self.assertEqual(rcpt_tos, ["ann@example.com", "cy@example.com", "dee@example.com"])
+        self.assertNotIn(b"dee@example.com", raw)
+        self.assertEqual(str(message["Cc"]), "Cy <cy@example.com>")
+        self.assertEqual(message["MIME-Version"], "1.0")
+        self.assertIsNotNone(message["Date"].datetime)
+        self.assertRegex(message["Message-ID"], r"^<[^<>@\s]+@example\.com>$")
+        self.assertEqual((message.get_content_type(), message.get_content_charset()), ("text/plain", "utf-8"))
+
+    def test_names_and_subjects_are_encoded_folded_within_the_line_limit_and_read_back_equal(self):
+        many_words = " ".join("Word%d" % i for i in range(300))
+        names = ['Lee, Ann', 'Zoë Ångström', '"Quoted" \\ name', 'Two  blanks', '日本語の名前', 'Dr. Who (TARDIS)',
+                 many_words, ("Lee, Ann " * 30).strip(), ("Zoë Ångström Smith " * 12).strip()]
+        # A word too long for a line becomes adjacent encoded words, between
+        # which RFC 2047 drops the blank; the email package's address parser
+        # keeps it, so these are read with its RFC 2047 decoder.
+        unbroken = ["a" * 300, "é" * 100]
+        to = tuple(("p%d@example.com" % i, name) for i, name in enumerate(names + unbroken))
+        for subject in ["Grüße aus Köln — café ☕", "=?UTF-8?B?not-an-encoded-word?=", " leading and trailing ",
+                        many_words, "a" * 300, "日" * 200, "😀 emoji subject"]:
+            with self.subTest(subject=subject[:20]):
+                _, _, raw, message = self.deliver(subject=subject, to=to, sender=("me@example.com", many_words))
+                header_block = raw.split(b"\r\n\r\n", 1)[0].decode("ascii")
+                self.assertLessEqual(max(len(line) for line in header_block.split("\r\n")), 78)
+                self.assertEqual(str(message["Subject"]), subject)
+                self.assertEqual([a.display_name for a in message["To"].addresses][:len(names)], names)
+                self.assertEqual(message["From"].addresses[0].display_name, many_words)
+                to_field = re.search(r"^To: (.*?)\r\n(?! )", header_block, re.S | re.M).group(1)
+                decoded = str(email.header.make_header(email.header.decode_header(to_field.replace("\r\n", ""))))
+                for name in unbroken:
+                    self.assertIn(name + " <", decoded)
+
+    def test_bodies_arrive_intact_as_8_bit_where_offered_and_lines_allow_else_quoted_printable(self):
+        bodies = {
+            "non-ascii": "Grüße — naïve café\r\n日本語のテキスト\r\n😀 and 𝄞\r\n",
+            "long line": "x" * 10000 + "\r\n" + "word " * 4000,
+            "dots": ".\r\n..\r\n.leading dot\r\nmiddle.\r\n.\r\n",
+            "lone breaks": "unix\nline\nbreaks and a lone\rCR",
+            "blanks": "trailing blanks   \r\ntab\t\r\n   \r\nFrom the start",
+            "equals and binary": "a=b == c =3D\x01\x7f",
+            "empty": "",
+        }
+        encodings = {}
+        for offer_8bit in (True, False):
+            self.inbox.offer_8bit = offer_8bit
+            for label, body in bodies.items():
+                with self.subTest(body=label, offer_8bit=offer_8bit):
+                    _, _, raw, message = self.deliver(body=body)
+                    self.assertEqual(self.body_of(message), body)
+                    encodings[label, offer_8bit] = message["Content-Transfer-Encoding"]
+                    if encodings[label, offer_8bit] == "quoted-printable":
+                        self.assertLessEqual(max(map(len, raw.split(b"\r\n\r\n", 1)[1].split(b"\r\n"))), 76)
+        self.inbox.offer_8bit = True
+        # Whole lines within the limit go as they are where the server takes them.
+        self.assertEqual([encodings[label, True] for label in ("non-ascii", "dots", "long line", "lone breaks")],
+                         ["8bit", "8bit", "quoted-printable", "quoted-printable"])
+        self.assertEqual(encodings["non-ascii", False], "quoted-printable")
+
+    def test_html_page_of_several_megabytes(self):
+        row = "<tr><td>Zeile</td><td>Grüße &amp; <b>fett</b></td><td>.dot</td></tr>\r\n"
+        page = "<html><body><table>\r\n" + row * 60000 + "</table></body></html>"
+        self.assertGreater(len(page.encode("utf-8")), 4 * 1024 * 1024)
+        _, _, _, message = self.deliver(body=page, html=True)
+        self.assertEqual(message.get_content_type(), "text/html")
+        self.assertEqual(self.body_of(message), page)
+
+
+class ScriptedServer:
+    """Answers the dialogue normally except where `script` says otherwise: it
+    maps a step ("greeting", a command's verb, "BODY" inside the message data,
+    "END" for the data's end) to its reply, a list of replies one per use, or
+    a fault: SILENT, DROP, ENDLESS (a reply of lines as fast as the client
+    takes them) or ENDLESS_SLOWLY (a line every 50 ms). A fault lasts three
+    reply time-outs at most, then the server closes: a client that waited for
+    it all reports a closed connection instead of the error the test wants."""
+
+    DEFAULTS = {"greeting": "220 scripted.example ESMTP", "EHLO": "250-scripted.example\r\n250-PIPELINING\r\n250 8BITMIME",
+                "HELO": "250 scripted.example", "DATA": "354 go ahead", "QUIT": "221 bye"}
+
+    def __init__(self, script):
+        self.script, self.commands, self.message_completed = script, [], False
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self.dialogue, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.listener.close()
+        self.thread.join(timeout=10)
+
+    def step(self, connection, name):
+        """Answers a step; False when the server goes no further."""
+        reply = self.script.get(name, self.DEFAULTS.get(name, "250 ok"))
+        if isinstance(reply, list):
+            reply = reply.pop(0) if reply else "250 ok"
+        if reply not in (SILENT, DROP, ENDLESS, ENDLESS_SLOWLY):
+            connection.sendall(reply.encode("latin-1") + b"\r\n")
+            return True
+        until = time.monotonic() + (REPLY_TIMEOUT_MS / 1000 * 3 if reply != DROP else 0)
+        try:
+            while time.monotonic() < until:
+                if reply != SILENT:
+                    connection.sendall(b"250-and more\r\n" * (1 if reply == ENDLESS_SLOWLY else 64))
+                time.sleep(0 if reply == ENDLESS else 0.05)
+        except OSError:
+            pass
+        return False
+
+    def dialogue(self):
+        try:
+            connection = self.listener.accept()[0]
+        except OSError:
+            return
+        connection.settimeout(30)
+        if not self.step(connection, "greeting"):
+            return connection.close()
+        in_data = False
+        for raw in connection.makefile("rb"):
+            line = raw.rstrip(b"\r\n").decode("latin-1")
+            if in_data:
+                if line == "" and self.script.get("BODY") == DROP:
+                    break
+                if line == ".":
+                    in_data = False
+                    if not self.step(connection, "END"):
+                        break
+                    self.message_completed = str(self.script.get("END", "2")).startswith("2")
+                continue
+            self.commands.append(line)
+            verb = verbs([line])[0].upper()
+            if not self.step(connection, verb) or verb == "QUIT":
+                break
+            in_data = verb == "DATA" and self.script.get("DATA", "354").startswith("354")
+        connection.close()
+
+
+class FaultTest(unittest.TestCase):
+    def deliver(self, script, *fields):
+        """(sent, error number, description, the server)"""
+        server = ScriptedServer(script)
+        try:
+            sent, number, description = send("127.0.0.1:%d" % server.port, *fields)
+        finally:
+            server.close()
+        if not sent:
+            self.assertFalse(server.message_completed, "the server took a message reported as failed")
+        return sent, number, description, server
+
+    def test_each_fault_ends_the_delivery_with_the_error_that_names_it(self):
+        ann = [("user", "ann"), ("password", "pa55word")]
+        offers = "250-scripted.example\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME"
+        closed, timed_out = {CONNECTION_CLOSED}, {system_error("ETIMEDOUT")}
+        broken_pipe = {CONNECTION_CLOSED, system_error("ECONNRESET"),
+                       system_error("ECONNABORTED" if CLIENT.wine else "EPIPE")}
+        for script, fields, numbers, text in [
+            ({"greeting": "554 5.3.2 no service here"}, [], {MAIL_BASE + 554}, "no service here"),
+            ({"EHLO": "421 4.7.0 closing"}, [], {MAIL_BASE + 421}, "EHLO"),
+            ({"MAIL": "550 5.7.1 sender rejected"}, [], {MAIL_BASE + 550}, "MAIL FROM:<me@example.com>"),
+            ({"RCPT": ["250 ok", "550 5.1.1 no such user"]}, [], {MAIL_BASE + 550}, "RCPT TO:<bob@example.com>"),
+            ({"END": "451 4.3.0 local error"}, [], {MAIL_BASE + 451}, "local error"),
+            # Control characters in the server's text are shown replaced, so they cannot cut a report.
+            ({"MAIL": "550 5.7.1 no\x00 such\rFrom Address: x\x1b[2J"}, [], {MAIL_BASE + 550},
+             "550 5.7.1 no? such?From Address: x?[2J"),
+            ({"greeting": DROP}, [], closed, "closed the connection"),
+            ({"RCPT": DROP}, [], closed, "closed the connection"),
+            ({"BODY": DROP}, [], broken_pipe, ""),
+            ({"greeting": SILENT}, [], timed_out, "did not answer in time"),
+            ({"END": SILENT}, [], timed_out, "did not answer in time"),
+            ({"greeting": ENDLESS}, [], {PROTOCOL_VIOLATION}, "sent a reply that never ends"),
+            ({"EHLO": ENDLESS_SLOWLY}, [], timed_out, "did not answer in time"),
+            ({"greeting": "220 " + "x" * 70000}, [], {PROTOCOL_VIOLATION}, "sent a reply line that never ends"),
+            # No password without TLS, and no plaintext taken after the go-ahead for it.
+            ({"EHLO": offers}, ann, {TLS_REQUIRED}, "no TLS"),
+            ({"EHLO": offers, "MAIL": "530 5.7.0 sign in first"}, [], {TLS_REQUIRED}, ""),
+            ({"EHLO": "250-x\r\n250 STARTTLS", "STARTTLS": "220 go\r\n250 PIPELINED"}, ann, {PROTOCOL_VIOLATION}, ""),
+        ]:
+            with self.subTest(script=str(script)[:50]):
+                sent, number, description, server = self.deliver(script, *fields)
+                self.assertFalse(sent, "a broken delivery was reported as sent")
+                self.assertIn(number, numbers, description)
+                self.assertIn(text, description)
+                self.assertNotIn("AUTH", " ".join(server.commands))
+
+    def test_ehlo_unknown_falls_back_to_helo_and_multi_line_replies_are_read(self):
+        sent, _, description, server = self.deliver(
+            {"greeting": "220-first line\r\n220-second line\r\n220 last line", "EHLO": "502 5.5.2 what?"})
+        self.assertTrue(sent, description)
+        self.assertTrue(server.message_completed)
+        self.assertEqual(verbs(server.commands), ["EHLO", "HELO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"])
+        self.assertEqual(server.commands[1:3], ["HELO " + server.commands[0].split(" ")[1], "MAIL FROM:<me@example.com>"])
+
+    def test_nobody_listening(self):
+        port = free_port()
+        sent, number, description = send("127.0.0.1:%d" % port)
+        self.assertEqual((sent, number), (False, system_error("ECONNREFUSED")))
+        self.assertIn("127.0.0.1:%d" % port, description)
+
+    @unittest.skipUnless("--ca" in sys.argv, "TLS is the Windows socket layer's")
+    def test_tls_servers_that_cannot_be_trusted_are_refused_with_the_reason(self):
+        from certificates import Authority, self_signed
+        trusted = Authority(TRUSTED_CA)
+        unknown = Authority(os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "unknown"), "Unknown CA")
+        current, not_trusted = ssl.TLSVersion.MAXIMUM_SUPPORTED, "is not trusted"
+        for what, issued, leaf_only, newest, code, words in [
+            ("an unknown authority", unknown.issue("chain"), False, current, 0x800B0109, not_trusted),
+            ("self-signed", self_signed(unknown.directory, "self"), False, current, 0x800B0109, not_trusted),
+            ("only the certificate, from an unknown authority", unknown.issue("leaf"), True, current, 0x800B010A,
+             not_trusted),
+            ("another host name", trusted.issue("other", "mail.example.net"), False, current, 0x800B010F,
+             "is for another name"),
+            ("expired", trusted.issue("expired", days=-1), False, current, 0x800B0101, "has expired"),
+            ("TLS 1.0", trusted.issue("tls10"), False, ssl.TLSVersion.TLSv1, 0x80090331, "offers only TLS 1.0"),
+        ]:
+            with self.subTest(what):
+                context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                context.load_cert_chain(issued.leaf if leaf_only else issued.chain, issued.key)
+                if newest < ssl.TLSVersion.TLSv1_2:  # Python warns that this is deprecated: it is what the server is for
+                    context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
+                    context.set_ciphers("DEFAULT:@SECLEVEL=0")
+                context.maximum_version = newest
+                inbox, port = Inbox(), free_port()
+                controller = Controller(inbox, hostname="127.0.0.1", port=port, tls_context=context,
+                                        require_starttls=True)
+                controller.start()
+                try:
+                    sent, number, description = send("localhost:%d" % port)
+                finally:
+                    controller.stop()
+                self.assertEqual((sent, number), (False, code - (1 << 32)), description)
+                self.assertIn(words, description)
+                self.assertIn("(0x%08X)" % code, description)
+                self.assertEqual(inbox.envelopes, [])
+
+
+if __name__ == "__main__":
+    CLIENT, rest = client_from_args(sys.argv[1:])
+    if "--ca" in rest:
+        TRUSTED_CA = rest.pop(rest.index("--ca") + 1)
+        rest.remove("--ca")
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
