@@ -43,8 +43,14 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
 }
 
 TEST(EightBit, OnlyForTextOfWholeLinesWithinTheLimit) {
+    // Lines of four-byte characters, more of them than are encoded at once.
+    std::wstring emoji;
+    for (int i = 0; i < 249; ++i) emoji += L"\U0001F600";
+    std::wstring emojiLines;
+    for (int i = 0; i < 300; ++i) emojiLines += emoji + L"\r\n";
     const std::wstring fits[] = {L"", L"line\r\n", L"Gr\u00fc\u00dfe\r\n\r\n", std::wstring(998, L'x') + L"\r\n",
-                                 L"." + std::wstring(996, L'x') + L"\r\n", std::wstring(499, L'\u00e9') + L"\r\n"};
+                                 L"." + std::wstring(996, L'x') + L"\r\n", std::wstring(499, L'\u00e9') + L"\r\n",
+                                 emojiLines};
     const std::wstring doesNot[] = {L"no final break", L"lone\nfeed\r\n", L"lone\rreturn\r\n",
                                     std::wstring(L"nul\0\r\n", 6), std::wstring(999, L'x') + L"\r\n",
                                     L"." + std::wstring(997, L'x') + L"\r\n", std::wstring(500, L'\u00e9') + L"\r\n"};

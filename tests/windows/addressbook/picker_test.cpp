@@ -93,11 +93,15 @@ TEST_F(PickerTest, AdditionTakesTheNextFreeNumberAndRefusesDuplicatesEmptyFields
     EXPECT_EQ(rows(*open()).size(), 4u);
 }
 
-TEST_F(PickerTest, DeletionAsksAndCarriesTheOtherEntriesOverExactlyInAnyScriptRenumbered) {
+TEST_F(PickerTest, DeletionAsksAndCarriesEveryOtherValueOverExactlyInAnyScriptRenumbered) {
     seed({L"l@x.pl,\u0141ukasz", L"a@x.com,Ann", L"i@x.ru,\u0418\u0432\u0430\u043d"});
     auto picker = open();
     EXPECT_EQ(rows(*picker), (Rows{L"Ann", L"\u0141ukasz", L"\u0418\u0432\u0430\u043d"}));
+    // Other programs write while the picker is open: one makes the book anew
+    // with as many values, one adds a value.
+    seed({L"l@x.pl,\u0141ukasz", L"a@x.com,Ann", L"z@x.com,Zed"});
     add(*picker, L"J\u00f6rg \u0141\u00f3d\u017a \u4e2d", L"j@x.de");
+    setString(L"4", L"zoe@x.com,Zoe");
     click(*picker, L"Ann");
     const Values before = stored();
     deleteCurrentRow(*picker, IDNO);
@@ -105,9 +109,12 @@ TEST_F(PickerTest, DeletionAsksAndCarriesTheOtherEntriesOverExactlyInAnyScriptRe
     deleteCurrentRow(*picker);
     ASSERT_EQ(shownBoxes.size(), 2u);
     EXPECT_EQ(shownBoxes[1].text, L"Delete Ann?");
+    // The list's entries in its order, then what the picker never read.
     EXPECT_EQ(stored(), (Values{{L"0", L"l@x.pl,\u0141ukasz"},
                                 {L"1", L"i@x.ru,\u0418\u0432\u0430\u043d"},
-                                {L"2", L"j@x.de,J\u00f6rg \u0141\u00f3d\u017a \u4e2d"}}));
+                                {L"2", L"j@x.de,J\u00f6rg \u0141\u00f3d\u017a \u4e2d"},
+                                {L"3", L"z@x.com,Zed"},
+                                {L"4", L"zoe@x.com,Zoe"}}));
 }
 
 TEST_F(PickerTest, AValueTheLoadCannotReadEndsItAndSurvivesEveryDeletion) {

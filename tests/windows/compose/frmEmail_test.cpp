@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ protected:
     ComPtr<IDispatch> email = newEmail();
 };
 
-TEST_F(ComposeWindowTest, ControlsStackInDesignOrderAndTabVisitsTheInputsInTabOrder) {
+TEST_F(ComposeWindowTest, ControlsStackInDesignOrderTabFollowsItAndTooltipsShow) {
     frmEmail& form = sendEMail(email.get(), L"Body");
     // Drawn in the design's order, which is also the order Tab follows.
     const std::wstring stacked[] = {
@@ -45,6 +46,17 @@ TEST_F(ComposeWindowTest, ControlsStackInDesignOrderAndTabVisitsTheInputsInTabOr
         EXPECT_EQ(GetFocus(), next->hwnd()) << next->name();
     }
     EXPECT_EQ(form.tbBody().Text(), L"Body");
+
+    // A button's tooltip shows when the pointer rests on it.
+    RECT send{};
+    GetWindowRect(form.KT_CB_Send().hwnd(), &send);
+    SetCursorPos((send.left + send.right) / 2, (send.top + send.bottom) / 2);
+    EXPECT_TRUE(pumpUntil(
+        [] {
+            const HWND tip = FindWindowW(TOOLTIPS_CLASSW, nullptr);
+            return tip && IsWindowVisible(tip) && windowText(tip) == L"Send the E-Mail Message";
+        },
+        3000ms));
 }
 
 TEST_F(ComposeWindowTest, ResizingKeepsTheMinimumAndLinesFieldsAndButtonsUpWithTheFrame) {
