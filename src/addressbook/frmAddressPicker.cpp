@@ -149,7 +149,7 @@ void frmAddressPicker::KT_CB_AddName_Click() {
         }
         mark = 115;
         const RegSnapshot* book = currentBook();
-        const std::wstring valueName = newValueName(book ? book->values() : std::vector<RegValue>());
+        const std::wstring valueName = book ? newValueName(book->values()) : L"0";
         mark = 120;
         storeRecord(valueName, record);  // a failed write shows only at the next opening
         mark = 125;
