@@ -87,8 +87,9 @@ void Form::Load() {
 }
 
 void Form::Show() {
+    // Laid out while still hidden: moving controls that are on screen costs a redraw each.
+    if (!std::exchange(shownBefore_, true)) layOutIfResized();
     ShowWindow(hwnd(), SW_SHOW);
-    if (!std::exchange(shownBefore_, true)) Form_Resize();
 }
 
 void Form::Unload() {
@@ -138,9 +139,16 @@ void Form::showPointer() const {
     SetCursor(LoadCursorW(nullptr, pointer_ == MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
 }
 
-const FormControl* Form::containerOf(const FormControl& control) const {
-    const int row = control.design().container;
-    return row == kInWindow ? nullptr : controls_.at(static_cast<size_t>(row)).get();
+PixelRect Form::pixelsFor(const ControlDesign& design, const TwipsRect& geometry) const {
+    float left = geometry.left;
+    float top = geometry.top;
+    if (design.container != kInWindow) {
+        const FormControl& frame = *controls_.at(static_cast<size_t>(design.container));
+        left += frame.Left();
+        top += frame.Top();
+    }
+    return {twipsToPixels(left, twipsPerPixelX_), twipsToPixels(top, twipsPerPixelY_),
+            twipsToPixels(geometry.width, twipsPerPixelX_), twipsToPixels(geometry.height, twipsPerPixelY_)};
 }
 
 void Form::createControls() {
@@ -154,12 +162,13 @@ void Form::createControls() {
     for (std::size_t row = 0; row < design_.controlCount; ++row) {
         const ControlDesign& design = design_.controls[row];
         const NativeControl native = nativeControlFor(design.kind);
-        const HWND hwnd = CreateWindowExW(native.exStyle, native.windowClass, design.text, native.style, 0, 0, 0, 0,
-                                          this->hwnd(), reinterpret_cast<HMENU>(UINT_PTR{kFirstControlId + row}),
-                                          thisModule(), nullptr);
+        const PixelRect at = pixelsFor(design, design.geometry);
+        const HWND hwnd = CreateWindowExW(native.exStyle, native.windowClass, design.text, native.style, at.x, at.y,
+                                          at.width, at.height, this->hwnd(),
+                                          reinterpret_cast<HMENU>(UINT_PTR{kFirstControlId + row}), thisModule(),
+                                          nullptr);
         if (!hwnd) throw apiError(GetLastError(), L"Creating a control of the window failed");
         controls_.push_back(makeControl(*this, design, hwnd));
-        controls_.back()->applyGeometry();
         SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(design.font)), FALSE);
         // Text fields hold text of any length.
         if (design.kind == ControlKind::TextField || design.kind == ControlKind::MultiLineTextField)
@@ -216,7 +225,7 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_SIZE:
-            if (controlsReady_ && shownBefore_) Form_Resize();
+            if (controlsReady_ && shownBefore_) layOutIfResized();
             return 0;
         case WM_NEXTDLGCTL: {
             // What a dialog does for its controls, asked by a multi-line field on Tab.
@@ -239,6 +248,17 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return defaultHandling(message, wParam, lParam);
+}
+
+void Form::layOutIfResized() {
+    // The layout follows the outer size alone; the first showing brings a
+    // WM_SIZE for the size just laid out.
+    RECT outer{};
+    GetWindowRect(hwnd(), &outer);
+    const SIZE size{outer.right - outer.left, outer.bottom - outer.top};
+    if (size.cx == laidOutSize_.cx && size.cy == laidOutSize_.cy) return;
+    laidOutSize_ = size;
+    Form_Resize();
 }
 
 void Form::onFinalMessage() {

@@ -43,8 +43,8 @@ public:
     float twipsPerPixelX() const noexcept { return twipsPerPixelX_; }
     float twipsPerPixelY() const noexcept { return twipsPerPixelY_; }
 
-    // The frame that holds a control, or nullptr for one placed on the window.
-    const FormControl* containerOf(const FormControl& control) const;
+    // Where a control of this design with this geometry is, in the window's pixels.
+    PixelRect pixelsFor(const ControlDesign& design, const TwipsRect& geometry) const;
 
 protected:
     explicit Form(const FormDesign& design);
@@ -65,6 +65,8 @@ protected:
 private:
     void onFinalMessage() override;
     void resizeOuter(int widthPixels, int heightPixels);
+    // Runs Form_Resize unless the window has the size it was last laid out for.
+    void layOutIfResized();
     void createControls();
     HFONT fontFor(const FontDesign& design);
     void addTooltip(HWND control, const wchar_t* text);
@@ -83,6 +85,7 @@ private:
     bool controlsReady_ = false;
     bool loaded_ = false;  // Form_Load ran to its end
     bool shownBefore_ = false;
+    SIZE laidOutSize_{-1, -1};
 };
 
 }  // namespace kt

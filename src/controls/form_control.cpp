@@ -7,7 +7,8 @@
 namespace kt {
 
 FormControl::FormControl(Form& form, const ControlDesign& design, HWND hwnd)
-    : form_(form), design_(design), hwnd_(hwnd), geometry_(design.geometry) {}
+    : form_(form), design_(design), hwnd_(hwnd), geometry_(design.geometry),
+      placed_(form.pixelsFor(design, design.geometry)) {}
 
 std::wstring FormControl::Text() const {
     const int length = GetWindowTextLengthW(hwnd_);
@@ -44,16 +45,11 @@ void FormControl::SetFocus() { ::SetFocus(hwnd_); }
 void FormControl::onCommand(WORD) {}
 
 void FormControl::applyGeometry() {
-    float left = geometry_.left;
-    float top = geometry_.top;
-    if (const FormControl* container = form_.containerOf(*this)) {
-        left += container->Left();
-        top += container->Top();
-    }
-    const float x = form_.twipsPerPixelX();
-    const float y = form_.twipsPerPixelY();
-    SetWindowPos(hwnd_, nullptr, twipsToPixels(left, x), twipsToPixels(top, y), twipsToPixels(geometry_.width, x),
-                 twipsToPixels(geometry_.height, y), SWP_NOZORDER | SWP_NOACTIVATE);
+    const PixelRect at = form_.pixelsFor(design_, geometry_);
+    // A layout sets every control again, most often to where it is.
+    if (at == placed_) return;
+    placed_ = at;
+    SetWindowPos(hwnd_, nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace kt

@@ -12,6 +12,13 @@ namespace kt {
 
 class Form;
 
+struct PixelRect {
+    int x, y, width, height;
+    bool operator==(const PixelRect& other) const {
+        return x == other.x && y == other.y && width == other.width && height == other.height;
+    }
+};
+
 class FormControl {
 public:
     FormControl(Form& form, const ControlDesign& design, HWND hwnd);
@@ -50,6 +57,7 @@ private:
     const ControlDesign& design_;
     HWND hwnd_;
     TwipsRect geometry_;
+    PixelRect placed_;  // where the window is
 };
 
 }  // namespace kt
