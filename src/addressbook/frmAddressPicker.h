@@ -36,7 +36,8 @@ public:
     const EntryList& entries() const { return entries_; }
     // The pop-up menu mnuDelete ("Delete Menu") with its one item.
     HMENU mnuDelete() const { return GetSubMenu(mnuDelete_.get(), 0); }
-    static constexpr WORD mnuDeleteEmail = 1;
+    // Apart from IDOK and IDCANCEL, which Enter and Escape send as dialog keys.
+    static constexpr WORD mnuDeleteEmail = 200;
 
     // Rows of the design table, in tab order.
     enum Row : std::size_t {

@@ -1,5 +1,6 @@
 #include "component/automation.h"
 
+#include <new>
 #include <vector>
 
 #include "foundation/module.h"
@@ -41,7 +42,12 @@ HRESULT invokeThroughTypeInfo(ITypeInfo* typeInfo, void* object, DISPID member, 
     if (!parameters || (parameters->cArgs > 0 && !parameters->rgvarg) ||
         parameters->cNamedArgs > parameters->cArgs || (parameters->cNamedArgs > 0 && !parameters->rgdispidNamedArgs))
         return E_INVALIDARG;
-    std::vector<VARIANTARG> arguments(parameters->rgvarg, parameters->rgvarg + parameters->cArgs);
+    std::vector<VARIANTARG> arguments;
+    try {
+        arguments.assign(parameters->rgvarg, parameters->rgvarg + parameters->cArgs);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     for (VARIANTARG& argument : arguments)
         if (V_VT(&argument) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(&argument))
             argument = *V_VARIANTREF(&argument);

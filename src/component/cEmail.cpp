@@ -26,10 +26,15 @@ cEmail::cEmail() : typeInfo_(loadTypeInfo(IID__cEmail)), oTimer(std::make_unique
 // The window in ofrmEmail is released with the instance but stays open,
 // unless it had asked to be closed and the tick was still to come.
 cEmail::~cEmail() {
-    ignoreFailure([&] {
-        if (ofrmEmail && oTimer->Interval() > 0) ofrmEmail->closeItself();
-    });
+    ignoreFailure([&] { letGoOfWindow(); });
     oTimer.reset();
+}
+
+void cEmail::letGoOfWindow() {
+    if (!ofrmEmail || oTimer->Interval() == 0) return;
+    // The close it asked for is left to the window itself.
+    oTimer->Interval(0);
+    ofrmEmail->closeItself();
 }
 
 HRESULT cEmail::QueryInterface(REFIID interfaceId, void** object) {
@@ -89,7 +94,12 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         const std::wstring smtpServer = Bstr::toString(sSMTPServer);
         const std::wstring fromAddress = Bstr::toString(sFromAddress);
         auto& settings = SharedMessageSettings::forThisThread();
+        const bool html = bHTML != VARIANT_FALSE;
+        // Made before the window, so that no failure leaves one half opened.
+        DeliverySettings delivery{smtpServer, fromAddress, html ? body : std::wstring(), bShowError != VARIANT_FALSE,
+                                  html};
 
+        letGoOfWindow();
         ofrmEmailEvents_.reset();
         ofrmEmail = std::make_shared<frmEmail>();
         ofrmEmailEvents_ = ofrmEmail->Unloading.subscribe([this] { ofrmEmail_Unloading(); });
@@ -97,8 +107,7 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         ofrmEmail->tbTo().Text(toAddress);
         ofrmEmail->tbSubject().Text(subject);
         if (!settings.g_sInfoLabel.empty()) ofrmEmail->lbInfo().Text(settings.g_sInfoLabel);
-        const bool html = bHTML != VARIANT_FALSE;
-        ofrmEmail->Delivery({smtpServer, fromAddress, html ? body : std::wstring(), bShowError != VARIANT_FALSE, html});
+        ofrmEmail->Delivery(std::move(delivery));
         ofrmEmail->Show();
         // The body goes in last: a field holding a long text is slow to lay out.
         if (!html) ofrmEmail->tbBody().Text(body);

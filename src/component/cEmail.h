@@ -48,6 +48,8 @@ private:
 
     void ofrmEmail_Unloading();
     void oTimer_ThatTime();
+    // Lets go of the window in ofrmEmail, which closes itself if it had asked to be closed.
+    void letGoOfWindow();
 
     ULONG references_ = 1;
     ModuleLock moduleLock_;

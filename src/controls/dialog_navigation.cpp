@@ -30,6 +30,13 @@ const NavigatedWindow* navigatedWindowOf(HWND hwnd) {
 }
 
 bool isKeyMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM_KEYLAST; }
+
+// Escape means nothing in our windows; as a dialog key a multi-line field
+// would answer it by closing the window, with all that was typed in it.
+bool isEscape(const MSG& message) {
+    return (message.message == WM_KEYDOWN || message.message == WM_KEYUP || message.message == WM_CHAR) &&
+           message.wParam == VK_ESCAPE;
+}
 bool isMouseMessage(UINT message) { return message >= WM_MOUSEFIRST && message <= WM_MOUSELAST; }
 
 LRESULT CALLBACK getMessageHook(int code, WPARAM removal, LPARAM lParam) {
@@ -40,7 +47,7 @@ LRESULT CALLBACK getMessageHook(int code, WPARAM removal, LPARAM lParam) {
             if (isMouseMessage(message->message)) {
                 if (navigated->tooltip)
                     SendMessageW(navigated->tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(message));
-            } else if (IsDialogMessageW(navigated->window, message)) {
+            } else if (isEscape(*message) || IsDialogMessageW(navigated->window, message)) {
                 // Handled as a dialog key: the loop that fetched it dispatches nothing.
                 message->message = WM_NULL;
                 message->wParam = 0;

@@ -226,7 +226,7 @@ void CALLBACK actInPicker(HWND, UINT, UINT_PTR id, DWORD) {
         SendMessageW(list, LB_SETSEL, TRUE, 0);
         SendMessageW(list, LB_SETCARETINDEX, 0, FALSE);
         SendMessageW(picker, WM_COMMAND, MAKEWPARAM(100, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-        SendMessageW(picker, WM_COMMAND, MAKEWPARAM(1, 0), 0);  // "Delete this EMail Address"
+        SendMessageW(picker, WM_COMMAND, MAKEWPARAM(200, 0), 0);  // "Delete this EMail Address"
         g_run.deleteMs = millisecondsSince(g_run.boxAnswered);
     }
     SendMessageW(findChild(picker, L"Cancel"), BM_CLICK, 0, 0);

@@ -163,6 +163,14 @@ TEST_F(PickerTest, RowsAreSortedEachStandsForItsOwnEntryAndOkOrADoubleClickRetur
     EXPECT_EQ(raised, (Rows{anns[0] + L";cy@x.com,Cy;lee@x.com,Lee", anns[1]}));
     EXPECT_TRUE(IsWindow(picker->hwnd()));  // its opener closes it
 
+    // Enter, a dialog key, neither picks nor deletes.
+    picker->tbName().SetFocus();
+    PostMessageW(picker->tbName().hwnd(), WM_KEYDOWN, VK_RETURN, 0x00000001);
+    PostMessageW(picker->tbName().hwnd(), WM_KEYUP, VK_RETURN, 0xC0000001);
+    pumpFor(50ms);
+    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_EQ(raised.size(), 2u);
+
     deleteCurrentRow(*picker);  // the second Ann
     EXPECT_EQ(stored(), (Values{{L"0", L"cy@x.com,Cy"}, {L"1", anns[0]}, {L"2", L"lee@x.com,Lee, Ann"}}));
     click(*picker, 0);

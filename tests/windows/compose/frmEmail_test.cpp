@@ -37,14 +37,21 @@ TEST_F(ComposeWindowTest, ControlsStackInDesignOrderTabFollowsItAndTooltipsShow)
     const FormControl* tabOrder[] = {&form.tbcc(),         &form.tbBcc(),      &form.tbSubject(), &form.KT_CB_Bcc(),
                                      &form.KT_CB_CC(),     &form.KT_CB_To(),   &form.tbBody(),    &form.KT_CB_Send(),
                                      &form.KT_CB_Cancel(), &form.KT_CB_Help(), &form.tbTo()};
+    const auto typeKey = [](UINT key) {
+        const HWND focus = GetFocus();
+        PostMessageW(focus, WM_KEYDOWN, key, 0x00000001);
+        PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+        pumpFor(30ms);
+    };
     form.tbTo().SetFocus();
     for (const FormControl* next : tabOrder) {
-        const HWND focus = GetFocus();
-        PostMessageW(focus, WM_KEYDOWN, VK_TAB, 0x000F0001);
-        PostMessageW(focus, WM_KEYUP, VK_TAB, 0xC00F0001);
-        pumpFor(30ms);
+        typeKey(VK_TAB);
         EXPECT_EQ(GetFocus(), next->hwnd()) << next->name();
     }
+    // Escape in the body, a field that takes dialog keys, closes nothing.
+    form.tbBody().SetFocus();
+    typeKey(VK_ESCAPE);
+    ASSERT_TRUE(IsWindow(form.hwnd()));
     EXPECT_EQ(form.tbBody().Text(), L"Body");
 
     // A button's tooltip shows when the pointer rests on it.
@@ -146,9 +153,16 @@ TEST_F(ComposeWindowTest, CancelClosesOneTimerPeriodLaterAlsoAWindowNoInstanceLi
     pumpFor(200ms);  // the timer stopped after its one tick: the other window stays
     EXPECT_TRUE(IsWindow(newest));
 
-    email.reset();
+    // Another SendEMail before the tick: the cancelled window closes all the same, the new one stays.
     press(formOf<frmEmail>(newest)->KT_CB_Cancel());
+    const HWND third = sendEMail(email.get(), L"Body").hwnd();
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(newest); }, 2000ms));
+    pumpFor(100ms);
+    ASSERT_TRUE(IsWindow(third));
+
+    email.reset();
+    press(formOf<frmEmail>(third)->KT_CB_Cancel());
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(third); }, 2000ms));
     EXPECT_TRUE(shownBoxes.empty());
 }
 
