@@ -124,14 +124,14 @@ class OracleTest(unittest.TestCase):
     def test_names_and_subjects_are_encoded_folded_within_the_line_limit_and_read_back_equal(self):
         many_words = " ".join("Word%d" % i for i in range(300))
         names = ['Lee, Ann', 'Zoë Ångström', '"Quoted" \\ name', 'Two  blanks', '日本語の名前', 'Dr. Who (TARDIS)',
-                 many_words, ("Lee, Ann " * 30).strip(), ("Zoë Ångström Smith " * 12).strip()]
+                 many_words, ("Lee, Ann " * 30).strip(), ("Zoë Ångström Smith " * 12).strip(), "=?UTF-8?B?QmFuaw==?="]
         # A word too long for a line becomes adjacent encoded words, between
         # which RFC 2047 drops the blank; the email package's address parser
         # keeps it, so these are read with its RFC 2047 decoder.
         unbroken = ["a" * 300, "é" * 100]
         to = tuple(("p%d@example.com" % i, name) for i, name in enumerate(names + unbroken))
         for subject in ["Grüße aus Köln — café ☕", "=?UTF-8?B?not-an-encoded-word?=", " leading and trailing ",
-                        many_words, "a" * 300, "日" * 200, "😀 emoji subject"]:
+                        many_words, "a" * 300, "日" * 200, "😀 emoji subject", "a" + " " * 1000 + "b"]:
             with self.subTest(subject=subject[:20]):
                 _, _, raw, message = self.deliver(subject=subject, to=to, sender=("me@example.com", many_words))
                 header_block = raw.split(b"\r\n\r\n", 1)[0].decode("ascii")

@@ -1,5 +1,6 @@
 #include "delivery/smtp/mime_writer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -23,10 +24,15 @@ bool isPrintableAscii(const std::wstring& text) {
     return true;
 }
 
-bool fitsAsPlainWords(const std::vector<std::wstring>& words) {
-    for (const auto& word : words)
-        if (word.size() > kLongestPlainWord) return false;
-    return true;
+// A word that may go into a header as it is: within a line, not empty (the
+// fold goes before words, so a run of blanks would lengthen a line without
+// limit) and nothing a reader would take for an encoded word.
+bool isPlainWord(const std::wstring& word) {
+    return !word.empty() && word.size() <= kLongestPlainWord && word.find(L"=?") == std::wstring::npos;
+}
+
+bool arePlainWords(const std::vector<std::wstring>& words) {
+    return std::all_of(words.begin(), words.end(), isPlainWord);
 }
 
 HeaderWords ascii(const std::vector<std::wstring>& words) {
@@ -128,8 +134,8 @@ HeaderWords displayNameWords(const std::wstring& name) {
     clean.erase(clean.find_last_not_of(L' ') + 1);
     if (clean.empty()) return {};
     const auto words = splitAtEvery(clean, L' ');
-    if (isAtomsSeparatedBy(clean, L' ') && fitsAsPlainWords(words)) return ascii(words);
-    if (isPrintableAscii(clean) && clean.size() + 2 <= kLongestPlainWord) {
+    if (isAtomsSeparatedBy(clean, L' ') && arePlainWords(words)) return ascii(words);
+    if (isPrintableAscii(clean) && clean.size() + 2 <= kLongestPlainWord && clean.find(L"=?") == std::wstring::npos) {
         std::string quoted = "\"";
         for (wchar_t c : clean) {
             if (c == L'"' || c == L'\\') quoted += '\\';
@@ -151,7 +157,7 @@ HeaderWords displayNameWords(const std::wstring& name) {
         inRun = false;
     };
     for (const auto& word : words) {
-        if (isAtomsSeparatedBy(word, L' ') && word.size() <= kLongestPlainWord) {
+        if (isAtomsSeparatedBy(word, L' ') && isPlainWord(word)) {
             endRun();
             phrase.emplace_back(word.begin(), word.end());
         } else {
@@ -166,8 +172,8 @@ HeaderWords displayNameWords(const std::wstring& name) {
 HeaderWords unstructuredWords(const std::wstring& text) {
     const std::wstring clean = withControlsReplaced(text, L' ');
     const auto words = splitAtEvery(clean, L' ');
-    const bool plain = isPrintableAscii(clean) && clean.find(L"=?") == std::wstring::npos &&
-                       (clean.empty() || (clean.front() != L' ' && clean.back() != L' ')) && fitsAsPlainWords(words);
+    // Blanks at either end or two together make empty words, which are encoded.
+    const bool plain = isPrintableAscii(clean) && (clean.empty() || arePlainWords(words));
     return plain ? ascii(words) : encodedWords(clean);
 }
 

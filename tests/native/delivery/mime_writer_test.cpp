@@ -23,7 +23,7 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
     const std::wstring texts[] = {
         // for the headers: words to fold, words too long for a line, text to encode or to quote, a line break
         L"", manyWords, commas, std::wstring(300, L'a'), std::wstring(100, L'\u00e9'), std::wstring(200, L'\u65e5'),
-        L"Ann\r\nBcc: x@y", L"=?UTF-8?B?x?= \"q\" \\o/",
+        L"Ann\r\nBcc: x@y", L"=?UTF-8?B?x?= \"q\" \\o/", L"a" + std::wstring(1000, L' ') + L"b",
         // for the body: breaks, blanks and dots at a line's end or start, long lines, what needs escaping
         L"ends with break\r\n", L"lone\nfeed\rreturn", L"trailing blank \r\nand tab\t", std::wstring(5000, L'x'),
         L"a=b", L"Gr\u00fc\u00dfe \U0001F600", L".\r\n..\r\n.x", std::wstring(74, L'y') + L".", std::wstring(200, L' ')};
