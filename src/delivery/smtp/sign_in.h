@@ -8,10 +8,12 @@
 
 namespace kt {
 
-// Overwrites text that held a secret, in a way the compiler keeps.
+// Overwrites text that held a secret, all the room it had, in a way the compiler keeps.
 inline void wipe(std::string& secret) noexcept {
+    secret.resize(secret.capacity());  // within the room it has: nothing moves
     volatile char* bytes = secret.data();
     for (std::size_t i = 0; i < secret.size(); ++i) bytes[i] = 0;
+    secret.clear();
 }
 
 struct SignIn {

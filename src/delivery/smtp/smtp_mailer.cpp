@@ -94,6 +94,7 @@ void SmtpMailer::Send() {
         } catch (const SignInDemanded& demand) {
             if (!signIns_) throw;
             if (userGaveIt && demand.passwordRefused()) signIns_->answered(server.host, false);
+            signIn.reset();  // wiped before the next answer takes its place
             signIn = signIns_->ask(server.host, demand.passwordRefused());
             if (!signIn)
                 throw mailError(MailFailure::SignInCancelled, L"The sign-in to " + fromUtf8(server.host) +

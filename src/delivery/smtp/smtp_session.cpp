@@ -189,7 +189,8 @@ SmtpReply SmtpReplyReader::read(std::chrono::milliseconds timeout) {
         size += line.size();
         if (size > kLongestReply || reply.lines.size() >= kMostReplyLines)
             throw mailError(MailFailure::ProtocolViolation, L"The SMTP server sent a reply that never ends.");
-        const bool wellFormed = line.size() >= 3 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]) &&
+        const bool wellFormed = line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && isDigit(line[1]) &&
+                                isDigit(line[2]) &&
                                 (line.size() == 3 || line[3] == ' ' || line[3] == '-');
         if (!wellFormed)
             throw mailError(MailFailure::ProtocolViolation,

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "delivery/smtp/utf8.h"
 #include "delivery/sockets/socket_transport.h"
@@ -115,6 +116,7 @@ public:
         if (getsockname(socket_->get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
             getnameinfo(reinterpret_cast<sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
                         NI_NUMERICHOST);
+        if (char* zone = std::strchr(text, '%')) *zone = '\0';  // a scope is no part of an address literal
         return address.ss_family == AF_INET6 ? std::string("[IPv6:") + text + "]" : std::string("[") + text + "]";
     }
 

@@ -102,6 +102,7 @@ TEST(SmtpReplies, BrokenRepliesEndWithTheErrorThatSaysWhy) {
         const wchar_t* text;
     } cases[] = {
         {"250x", violation, L"The SMTP server sent a malformed reply: 250x"},
+        {"007 x", violation, L"The SMTP server sent a malformed reply: 007 x"},
         {"250-a\r\n251 b", violation, L"The SMTP server changed the reply code within a reply: 251 b"},
         {"250-partial", closed, L"The SMTP server closed the connection."},
         {"220 " + std::string(70000, 'x'), violation, L"The SMTP server sent a reply line that never ends."},

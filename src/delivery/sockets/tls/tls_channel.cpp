@@ -206,6 +206,9 @@ std::string TlsChannel::receive(Clock::time_point deadline) {
                     checkNegotiated();
                 }
                 if (!plaintext.empty()) return plaintext;
+                // Records that carry no text (empty ones, tickets) count against the time too.
+                if (Clock::now() >= deadline)
+                    throw apiError(static_cast<unsigned long>(WSAETIMEDOUT), L"The SMTP server did not answer in time");
                 continue;
             }
         }
