@@ -179,10 +179,10 @@ void frmAddressPicker::mnuDeleteEmail_Click() {
         return;
     }
 
-    const AddressBookEntry* entry = entryOfRow(currentRow);
-    if (!entry) {
+    const auto index = entries_.findById(List1().ItemData(currentRow));
+    if (!index) {
         showCritical(L"Error in Delete E-Mail Address, could not locate " + name + L" in list???");
-    } else if (!deleteEntry(*entries_.findById(entry->id))) {
+    } else if (!deleteEntry(*index)) {
         return;
     }
     List1().RemoveItem(currentRow);

@@ -68,7 +68,7 @@ void ListBox::ListIndex(int row) {
 
 int ListBox::AddItem(const std::wstring& text) {
     const LRESULT row = SendMessageW(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    if (row < 0) throw ComponentError(kErrOutOfMemory, kComponentName, L"Out of memory");
+    if (row < 0) throw outOfMemoryError();
     return static_cast<int>(row);
 }
 
@@ -106,7 +106,7 @@ void ListBox::AddItems(const std::vector<std::pair<std::wstring, unsigned>>& row
     for (const auto& key : keys) {
         const auto& [text, data] = rows[key.second];
         const LRESULT row = SendMessageW(hwnd(), LB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
-        if (row < 0) throw ComponentError(kErrOutOfMemory, kComponentName, L"Out of memory");
+        if (row < 0) throw outOfMemoryError();
         ItemData(static_cast<int>(row), data);
     }
 }

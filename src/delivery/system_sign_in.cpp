@@ -26,10 +26,6 @@ std::wstring userName(const std::wstring& stored, const std::wstring& target) {
     return stored.compare(0, prefix.size(), prefix) == 0 ? stored.substr(prefix.size()) : stored;
 }
 
-void wipe(std::wstring& secret) {
-    SecureZeroMemory(secret.data(), secret.size() * sizeof(wchar_t));
-}
-
 }  // namespace
 
 std::optional<SignIn> SystemSignIn::stored(const std::string& host) {

@@ -12,6 +12,8 @@ const char* ComponentError::what() const noexcept { return "KT_EMailer component
 
 ComponentError overflowError() { return {kErrOverflow, kComponentName, L"Overflow"}; }
 
+ComponentError outOfMemoryError() { return {kErrOutOfMemory, kComponentName, L"Out of memory"}; }
+
 ComponentError subscriptOutOfRangeError() {
     return {kErrSubscriptOutOfRange, kComponentName, L"Subscript out of range"};
 }
@@ -34,7 +36,7 @@ ComponentError currentError() {
     } catch (const ComponentError& error) {
         return error;
     } catch (const std::bad_alloc&) {
-        return {kErrOutOfMemory, kComponentName, L"Out of memory"};
+        return outOfMemoryError();
     } catch (const std::exception& error) {
         std::wstring description = L"Internal error: ";
         for (const char* p = error.what(); *p; ++p) description += static_cast<unsigned char>(*p);

@@ -39,6 +39,7 @@ private:
 };
 
 ComponentError overflowError();
+ComponentError outOfMemoryError();
 ComponentError subscriptOutOfRangeError();
 ComponentError invalidPropertyValueError();
 

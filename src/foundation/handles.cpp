@@ -5,13 +5,8 @@
 namespace kt {
 
 Bstr::Bstr(const std::wstring& text)
-    : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
-    if (!value_) throw std::bad_alloc();
-}
-
-void Bstr::reset(BSTR value) noexcept {
-    const BSTR old = std::exchange(value_, value);
-    if (old) SysFreeString(old);
+    : UniqueHandle(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
+    if (!get()) throw std::bad_alloc();
 }
 
 std::wstring Bstr::toString(BSTR value) {

@@ -21,32 +21,13 @@ using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseHandle>>;
 using ScreenDc = UniqueHandle<HandleTraits<HDC, &releaseScreenDc>>;
 
 // A COM string (BSTR) that frees itself.
-class Bstr {
+class Bstr : public UniqueHandle<HandleTraits<BSTR, &SysFreeString>> {
 public:
     Bstr() = default;
     explicit Bstr(const std::wstring& text);
-    Bstr(Bstr&& other) noexcept : value_(other.release()) {}
-    Bstr& operator=(Bstr&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { reset(); }
-
-    BSTR get() const noexcept { return value_; }
-    BSTR release() noexcept { return std::exchange(value_, nullptr); }
-    void reset(BSTR value = nullptr) noexcept;
-    BSTR* put() noexcept {
-        reset();
-        return &value_;
-    }
 
     // A BSTR as text; a null BSTR is the empty string, as COM defines it.
     static std::wstring toString(BSTR value);
-
-private:
-    BSTR value_ = nullptr;
 };
 
 // A counted reference to a COM object.

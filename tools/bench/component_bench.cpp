@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 constexpr wchar_t kComposeCaption[] = L"Ardwyn E-Mail Message";
 constexpr wchar_t kPickerCaption[] = L"Ardwyn Address Picker";
 constexpr wchar_t kBookKey[] = L"Software\\Veltrano\\Ardwyn\\E_MailList";
+constexpr WORD kDeleteMenuItem = 200;  // the picker's "Delete this EMail Address"
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -226,7 +227,7 @@ void CALLBACK actInPicker(HWND, UINT, UINT_PTR id, DWORD) {
         SendMessageW(list, LB_SETSEL, TRUE, 0);
         SendMessageW(list, LB_SETCARETINDEX, 0, FALSE);
         SendMessageW(picker, WM_COMMAND, MAKEWPARAM(100, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-        SendMessageW(picker, WM_COMMAND, MAKEWPARAM(200, 0), 0);  // "Delete this EMail Address"
+        SendMessageW(picker, WM_COMMAND, MAKEWPARAM(kDeleteMenuItem, 0), 0);
         g_run.deleteMs = millisecondsSince(g_run.boxAnswered);
     }
     SendMessageW(findChild(picker, L"Cancel"), BM_CLICK, 0, 0);

@@ -9,10 +9,11 @@
 namespace kt {
 
 // Overwrites text that held a secret, all the room it had, in a way the compiler keeps.
-inline void wipe(std::string& secret) noexcept {
+template <class Char>
+void wipe(std::basic_string<Char>& secret) noexcept {
     secret.resize(secret.capacity());  // within the room it has: nothing moves
-    volatile char* bytes = secret.data();
-    for (std::size_t i = 0; i < secret.size(); ++i) bytes[i] = 0;
+    volatile Char* characters = secret.data();
+    for (std::size_t i = 0; i < secret.size(); ++i) characters[i] = 0;
     secret.clear();
 }
 

@@ -326,8 +326,7 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
 
     // The message is accepted; how the server takes leave changes nothing.
     try {
-        smtp.send("QUIT\r\n", "QUIT");
-        smtp.reply("QUIT");
+        smtp.ask("QUIT", "QUIT");
     } catch (const ComponentError&) {
     }
 }
