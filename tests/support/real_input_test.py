@@ -4,7 +4,7 @@ a name and an address, Add, select, OK, and the To field holds the record;
 then right-click, "Delete this EMail Address", Yes, and the registry is
 renumbered.
 
-    real_input_test.py --host PATH_TO_browser_host.exe
+    real_input_test.py --host PATH_TO_demo_host.exe
 
 Runs in the Wine prefix and on the display of its environment."""
 
@@ -40,8 +40,8 @@ class RealInputTest(unittest.TestCase):
         wine("reg", "delete", KEY, "/f")
         self.addCleanup(wine, "reg", "delete", KEY, "/f")
         self.state = os.path.join(work, "screen.txt")
-        host = subprocess.Popen(["wine", HOST, "Z:" + self.state.replace("/", "\\")], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        host = subprocess.Popen(["wine", HOST, "--open", "--to", "", "--screen", "Z:" + self.state.replace("/", "\\")],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(host.kill)
         self.addCleanup(host.wait, 20)
         self.addCleanup(lambda: open(self.state + ".quit", "w").close())

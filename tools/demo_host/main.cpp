@@ -3,9 +3,12 @@
 // and hands it the page, as the browser does.
 //
 //   demo_host [--server host[:port]] [--from sender] [--to recipients]
-//             [--plain] [--open]
+//             [--plain] [--open] [--screen FILE] [--check]
 //
-// --open runs the command at start, for unattended demonstrations.
+// For unattended runs: --open runs the command at start; --screen keeps
+// FILE describing what is on the screen (see screen_report.h) and ends the
+// browser when FILE.quit appears; --check runs the command without a
+// browser window and ends, with exit code 0 when the composition window opened.
 
 #include <windows.h>
 
@@ -13,10 +16,12 @@
 
 #include "KT_EMailer.h"
 #include "foundation/handles.h"
+#include "screen_report.h"
 
 namespace {
 
 constexpr WORD kEmailThisPage = 1;
+constexpr UINT_PTR kScreenReportTimer = 1;
 constexpr wchar_t kPageTitle[] = L"Ardwyn Browser - Welcome to Ardwyn";
 constexpr wchar_t kPage[] =
     L"<html><head><title>Welcome to Ardwyn</title></head>\r\n"
@@ -28,8 +33,10 @@ struct Options {
     std::wstring server = L"127.0.0.1";
     std::wstring from = L"Ardwyn Reader <reader@example.com>";
     std::wstring to = L"friend@example.com, A Friend";
+    std::wstring screenReport;
     bool html = true;
     bool openAtStart = false;
+    bool check = false;
 };
 
 Options parseOptions() {
@@ -43,7 +50,9 @@ Options parseOptions() {
         else if (argument == L"--from" && hasValue) options.from = arguments[++i];
         else if (argument == L"--to" && hasValue) options.to = arguments[++i];
         else if (argument == L"--plain") options.html = false;
+        else if (argument == L"--screen" && hasValue) options.screenReport = arguments[++i];
         else if (argument == L"--open") options.openAtStart = true;
+        else if (argument == L"--check") options.check = true;
     }
     LocalFree(arguments);
     return options;
@@ -53,13 +62,14 @@ class DemoBrowser {
 public:
     explicit DemoBrowser(Options options) : options_(std::move(options)) {}
 
-    void emailThisPage(HWND owner) {
+    // What went wrong, or nothing.
+    std::wstring emailThisPage() {
         if (!mailer_) {
             CLSID classId{};
             HRESULT hr = CLSIDFromProgID(L"KT_EMailer.cEmail", &classId);
             if (SUCCEEDED(hr))
                 hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID__cEmail, mailer_.putVoid());
-            if (FAILED(hr)) return reportFailure(owner, hr, L"KT_EMailer.cEmail could not be created.");
+            if (FAILED(hr)) return failure(hr, L"KT_EMailer.cEmail could not be created.");
         }
         kt::Bstr label(L"Type a note for your friend; the page follows it.");
         BSTR labelText = label.get();
@@ -69,15 +79,15 @@ public:
                 .get(),
             kt::Bstr(L"Welcome to Ardwyn").get(), kt::Bstr(options_.to).get(), kt::Bstr(options_.server).get(),
             kt::Bstr(options_.from).get(), VARIANT_TRUE, options_.html ? VARIANT_TRUE : VARIANT_FALSE);
-        if (FAILED(hr)) reportFailure(owner, hr, L"SendEMail failed.");
+        return FAILED(hr) ? failure(hr, L"SendEMail failed.") : std::wstring();
     }
+    const Options& options() const { return options_; }
 
 private:
-    static void reportFailure(HWND owner, HRESULT hr, const std::wstring& what) {
-        std::wstring text = what + L"\r\nHRESULT 0x";
+    static std::wstring failure(HRESULT hr, const std::wstring& what) {
         wchar_t hex[16];
         wsprintfW(hex, L"%08X", static_cast<unsigned>(hr));
-        MessageBoxW(owner, (text + hex).c_str(), kPageTitle, MB_OK | MB_ICONERROR);
+        return what + L"\r\nHRESULT 0x" + hex;
     }
 
     Options options_;
@@ -100,8 +110,16 @@ LRESULT CALLBACK browserWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         }
         case WM_COMMAND:
-            if (LOWORD(wParam) == kEmailThisPage && browser) browser->emailThisPage(hwnd);
+            if (LOWORD(wParam) != kEmailThisPage || !browser) return 0;
+            if (const std::wstring failure = browser->emailThisPage(); !failure.empty())
+                MessageBoxW(hwnd, failure.c_str(), kPageTitle, MB_OK | MB_ICONERROR);
             return 0;
+        case WM_TIMER: {
+            const std::wstring& report = browser->options().screenReport;
+            demo::writeScreenReport(report);
+            if (GetFileAttributesW((report + L".quit").c_str()) != INVALID_FILE_ATTRIBUTES) DestroyWindow(hwnd);
+            return 0;
+        }
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -117,6 +135,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
     kt::ComApartment apartment;
     const Options options = parseOptions();
     DemoBrowser browser(options);
+    if (options.check)
+        return browser.emailThisPage().empty() && IsWindowVisible(FindWindowW(nullptr, L"Ardwyn E-Mail Message")) ? 0 : 1;
 
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = browserWindow;
@@ -129,6 +149,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
                                   nullptr, instance, &browser);
     ShowWindow(window, show);
     if (options.openAtStart) PostMessageW(window, WM_COMMAND, kEmailThisPage, 0);
+    if (!options.screenReport.empty()) SetTimer(window, kScreenReportTimer, 100, nullptr);
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
