@@ -2,8 +2,7 @@
 """The SMTP mail component against servers on loopback: a real one (aiosmtpd)
 with Python's email package reading what arrived as the independent oracle; a
 scripted one of our own that refuses, drops, stays silent or never ends a
-reply at each step, or wants a sign-in in the clear; and (with --ca) TLS
-servers that cannot be trusted. Every fault must end the delivery with the
+reply at each step; and (with --ca) TLS servers that cannot be trusted. Every fault must end the delivery with the
 error that names it, and nothing half-sent may count as sent.
 
     smtp_delivery_test.py --client PATH [--wine] [--ca CA_DIR]
@@ -34,7 +33,7 @@ from smtp_client import client_from_args, free_port  # noqa: E402
 CLIENT, TRUSTED_CA = None, None
 REPLY_TIMEOUT_MS = 1500
 MAIL_BASE = -2147220992  # the mail component's own error numbers
-PROTOCOL_VIOLATION, CONNECTION_CLOSED, TLS_REQUIRED = (MAIL_BASE + n for n in (5, 6, 7))
+PROTOCOL_VIOLATION, CONNECTION_CLOSED = MAIL_BASE + 5, MAIL_BASE + 6
 SILENT, DROP, ENDLESS, ENDLESS_SLOWLY = "silent", "drop", "endless", "endless slowly"
 WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054, "ECONNABORTED": 10053}
 
@@ -44,15 +43,11 @@ def system_error(name):
     return -2147192504 + (WINSOCK_CODES.get(name, 0) if CLIENT.wine else getattr(errno, name))
 
 
-def send(server, *fields):
+def send(server):
     """One message to `server` ("host:port"); (sent, error number, description)."""
     return CLIENT.send([("server", server), ("from", "me@example.com"), ("subject", "s"),
                         ("body", "line one\r\nline two\r\n" * 1000), ("reply_timeout_ms", str(REPLY_TIMEOUT_MS)),
-                        ("to", "ann@example.com"), ("to", "bob@example.com"), *fields])
-
-
-def verbs(commands):
-    return [c.split(":")[0].split(" ")[0] for c in commands]
+                        ("to", "ann@example.com"), ("to", "bob@example.com")])
 
 
 class Inbox:
@@ -189,10 +184,10 @@ class ScriptedServer:
     it all reports a closed connection instead of the error the test wants."""
 
     DEFAULTS = {"greeting": "220 scripted.example ESMTP", "EHLO": "250-scripted.example\r\n250-PIPELINING\r\n250 8BITMIME",
-                "HELO": "250 scripted.example", "DATA": "354 go ahead", "QUIT": "221 bye"}
+                "DATA": "354 go ahead", "QUIT": "221 bye"}
 
     def __init__(self, script):
-        self.script, self.commands, self.message_completed = script, [], False
+        self.script, self.message_completed = script, False
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.port = self.listener.getsockname()[1]
         self.thread = threading.Thread(target=self.dialogue, daemon=True)
@@ -240,8 +235,7 @@ class ScriptedServer:
                         break
                     self.message_completed = str(self.script.get("END", "2")).startswith("2")
                 continue
-            self.commands.append(line)
-            verb = verbs([line])[0].upper()
+            verb = line.split(":")[0].split(" ")[0].upper()
             if not self.step(connection, verb) or verb == "QUIT":
                 break
             in_data = verb == "DATA" and self.script.get("DATA", "354").startswith("354")
@@ -249,59 +243,43 @@ class ScriptedServer:
 
 
 class FaultTest(unittest.TestCase):
-    def deliver(self, script, *fields):
-        """(sent, error number, description, the server)"""
+    def deliver(self, script):
+        """(sent, error number, description)"""
         server = ScriptedServer(script)
         try:
-            sent, number, description = send("127.0.0.1:%d" % server.port, *fields)
+            sent, number, description = send("127.0.0.1:%d" % server.port)
         finally:
             server.close()
         if not sent:
             self.assertFalse(server.message_completed, "the server took a message reported as failed")
-        return sent, number, description, server
+        return sent, number, description
 
     def test_each_fault_ends_the_delivery_with_the_error_that_names_it(self):
-        ann = [("user", "ann"), ("password", "pa55word")]
-        offers = "250-scripted.example\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME"
         closed, timed_out = {CONNECTION_CLOSED}, {system_error("ETIMEDOUT")}
         broken_pipe = {CONNECTION_CLOSED, system_error("ECONNRESET"),
                        system_error("ECONNABORTED" if CLIENT.wine else "EPIPE")}
-        for script, fields, numbers, text in [
-            ({"greeting": "554 5.3.2 no service here"}, [], {MAIL_BASE + 554}, "no service here"),
-            ({"EHLO": "421 4.7.0 closing"}, [], {MAIL_BASE + 421}, "EHLO"),
-            ({"MAIL": "550 5.7.1 sender rejected"}, [], {MAIL_BASE + 550}, "MAIL FROM:<me@example.com>"),
-            ({"RCPT": ["250 ok", "550 5.1.1 no such user"]}, [], {MAIL_BASE + 550}, "RCPT TO:<bob@example.com>"),
-            ({"END": "451 4.3.0 local error"}, [], {MAIL_BASE + 451}, "local error"),
+        for script, numbers, text in [
+            ({"greeting": "554 5.3.2 no service here"}, {MAIL_BASE + 554}, "no service here"),
+            ({"EHLO": "421 4.7.0 closing"}, {MAIL_BASE + 421}, "EHLO"),
+            ({"MAIL": "550 5.7.1 sender rejected"}, {MAIL_BASE + 550}, "MAIL FROM:<me@example.com>"),
+            ({"RCPT": ["250 ok", "550 5.1.1 no such user"]}, {MAIL_BASE + 550}, "RCPT TO:<bob@example.com>"),
+            ({"END": "451 4.3.0 local error"}, {MAIL_BASE + 451}, "local error"),
             # Control characters in the server's text are shown replaced, so they cannot cut a report.
-            ({"MAIL": "550 5.7.1 no\x00 such\rFrom Address: x\x1b[2J"}, [], {MAIL_BASE + 550},
+            ({"MAIL": "550 5.7.1 no\x00 such\rFrom Address: x\x1b[2J"}, {MAIL_BASE + 550},
              "550 5.7.1 no? such?From Address: x?[2J"),
-            ({"greeting": DROP}, [], closed, "closed the connection"),
-            ({"RCPT": DROP}, [], closed, "closed the connection"),
-            ({"BODY": DROP}, [], broken_pipe, ""),
-            ({"greeting": SILENT}, [], timed_out, "did not answer in time"),
-            ({"END": SILENT}, [], timed_out, "did not answer in time"),
-            ({"greeting": ENDLESS}, [], {PROTOCOL_VIOLATION}, "sent a reply that never ends"),
-            ({"EHLO": ENDLESS_SLOWLY}, [], timed_out, "did not answer in time"),
-            ({"greeting": "220 " + "x" * 70000}, [], {PROTOCOL_VIOLATION}, "sent a reply line that never ends"),
-            # No password without TLS, and no plaintext taken after the go-ahead for it.
-            ({"EHLO": offers}, ann, {TLS_REQUIRED}, "no TLS"),
-            ({"EHLO": offers, "MAIL": "530 5.7.0 sign in first"}, [], {TLS_REQUIRED}, ""),
-            ({"EHLO": "250-x\r\n250 STARTTLS", "STARTTLS": "220 go\r\n250 PIPELINED"}, ann, {PROTOCOL_VIOLATION}, ""),
+            ({"greeting": DROP}, closed, "closed the connection"),
+            ({"RCPT": DROP}, closed, "closed the connection"),
+            ({"BODY": DROP}, broken_pipe, ""),
+            ({"greeting": SILENT}, timed_out, "did not answer in time"),
+            ({"END": SILENT}, timed_out, "did not answer in time"),
+            ({"greeting": ENDLESS}, {PROTOCOL_VIOLATION}, "sent a reply that never ends"),
+            ({"EHLO": ENDLESS_SLOWLY}, timed_out, "did not answer in time"),
         ]:
             with self.subTest(script=str(script)[:50]):
-                sent, number, description, server = self.deliver(script, *fields)
+                sent, number, description = self.deliver(script)
                 self.assertFalse(sent, "a broken delivery was reported as sent")
                 self.assertIn(number, numbers, description)
                 self.assertIn(text, description)
-                self.assertNotIn("AUTH", " ".join(server.commands))
-
-    def test_ehlo_unknown_falls_back_to_helo_and_multi_line_replies_are_read(self):
-        sent, _, description, server = self.deliver(
-            {"greeting": "220-first line\r\n220-second line\r\n220 last line", "EHLO": "502 5.5.2 what?"})
-        self.assertTrue(sent, description)
-        self.assertTrue(server.message_completed)
-        self.assertEqual(verbs(server.commands), ["EHLO", "HELO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"])
-        self.assertEqual(server.commands[1:3], ["HELO " + server.commands[0].split(" ")[1], "MAIL FROM:<me@example.com>"])
 
     def test_nobody_listening(self):
         port = free_port()

@@ -138,6 +138,8 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
         long number;
     };
     const std::vector<Case> cases{
+        {"HELO where EHLO is unknown", {{"EHLO", {"502 5.5.2 what?"}}}, plain, "EHLO HELO MAIL RCPT DATA . QUIT ",
+         kDelivered, 0},
         {"STARTTLS whenever offered", {{"EHLO", {startTls}}}, plain, "EHLO STARTTLS TLS EHLO MAIL RCPT DATA . QUIT ",
          kDelivered, 0},
         {"a sign-in after TLS, PLAIN first", {{"EHLO", {startTls, signIn}}}, withAnn,
