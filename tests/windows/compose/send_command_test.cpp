@@ -151,19 +151,12 @@ struct SignInAnswer {
 };
 class SignInDialogUser {
 public:
-    explicit SignInDialogUser(std::vector<SignInAnswer> given) : answers(std::move(given)) {
-        t_user = this;
-        timer_ = SetTimer(nullptr, 0, 100, &SignInDialogUser::tick);
-    }
-    ~SignInDialogUser() { KillTimer(nullptr, timer_); }
-    SignInDialogUser(const SignInDialogUser&) = delete;
-    SignInDialogUser& operator=(const SignInDialogUser&) = delete;
+    explicit SignInDialogUser(std::vector<SignInAnswer> given) : answers(std::move(given)) {}
 
     std::vector<SignInAnswer> answers;
     std::size_t seen = 0;
 
 private:
-    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) { t_user->look(); }
     void look() {
         const HWND dialog = FindWindowW(L"#32770", L"Sign in to localhost");
         ticksShown_ = dialog == arrived_ ? ticksShown_ + 1 : 0;
@@ -183,10 +176,9 @@ private:
         PostMessageW(GetDlgItem(dialog, answer.cancel ? IDCANCEL : IDOK), BM_CLICK, 0, 0);
     }
 
-    static inline thread_local SignInDialogUser* t_user = nullptr;
     HWND arrived_ = nullptr, answered_ = nullptr;
     int ticksShown_ = 0;
-    UINT_PTR timer_;
+    StepsOnTimer ticks_{[this] { look(); }, 100};
 };
 
 class SignInTest : public DeliveryTest {
@@ -278,7 +270,7 @@ TEST(WinsockTransport, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) 
     // Waiting for the greeting, and for the answer to TLS's first words.
     for (const std::wstring& text : {server, L"smtps://" + server}) {
         int ticks = 0;
-        StepsOnTimer counting(std::deque<std::function<void()>>(200, [&] { ++ticks; }), 10);
+        StepsOnTimer counting([&] { ++ticks; }, 10);
         SmtpMailer mailer(connectSocket, SmtpTimeouts{{1000ms, 1000ms}, 800ms});
         mailer.Server(text);
         mailer.FromAddress(L"me@example.com");

@@ -76,13 +76,21 @@ StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned int
     t_steps = this;
 }
 
+StepsOnTimer::StepsOnTimer(std::function<void()> everyTick, unsigned intervalMs) : StepsOnTimer(std::deque<std::function<void()>>(), intervalMs) {
+    everyTick_ = std::move(everyTick);
+}
+
 StepsOnTimer::~StepsOnTimer() {
     KillTimer(nullptr, timer_);
     t_steps = nullptr;
 }
 
 void CALLBACK StepsOnTimer::tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (!t_steps || t_steps->steps_.empty()) return;
+    if (!t_steps) return;
+    if (t_steps->steps_.empty()) {
+        if (t_steps->everyTick_) t_steps->everyTick_();
+        return;
+    }
     const auto step = std::move(t_steps->steps_.front());
     t_steps->steps_.pop_front();
     step();

@@ -65,10 +65,12 @@ void pumpFor(std::chrono::milliseconds duration);
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5000ms);
 
 // Steps that run one per timer tick on this thread, also inside a modal loop
-// that the test is blocked in (a modal window, a message box, a dialog).
+// that the test is blocked in (a modal window, a message box, a dialog); or
+// one step that runs on every tick. One at a time on a thread.
 class StepsOnTimer {
 public:
     explicit StepsOnTimer(std::deque<std::function<void()>> steps, unsigned intervalMs = 40);
+    StepsOnTimer(std::function<void()> everyTick, unsigned intervalMs);
     StepsOnTimer(const StepsOnTimer&) = delete;
     StepsOnTimer& operator=(const StepsOnTimer&) = delete;
     ~StepsOnTimer();
@@ -77,6 +79,7 @@ public:
 private:
     static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
     std::deque<std::function<void()>> steps_;
+    std::function<void()> everyTick_;
     UINT_PTR timer_;
 };
 
