@@ -1,69 +1,20 @@
-// The component as the system sees it: regsvr32 installing and removing it
-// machine-wide (the packages' tests compare a per-user registration with the
-// package's), the DLL's own account of whether it may be unloaded, argument
-// lists through IDispatch that do not hold what they claim, and the real
-// message box when no recorder answers it.
+// The component as the system sees it: the DLL's own account of whether it
+// may be unloaded, argument lists through IDispatch that do not hold what
+// they claim, and the real message box when no recorder answers it. (Its
+// registration is the installer tests'; this run's activation needs it.)
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <map>
 #include <string>
 
 #include "KT_EMailer.h"
 #include "controls/message_box.h"
-#include "kt_version.h"
 #include "support/windows_test.h"
 
 namespace kt::test {
 namespace {
 
-// regsvr32 of this test's architecture on the component; its exit code.
-int regsvr32(const std::wstring& options) {
-    return _wsystem((L"regsvr32.exe /s " + options + L" \"" + componentDllPath() + L"\"").c_str());
-}
-
-const std::wstring kClass = L"CLSID\\{62421492-2386-4152-96D0-A9FCB3EB0397}";
-const std::wstring kInterface = L"Interface\\{84DD5F37-3A68-418F-B259-591D3E69657F}";
-const std::wstring kLibrary = L"TypeLib\\{C9D1D568-3049-47E8-9A53-874DE69E9D0D}";
-const std::wstring kLibraryFile = kLibrary + L"\\" + KT_TYPELIB_VERSION_TEXT + L"\\409\\";
-// Tests run on 64-bit Windows (or a 64-bit Wine prefix): 32-bit classes live in Wow6432Node.
-const bool k64 = sizeof(void*) == 8;
-const std::wstring kView = k64 ? L"" : L"Wow6432Node\\";
-
-// Everything of ours below a hive's Software\Classes, in both views.
-RegistryTree ourKeys(HKEY hive) {
-    RegistryTree tree;
-    for (const std::wstring& key : {kClass, L"Wow6432Node\\" + kClass, kInterface, L"Wow6432Node\\" + kInterface,
-                                    kLibrary, std::wstring(L"KT_EMailer.cEmail")})
-        readTree(hive, L"Software\\Classes\\" + key, key, tree);
-    return tree;
-}
-
-// Whether a key belongs to this architecture's registration alone; the
-// ProgID and the type library's version key are shared.
-bool ownKey(const std::wstring& key) {
-    for (const std::wstring& own : {kView + kClass, kView + kInterface, kLibraryFile + (k64 ? L"win64" : L"win32")})
-        if (key.rfind(own, 0) == 0) return true;
-    return false;
-}
-
 using ComponentTest = WindowsTest;
-
-// The test run registered this DLL machine-wide (and maybe the other architecture's too).
-TEST_F(ComponentTest, RegsvrUnregistersOnlyItsOwnKeysAndRegistersAgain) {
-    const RegistryTree registered = ourKeys(HKEY_LOCAL_MACHINE);
-    EXPECT_EQ(registered.at(kView + kClass + L"\\InprocServer32@"), componentDllPath());
-    EXPECT_EQ(registered.at(kView + kClass + L"\\InprocServer32@ThreadingModel"), L"Apartment");
-    EXPECT_EQ(registered.at(kLibraryFile + (k64 ? L"win64@" : L"win32@")), componentDllPath());
-    EXPECT_EQ(registered.at(L"KT_EMailer.cEmail\\CLSID@"), kClass.substr(6));
-
-    ASSERT_EQ(regsvr32(L"/u"), 0);
-    for (const auto& entry : ourKeys(HKEY_LOCAL_MACHINE)) EXPECT_FALSE(ownKey(entry.first)) << entry.first;
-
-    ASSERT_EQ(regsvr32(L""), 0);  // the other architecture's keys stayed, and ours are back
-    EXPECT_EQ(ourKeys(HKEY_LOCAL_MACHINE), registered);
-}
 
 TEST_F(ComponentTest, DllCanUnloadNowCountsObjectsLocksAndOpenWindows) {
     HMODULE dll = LoadLibraryW(componentDllPath().c_str());

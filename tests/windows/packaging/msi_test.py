@@ -127,7 +127,7 @@ class PerMachine(InstallerCase):
 # activation. Both packages write the same rows and folders, in the hive and
 # the view that ALLUSERS and their architecture choose.
 class PerUser(InstallerCase):
-    def test_x64_package_writes_what_the_dlls_own_per_user_registration_writes(self):
+    def test_x64_package_writes_what_the_dlls_own_per_user_registration_writes_and_removes(self):
         self.install(package("KT_EMailer-x64.msi"))
         dlls = [(user_programs("x64", "KT_EMailer.dll"), WINE64), (user_programs("x86", "KT_EMailer.dll"), "wine")]
         self.assertTrue(all(os.path.isfile(dll) for dll, _ in dlls))
@@ -135,11 +135,19 @@ class PerUser(InstallerCase):
         self.assertEqual(our_keys(HKLM), {})
         installed = our_keys(HKCU)
 
-        # Value for value what regsvr32 /n /i:user of each installed DLL writes, and removes.
-        for options, left in ((["/u", "/n", "/i:user"], {}), (["/n", "/i:user"], installed)):
-            for dll, loader in dlls:
-                self.assertEqual(run([loader, "regsvr32", "/s", *options, c_path(dll)]).returncode, 0)
-            self.assertEqual(our_keys(HKCU), left)
+        # The DLLs' own registration for the user (regsvr32 /n /i:user): each
+        # DLL's removal takes its own keys and leaves the other's and the shared
+        # ones; registering both again writes, value for value, the package's.
+        def regsvr32(dll, loader, *options):
+            self.assertEqual(run([loader, "regsvr32", "/s", *options, "/n", "/i:user", c_path(dll)]).returncode, 0)
+        regsvr32(*dlls[0], "/u")
+        self.assertEqual(our_keys(HKCU), {key: value for key, value in installed.items()
+                                          if not key.startswith(("CLSID", "Interface")) and "win64" not in key})
+        regsvr32(*dlls[1], "/u")
+        self.assertEqual(our_keys(HKCU), {})
+        for dll in dlls:
+            regsvr32(*dll)
+        self.assertEqual(our_keys(HKCU), installed)
         self.remove_and_expect_nothing_left(package("KT_EMailer-x64.msi"), user_programs())
 
 

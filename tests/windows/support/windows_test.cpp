@@ -147,23 +147,6 @@ HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vec
     return hr;
 }
 
-void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree) {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
-    tree[name] = L"<key>";
-    wchar_t valueName[256], data[2048];
-    for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
-         RegEnumValueW(key.get(), i, valueName, &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
-         ERROR_SUCCESS;
-         ++i, length = 256, size = sizeof data)
-        tree[name + L"@" + valueName] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
-                                                       : L"<type " + std::to_wstring(type) + L">";
-    for (DWORD i = 0, length = 256;
-         RegEnumKeyExW(key.get(), i, valueName, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, length = 256)
-        readTree(key.get(), valueName, name + L"\\" + valueName, tree);
-}
-
 namespace {
 
 // Moves a key of the current user to another name; false when there was none.
@@ -203,10 +186,16 @@ void AddressBookTest::setString(const std::wstring& name, const std::wstring& te
 }
 
 std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
-    RegistryTree tree, values;
-    readTree(HKEY_CURRENT_USER, kAddressBookKey, L"", tree);
-    for (const auto& [name, data] : tree)
-        if (name[0] == L'@') values[name.substr(1)] = data;
+    std::map<std::wstring, std::wstring> values;
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
+    wchar_t name[256], data[2048];
+    for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
+         RegEnumValueW(key.get(), i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+         ERROR_SUCCESS;
+         ++i, length = 256, size = sizeof data)
+        values[name] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
+                                      : L"<type " + std::to_wstring(type) + L">";
     return values;
 }
 

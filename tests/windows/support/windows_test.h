@@ -108,12 +108,6 @@ frmEmail& sendEMail(IDispatch* email, const std::wstring& body, const std::wstri
 
 void press(const FormControl& button);
 
-// Registry contents below a key as "subkey" -> "<key>" and "subkey@value
-// name" -> data ("<type N>" for data that is no string), so that an empty key
-// left behind shows as much as a wrong value.
-using RegistryTree = std::map<std::wstring, std::wstring>;
-void readTree(HKEY parent, const std::wstring& path, const std::wstring& name, RegistryTree& tree);
-
 // The address book key of the current user, set aside for a test: whatever
 // the user had there is moved to a scratch key and put back afterwards.
 class AddressBookTest : public WindowsTest {
