@@ -81,7 +81,17 @@ public:
             kt::Bstr(options_.from).get(), VARIANT_TRUE, options_.html ? VARIANT_TRUE : VARIANT_FALSE);
         return FAILED(hr) ? failure(hr, L"SendEMail failed.") : std::wstring();
     }
-    const Options& options() const { return options_; }
+
+    void emailThisPage_Click(HWND window) {
+        if (const std::wstring failure = emailThisPage(); !failure.empty())
+            MessageBoxW(window, failure.c_str(), kPageTitle, MB_OK | MB_ICONERROR);
+    }
+
+    void screenReport_Tick(HWND window) const {
+        demo::writeScreenReport(options_.screenReport);
+        if (GetFileAttributesW((options_.screenReport + L".quit").c_str()) != INVALID_FILE_ATTRIBUTES)
+            DestroyWindow(window);
+    }
 
 private:
     static std::wstring failure(HRESULT hr, const std::wstring& what) {
@@ -110,16 +120,11 @@ LRESULT CALLBACK browserWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         }
         case WM_COMMAND:
-            if (LOWORD(wParam) != kEmailThisPage || !browser) return 0;
-            if (const std::wstring failure = browser->emailThisPage(); !failure.empty())
-                MessageBoxW(hwnd, failure.c_str(), kPageTitle, MB_OK | MB_ICONERROR);
+            if (LOWORD(wParam) == kEmailThisPage && browser) browser->emailThisPage_Click(hwnd);
             return 0;
-        case WM_TIMER: {
-            const std::wstring& report = browser->options().screenReport;
-            demo::writeScreenReport(report);
-            if (GetFileAttributesW((report + L".quit").c_str()) != INVALID_FILE_ATTRIBUTES) DestroyWindow(hwnd);
+        case WM_TIMER:
+            if (wParam == kScreenReportTimer && browser) browser->screenReport_Tick(hwnd);
             return 0;
-        }
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
