@@ -33,7 +33,7 @@ from smtp_client import client_from_args, free_port  # noqa: E402
 CLIENT, TRUSTED_CA = None, None
 REPLY_TIMEOUT_MS = 1500
 MAIL_BASE = -2147220992  # the mail component's own error numbers
-PROTOCOL_VIOLATION, CONNECTION_CLOSED = MAIL_BASE + 5, MAIL_BASE + 6
+PROTOCOL_VIOLATION, CONNECTION_CLOSED, TLS_REQUIRED = (MAIL_BASE + n for n in (5, 6, 7))
 SILENT, DROP, ENDLESS, ENDLESS_SLOWLY = "silent", "drop", "endless", "endless slowly"
 WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054, "ECONNABORTED": 10053}
 
@@ -43,11 +43,11 @@ def system_error(name):
     return -2147192504 + (WINSOCK_CODES.get(name, 0) if CLIENT.wine else getattr(errno, name))
 
 
-def send(server):
+def send(server, *fields):
     """One message to `server` ("host:port"); (sent, error number, description)."""
     return CLIENT.send([("server", server), ("from", "me@example.com"), ("subject", "s"),
                         ("body", "line one\r\nline two\r\n" * 1000), ("reply_timeout_ms", str(REPLY_TIMEOUT_MS)),
-                        ("to", "ann@example.com"), ("to", "bob@example.com")])
+                        ("to", "ann@example.com"), ("to", "bob@example.com"), *fields])
 
 
 class Inbox:
@@ -243,11 +243,11 @@ class ScriptedServer:
 
 
 class FaultTest(unittest.TestCase):
-    def deliver(self, script):
+    def deliver(self, script, *fields):
         """(sent, error number, description)"""
         server = ScriptedServer(script)
         try:
-            sent, number, description = send("127.0.0.1:%d" % server.port)
+            sent, number, description = send("127.0.0.1:%d" % server.port, *fields)
         finally:
             server.close()
         if not sent:
@@ -280,6 +280,12 @@ class FaultTest(unittest.TestCase):
                 self.assertFalse(sent, "a broken delivery was reported as sent")
                 self.assertIn(number, numbers, description)
                 self.assertIn(text, description)
+
+    def test_no_password_goes_over_a_connection_the_socket_layer_does_not_call_encrypted(self):
+        sent, number, description = self.deliver({"EHLO": "250-scripted.example\r\n250 AUTH PLAIN LOGIN"},
+                                                 ("user", "ann"), ("password", "pa55word"))
+        self.assertEqual((sent, number), (False, TLS_REQUIRED), description)
+        self.assertIn("no TLS", description)
 
     def test_nobody_listening(self):
         port = free_port()

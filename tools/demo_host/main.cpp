@@ -104,6 +104,20 @@ private:
     kt::ComPtr<_cEmail> mailer_;
 };
 
+BOOL CALLBACK findCompositionWindow(HWND window, LPARAM found) {
+    wchar_t caption[64] = {};
+    GetWindowTextW(window, caption, 64);
+    *reinterpret_cast<bool*>(found) |= IsWindowVisible(window) && lstrcmpW(caption, L"Ardwyn E-Mail Message") == 0;
+    return TRUE;
+}
+
+// Whether this thread shows a composition window.
+bool showsCompositionWindow() {
+    bool found = false;
+    EnumThreadWindows(GetCurrentThreadId(), &findCompositionWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 LRESULT CALLBACK browserWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* browser = reinterpret_cast<DemoBrowser*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
@@ -140,8 +154,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
     kt::ComApartment apartment;
     const Options options = parseOptions();
     DemoBrowser browser(options);
-    if (options.check)
-        return browser.emailThisPage().empty() && IsWindowVisible(FindWindowW(nullptr, L"Ardwyn E-Mail Message")) ? 0 : 1;
+    if (options.check) return browser.emailThisPage().empty() && showsCompositionWindow() ? 0 : 1;
 
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = browserWindow;

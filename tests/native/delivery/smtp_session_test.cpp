@@ -47,6 +47,9 @@ public:
             EXPECT_TRUE(encrypted_) << "AUTH in the clear";
             verb = line.substr(0, line.find(' ', 5));
         }
+        if (verb == "EHLO" || verb == "HELO") {
+            EXPECT_EQ(line, verb + " [127.0.0.1]");
+        }
         trace += verb + " ";
         pending_ += next(verb);
         answering_ = pending_.find("334", at_) == at_;

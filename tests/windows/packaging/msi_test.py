@@ -98,21 +98,44 @@ class InstallerCase(unittest.TestCase):
         """A host program and the script host of one architecture get the
         object by its ProgID from that DLL, and SendEMail opens the window."""
         script = "Z:" + ARGS.script.replace("/", "\\")
-        for command, done in ((["wine", host, "--check"], ""), (script_host + ["//nologo", script], "DONE fails=0")):
+        for command, done in ((["wine", host, "--check"], None), (script_host + ["//nologo", script], "DONE fails=0")):
             out = run(command, env=dict(os.environ, WINEDEBUG="+loaddll"))
             self.assertEqual(out.returncode, 0, command)
-            self.assertIn(done, out.stdout)
+            if done:
+                self.assertIn(done, out.stdout)
             loaded = re.findall(r'Loaded L"([^"]*KT_EMailer\.dll)"', out.stderr, re.I)
             self.assertEqual({path.replace("\\\\", "\\").lower() for path in loaded}, {c_path(dll).lower()})
 
+    def assert_own_registrations_match(self, hive, dlls, *scope):
+        """The x64 and x86 DLLs' own registration (regsvr32 [scope]) against the
+        package's rows: removing one takes exactly its own keys, the other's and
+        the shared ones staying; registering it again writes the rows value for
+        value; removing both leaves nothing."""
+        rows = our_keys(hive)
+        own = [lambda key: key.startswith(("CLSID", "Interface")) or "win64" in key,
+               lambda key: key.startswith("Wow6432Node") or "win32" in key]
+
+        def regsvr32(dll, loader, *options):
+            self.assertEqual(run([loader, "regsvr32", "/s", *options, *scope, c_path(dll)]).returncode, 0)
+        for (dll, loader), is_own in zip(dlls, own):
+            regsvr32(dll, loader, "/u")
+            self.assertEqual(our_keys(hive), {key: value for key, value in rows.items() if not is_own(key)})
+            regsvr32(dll, loader)
+            self.assertEqual(our_keys(hive), rows)
+        for dll in dlls:
+            regsvr32(*dll, "/u")
+        self.assertEqual(our_keys(hive), {})
+
 
 class PerMachine(InstallerCase):
-    def test_x64_package_serves_each_architecture_from_its_own_dll(self):
+    def test_x64_package_serves_each_architecture_from_its_own_dll_registered_as_the_dll_would(self):
         self.install(package("KT_EMailer-x64.msi"), "ALLUSERS=1")
         folder = drive_c("Program Files", PRODUCT)
-        self.assert_served_by(os.path.join(folder, "x64", "KT_EMailer.dll"), ARGS.host64, SCRIPT_HOST_64)
-        self.assert_served_by(os.path.join(folder, "x86", "KT_EMailer.dll"), ARGS.host32, SCRIPT_HOST_32)
+        dlls = [(os.path.join(folder, arch, "KT_EMailer.dll"), loader) for arch, loader in (("x64", WINE64), ("x86", "wine"))]
+        self.assert_served_by(dlls[0][0], ARGS.host64, SCRIPT_HOST_64)
+        self.assert_served_by(dlls[1][0], ARGS.host32, SCRIPT_HOST_32)
         self.assertEqual(our_keys(HKCU), {})
+        self.assert_own_registrations_match(HKLM, dlls)
         self.remove_and_expect_nothing_left(package("KT_EMailer-x64.msi"), folder)
 
     def test_x86_package_serves_32_bit_hosts(self):
@@ -127,27 +150,13 @@ class PerMachine(InstallerCase):
 # activation. Both packages write the same rows and folders, in the hive and
 # the view that ALLUSERS and their architecture choose.
 class PerUser(InstallerCase):
-    def test_x64_package_writes_what_the_dlls_own_per_user_registration_writes_and_removes(self):
+    def test_x64_package_writes_what_the_dlls_own_per_user_registration_writes(self):
         self.install(package("KT_EMailer-x64.msi"))
         dlls = [(user_programs("x64", "KT_EMailer.dll"), WINE64), (user_programs("x86", "KT_EMailer.dll"), "wine")]
         self.assertTrue(all(os.path.isfile(dll) for dll, _ in dlls))
         self.assertFalse(os.path.exists(drive_c("Program Files", PRODUCT)))
         self.assertEqual(our_keys(HKLM), {})
-        installed = our_keys(HKCU)
-
-        # The DLLs' own registration for the user (regsvr32 /n /i:user): each
-        # DLL's removal takes its own keys and leaves the other's and the shared
-        # ones; registering both again writes, value for value, the package's.
-        def regsvr32(dll, loader, *options):
-            self.assertEqual(run([loader, "regsvr32", "/s", *options, "/n", "/i:user", c_path(dll)]).returncode, 0)
-        regsvr32(*dlls[0], "/u")
-        self.assertEqual(our_keys(HKCU), {key: value for key, value in installed.items()
-                                          if not key.startswith(("CLSID", "Interface")) and "win64" not in key})
-        regsvr32(*dlls[1], "/u")
-        self.assertEqual(our_keys(HKCU), {})
-        for dll in dlls:
-            regsvr32(*dll)
-        self.assertEqual(our_keys(HKCU), installed)
+        self.assert_own_registrations_match(HKCU, dlls, "/n", "/i:user")
         self.remove_and_expect_nothing_left(package("KT_EMailer-x64.msi"), user_programs())
 
 
