@@ -76,7 +76,8 @@ StepsOnTimer::StepsOnTimer(std::deque<std::function<void()>> steps, unsigned int
     t_steps = this;
 }
 
-StepsOnTimer::StepsOnTimer(std::function<void()> everyTick, unsigned intervalMs) : StepsOnTimer(std::deque<std::function<void()>>(), intervalMs) {
+StepsOnTimer::StepsOnTimer(std::function<void()> everyTick, unsigned intervalMs)
+    : StepsOnTimer(std::deque<std::function<void()>>(), intervalMs) {
     everyTick_ = std::move(everyTick);
 }
 
