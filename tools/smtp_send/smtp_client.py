@@ -7,6 +7,8 @@ import os
 import subprocess
 import tempfile
 
+WINE_COULD_NOT_START = "Application could not be started"
+
 
 class MailClient:
     def __init__(self, program, wine=False):
@@ -24,10 +26,16 @@ class MailClient:
             command = [self.program, path]
             if self.wine:
                 command = ["wine", self.program, "Z:" + path.replace("/", "\\")]
-            done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+            for _ in range(3):
+                done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+                out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+                # Now and then Wine's loader fails to start a program and hands it
+                # to its start.exe, which fails too. The client never ran, so
+                # nothing was sent, and starting it again is safe.
+                if not (self.wine and out.startswith(WINE_COULD_NOT_START)):
+                    break
         finally:
             os.unlink(case.name)
-        out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
         if out.startswith("SENT"):
             return True, 0, ""
         if out.startswith("FAILED "):
