@@ -49,7 +49,6 @@ public:
     virtual void onCommand(WORD notification);
 
 private:
-    friend class Form;
     // Places the window in pixels from the twips geometry.
     void applyGeometry();
 

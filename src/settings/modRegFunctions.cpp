@@ -198,10 +198,6 @@ void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& 
     CheckApiResult(RegDeleteValueW(key.get(), valueName.c_str()));
 }
 
-std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath) {
-    return valuesOf(openKey(root, keyPath, kRead).get());
-}
-
 RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
     RegSnapshot snapshot;
     snapshot.key_ = openKey(root, keyPath, kRead | KEY_NOTIFY);

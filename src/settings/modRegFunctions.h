@@ -62,11 +62,8 @@ void CreateRegKey(HKEY root, const std::wstring& keyPath);
 // Removes a value that exists.
 void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 
-// Every value of a key, whatever its type and length, in the order the
-// registry lists them.
-std::vector<RegValue> GetRegValues(HKEY root, const std::wstring& keyPath);
-
-// A key's values as GetRegValues reads them, with a change notification on
+// A key's values, whatever their type and length, in the order the registry
+// lists them, with a change notification on
 // the key armed before the read: while it has not fired, the key holds
 // exactly these values, and reading them again (a registry call per value)
 // can be spared.

@@ -7,21 +7,18 @@
 namespace kt {
 namespace {
 
-// True for the names "0" to (limit - 1), written as numbers are written.
-bool isNumberBelow(const std::wstring& name, std::size_t limit) {
-    const std::wstring highest = std::to_wstring(limit);
-    if (name.empty() || name.size() > highest.size() || (name.size() > 1 && name[0] == L'0') ||
-        name.find_first_not_of(L"0123456789") != std::wstring::npos)
-        return false;
-    return name.size() < highest.size() || name < highest;
-}
-
 // The number a value's name writes, if it is one as numbers are written.
 std::optional<std::size_t> numberOf(const std::wstring& name) {
     if (name.empty() || name.size() > 9 || (name.size() > 1 && name[0] == L'0') ||
         name.find_first_not_of(L"0123456789") != std::wstring::npos)
         return std::nullopt;
     return std::stoul(name);
+}
+
+// True for the names "0" to (limit - 1), written as numbers are written.
+bool isNumberBelow(const std::wstring& name, std::size_t limit) {
+    const auto number = numberOf(name);
+    return number && *number < limit;
 }
 
 // Whether the registry lists the key's values by name rather than in the

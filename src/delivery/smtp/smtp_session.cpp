@@ -6,6 +6,7 @@
 #include "delivery/smtp/base64.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 namespace {
@@ -55,13 +56,10 @@ public:
     // Sends a line that carries a secret, then wipes it.
     SmtpReply askSecret(std::string& line, const std::string& what) {
         line += "\r\n";
-        try {
+        {
+            const ScopeExit wipeLine([&] { wipe(line); });
             send(line, what);
-        } catch (...) {
-            wipe(line);
-            throw;
         }
-        wipe(line);
         return reply(what);
     }
 

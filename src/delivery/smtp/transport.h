@@ -3,6 +3,7 @@
 // differs by platform (Winsock, POSIX); the dialogue does not.
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,7 +15,8 @@ public:
     virtual ~Transport() = default;
 
     // Sends every byte or throws; fails when the server takes nothing for
-    // longer than the send time-out.
+    // longer than the send time-out, or the whole write outlasts its
+    // writeDeadline.
     virtual void send(const std::string& bytes) = 0;
     // Bytes that arrived within the timeout; empty when the server closed the
     // connection. Throws on a time-out (at once when no time is left) or a
@@ -38,6 +40,12 @@ struct ConnectionTimeouts {
     // take as long again and a second for every 10 KB.
     std::chrono::milliseconds send{60000};
 };
+
+// When a write of this many bytes must be done: a server that takes a byte
+// now and then cannot hold the delivery for ever.
+inline std::chrono::steady_clock::time_point writeDeadline(std::chrono::milliseconds sendTimeout, std::size_t bytes) {
+    return std::chrono::steady_clock::now() + sendTimeout + std::chrono::milliseconds(bytes / 10);
+}
 
 using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, unsigned short port,
                                                                   const ConnectionTimeouts& timeouts)>;

@@ -60,9 +60,7 @@ public:
         : socket_(std::move(socket)), sendTimeout_(sendTimeout) {}
 
     void send(const std::string& bytes) override {
-        // As long as the send time-out without progress, and no longer in all
-        // than that and a second for every 10 KB.
-        const auto deadline = Clock::now() + sendTimeout_ + std::chrono::milliseconds(bytes.size() / 10);
+        const auto deadline = writeDeadline(sendTimeout_, bytes.size());
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const ssize_t n = ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);

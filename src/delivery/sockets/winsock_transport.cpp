@@ -127,10 +127,7 @@ public:
 
 private:
     void sendRaw(const std::string& bytes) override {
-        // The server may take nothing for the send time-out, and needs no
-        // longer in all than that and a second for every 10 KB: a server that
-        // takes a byte now and then cannot hold the delivery for ever.
-        const auto deadline = Clock::now() + sendTimeout_ + std::chrono::milliseconds(bytes.size() / 10);
+        const auto deadline = writeDeadline(sendTimeout_, bytes.size());
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const int chunk = static_cast<int>(bytes.size() - sent < (1u << 20) ? bytes.size() - sent : (1u << 20));
