@@ -133,6 +133,25 @@ kt_keep_wine_warm() {
 # cscript, reg) as 32-bit ones; this loader starts their 64-bit versions.
 KT_WINE64=/usr/lib/wine/wine64
 
+# kt_find_32bit_support what_is_skipped: finds out once whether this machine
+# runs 32-bit programs at all; on some machines of this kind the kernel runs
+# none ("Exec format error"), and Debian's "wine" launcher still picks the
+# 32-bit loader for every program, 64-bit ones included. Where none runs, or
+# KT_NO_32BIT is set, every Wine program starts through the 64-bit loader
+# (scripts/wine64-only goes first on PATH), KT_NO_32BIT=1 tells the tests, and
+# one line says what is skipped.
+kt_find_32bit_support() {
+  if [ -z "${KT_NO_32BIT:-}" ]; then
+    # Without 32-bit Wine there is nothing to start (a build needs none).
+    [ -e /usr/lib/wine/wine ] || return 0
+    /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  fi
+  export KT_NO_32BIT=1 PATH="$KT_ROOT/scripts/wine64-only:$PATH"
+  kt_log "32-bit programs cannot run on this machine: $1"
+}
+
+kt_runs_32bit() { [ -z "${KT_NO_32BIT:-}" ]; }
+
 # kt_register_dll path [x86]: registers the component in the current prefix
 # with the regsvr32 of its architecture (x64 unless told x86); what regsvr32
 # says stays in the log.
