@@ -29,13 +29,16 @@ kt_ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   kt_log "installing ${missing[*]}"
+  # Postfix is installed for private test instances only: no system mail service.
+  echo "postfix postfix/main_mailer_type select No configuration" | kt_sudo debconf-set-selections
   kt_sudo apt-get update -qq
   kt_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
-                   clang libclang-rt-14-dev wixl msitools)
-KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd openssl)
+                   clang libclang-rt-14-dev wixl msitools fp-utils-3.2.2)
+KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd openssl
+                 locales postfix sasl2-bin libsasl2-modules)
 
 # Extra configure arguments (scripts/test makes warnings errors).
 KT_CONFIGURE_ARGS=()

@@ -2,6 +2,9 @@
 
 #include <wincred.h>
 
+#include <cwchar>
+#include <iterator>
+
 #include "delivery/smtp/utf8.h"
 #include "foundation/api_error.h"
 #include "foundation/scope_exit.h"
@@ -34,10 +37,9 @@ std::optional<SignIn> SystemSignIn::stored(const std::string& host) {
     // A store that cannot be read holds nothing for this server: a server that
     // wants no sign-in must not fail for it, and one that does asks the user.
     if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, credential.put())) return std::nullopt;
-    // The password is UTF-16 without a terminator.
-    std::wstring password(reinterpret_cast<const wchar_t*>(credential.get()->CredentialBlob),
-                          credential.get()->CredentialBlobSize / sizeof(wchar_t));
-    const ScopeExit wipePassword([&] { wipe(password); });
+    // The password is UTF-16 without a terminator, read where the store put it.
+    const std::wstring_view password(reinterpret_cast<const wchar_t*>(credential.get()->CredentialBlob),
+                                     credential.get()->CredentialBlobSize / sizeof(wchar_t));
     lastUser_ = userName(credential.get()->UserName ? credential.get()->UserName : L"", target);
     return SignIn{toUtf8(lastUser_), toUtf8(password)};
 }
@@ -67,7 +69,7 @@ std::optional<SignIn> SystemSignIn::ask(const std::string& host, bool lastRefuse
     if (result == ERROR_CANCELLED) return std::nullopt;
     if (result != NO_ERROR) throw apiError(result, L"The sign-in dialog for " + server + L" failed");
     lastUser_ = userName(user, target);
-    return SignIn{toUtf8(lastUser_), toUtf8(password)};
+    return SignIn{toUtf8(lastUser_), toUtf8(std::wstring_view(password, wcsnlen(password, std::size(password))))};
 }
 
 void SystemSignIn::answered(const std::string& host, bool accepted) {

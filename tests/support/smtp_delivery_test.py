@@ -10,6 +10,7 @@ error that names it, and nothing half-sent may count as sent.
 CA_DIR holds the test certificate authority that the Wine prefix trusts.
 """
 
+import base64
 import email
 import email.header
 import email.policy
@@ -34,7 +35,7 @@ CLIENT, TRUSTED_CA = None, None
 REPLY_TIMEOUT_MS = 1500
 MAIL_BASE = -2147220992  # the mail component's own error numbers
 PROTOCOL_VIOLATION, CONNECTION_CLOSED, TLS_REQUIRED = (MAIL_BASE + n for n in (5, 6, 7))
-SILENT, DROP, ENDLESS, ENDLESS_SLOWLY = "silent", "drop", "endless", "endless slowly"
+SILENT, DROP, ENDLESS, ENDLESS_SLOWLY, STALL = "silent", "drop", "endless", "endless slowly", "stall"
 WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054, "ECONNABORTED": 10053}
 
 
@@ -120,12 +121,14 @@ class OracleTest(unittest.TestCase):
         many_words = " ".join("Word%d" % i for i in range(300))
         names = ['Lee, Ann', 'Zoë Ångström', '"Quoted" \\ name', 'Two  blanks', '日本語の名前', 'Dr. Who (TARDIS)',
                  many_words, ("Lee, Ann " * 30).strip(), ("Zoë Ångström Smith " * 12).strip(), "=?UTF-8?B?QmFuaw==?="]
-        # A word too long for a line becomes adjacent encoded words, between
-        # which RFC 2047 drops the blank; the email package's address parser
-        # keeps it, so these are read with its RFC 2047 decoder.
-        unbroken = ["a" * 300, "é" * 100]
+        # Text too long for one encoded word becomes adjacent encoded words,
+        # between which RFC 2047 drops the blank; the email package's address
+        # parser keeps it (CPython gh-128110), so these are read with its RFC
+        # 2047 decoder.
+        unbroken = ["a" * 300, "é" * 100, "Åsa Öberg Ærø Ñandú Çelik Åsa Öberg Ærø Ñandú Çelik"]
         to = tuple(("p%d@example.com" % i, name) for i, name in enumerate(names + unbroken))
-        for subject in ["Grüße aus Köln — café ☕", "=?UTF-8?B?not-an-encoded-word?=", " leading and trailing ",
+        for subject in ["Grüße aus Köln — café ☕", "Grüße aus Köln, " * 8, "=?UTF-8?B?not-an-encoded-word?=",
+                        " leading and trailing ",
                         many_words, "a" * 300, "日" * 200, "😀 emoji subject", "a" + " " * 1000 + "b"]:
             with self.subTest(subject=subject[:20]):
                 _, _, raw, message = self.deliver(subject=subject, to=to, sender=("me@example.com", many_words))
@@ -134,6 +137,11 @@ class OracleTest(unittest.TestCase):
                 self.assertEqual(str(message["Subject"]), subject)
                 self.assertEqual([a.display_name for a in message["To"].addresses][:len(names)], names)
                 self.assertEqual(message["From"].addresses[0].display_name, many_words)
+                # Encoded words followed by another end after a blank, where the text had one within reach:
+                # readers with that bug then show two blanks where there was one, but split no word.
+                for payload in re.findall(r"=\?UTF-8\?B\?([A-Za-z0-9+/=]*)\?=(?=\s+=\?)", header_block):
+                    text = base64.b64decode(payload).decode()
+                    self.assertTrue(text.endswith(" ") or " " not in text, "a word split: %r" % text)
                 to_field = re.search(r"^To: (.*?)\r\n(?! )", header_block, re.S | re.M).group(1)
                 decoded = str(email.header.make_header(email.header.decode_header(to_field.replace("\r\n", ""))))
                 for name in unbroken:
@@ -179,16 +187,19 @@ class ScriptedServer:
     maps a step ("greeting", a command's verb, "BODY" inside the message data,
     "END" for the data's end) to its reply, a list of replies one per use, or
     a fault: SILENT, DROP, ENDLESS (a reply of lines as fast as the client
-    takes them) or ENDLESS_SLOWLY (a line every 50 ms). A fault lasts three
-    reply time-outs at most, then the server closes: a client that waited for
-    it all reports a closed connection instead of the error the test wants."""
+    takes them) or ENDLESS_SLOWLY (a line every 50 ms); for "BODY" also STALL
+    (it stops reading). A fault lasts three reply time-outs at most, then the
+    server closes: a client that waited for it all reports a closed connection
+    instead of the error the test wants. It records the commands it got."""
 
     DEFAULTS = {"greeting": "220 scripted.example ESMTP", "EHLO": "250-scripted.example\r\n250-PIPELINING\r\n250 8BITMIME",
                 "DATA": "354 go ahead", "QUIT": "221 bye"}
 
     def __init__(self, script):
-        self.script, self.message_completed = script, False
+        self.script, self.message_completed, self.commands = script, False, []
         self.listener = socket.create_server(("127.0.0.1", 0))
+        # Small buffers, so that a server that stops reading soon stops the client's writes.
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
         self.port = self.listener.getsockname()[1]
         self.thread = threading.Thread(target=self.dialogue, daemon=True)
         self.thread.start()
@@ -229,12 +240,16 @@ class ScriptedServer:
             if in_data:
                 if line == "" and self.script.get("BODY") == DROP:
                     break
+                if self.script.get("BODY") == STALL:
+                    time.sleep(REPLY_TIMEOUT_MS / 1000 * 3)
+                    break
                 if line == ".":
                     in_data = False
                     if not self.step(connection, "END"):
                         break
                     self.message_completed = str(self.script.get("END", "2")).startswith("2")
                 continue
+            self.commands.append(line)
             verb = line.split(":")[0].split(" ")[0].upper()
             if not self.step(connection, verb) or verb == "QUIT":
                 break
@@ -244,7 +259,7 @@ class ScriptedServer:
 
 class FaultTest(unittest.TestCase):
     def deliver(self, script, *fields):
-        """(sent, error number, description)"""
+        """(sent, error number, description); the commands the server got are in self.commands."""
         server = ScriptedServer(script)
         try:
             sent, number, description = send("127.0.0.1:%d" % server.port, *fields)
@@ -252,6 +267,7 @@ class FaultTest(unittest.TestCase):
             server.close()
         if not sent:
             self.assertFalse(server.message_completed, "the server took a message reported as failed")
+        self.commands = server.commands
         return sent, number, description
 
     def test_each_fault_ends_the_delivery_with_the_error_that_names_it(self):
@@ -281,17 +297,46 @@ class FaultTest(unittest.TestCase):
                 self.assertIn(number, numbers, description)
                 self.assertIn(text, description)
 
-    def test_no_password_goes_over_a_connection_the_socket_layer_does_not_call_encrypted(self):
-        sent, number, description = self.deliver({"EHLO": "250-scripted.example\r\n250 AUTH PLAIN LOGIN"},
-                                                 ("user", "ann"), ("password", "pa55word"))
+    def test_a_server_that_stops_reading_during_the_body_ends_the_delivery_at_the_send_deadline(self):
+        # The server hangs up after three reply time-outs: a client still writing then would see that instead.
+        sent, number, description = self.deliver({"BODY": STALL}, ("send_timeout_ms", "1000"),
+                                                 ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
+        self.assertEqual((sent, number), (False, system_error("ETIMEDOUT")), description)
+        self.assertIn("took nothing more", description)
+
+    def test_a_kept_password_goes_over_tls_alone_and_a_server_that_needs_none_gets_the_message_without(self):
+        offers_sign_in, password = "250-scripted.example\r\n250 AUTH PLAIN LOGIN", ("password", "pa55word")
+        sent, number, description = self.deliver({"EHLO": offers_sign_in}, ("user", "ann"), password)
+        self.assertTrue(sent, description)
+        self.assertFalse([c for c in self.commands if c.startswith("AUTH")])
+        sent, number, description = self.deliver({"EHLO": offers_sign_in, "MAIL": "530 5.7.0 Authentication required"},
+                                                 ("user", "ann"), password)
         self.assertEqual((sent, number), (False, TLS_REQUIRED), description)
         self.assertIn("no TLS", description)
+        self.assertFalse([c for c in self.commands if c.startswith("AUTH")])
 
     def test_nobody_listening(self):
         port = free_port()
         sent, number, description = send("127.0.0.1:%d" % port)
         self.assertEqual((sent, number), (False, system_error("ECONNREFUSED")))
         self.assertIn("127.0.0.1:%d" % port, description)
+
+    @unittest.skipUnless("--ca" in sys.argv, "TLS is the Windows socket layer's")
+    def test_tls_from_the_first_byte_to_a_plain_smtp_server_is_refused_at_once_with_the_form_to_use(self):
+        inbox, port = Inbox(), free_port()
+        controller = Controller(inbox, hostname="127.0.0.1", port=port)
+        controller.start()
+        try:
+            started = time.monotonic()
+            sent, number, description = send("smtps://localhost:%d" % port, ("reply_timeout_ms", "30000"))
+            took = time.monotonic() - started
+        finally:
+            controller.stop()
+        self.assertEqual((sent, number), (False, MAIL_BASE + 4), description)
+        self.assertIn("speaks plain SMTP on port %d" % port, description)
+        self.assertIn("write smtp://localhost:%d" % port, description)
+        self.assertLess(took, 10, "waited for the reply deadline")
+        self.assertEqual(inbox.envelopes, [])
 
     @unittest.skipUnless("--ca" in sys.argv, "TLS is the Windows socket layer's")
     def test_tls_servers_that_cannot_be_trusted_are_refused_with_the_reason(self):

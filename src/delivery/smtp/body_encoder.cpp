@@ -207,6 +207,24 @@ bool fitsEightBit(const std::wstring& text) {
     return line == 0;
 }
 
+std::size_t encodedBodySize(const std::wstring& text, BodyEncoding encoding) {
+    std::size_t size = 0;
+    if (encoding == BodyEncoding::EightBit) {
+        // The text as it is, in UTF-8: counted, not written.
+        for (std::size_t i = 0; i < text.size();) {
+            const std::size_t run = plainRun(text, i, text.size() - i);
+            size += run;
+            i += run;
+            if (i == text.size()) break;
+            char bytes[4];
+            size += static_cast<std::size_t>(encodeUtf8(nextCodePoint(text, i), bytes));
+        }
+        return size;
+    }
+    encodeBody(text, encoding, [&](const std::string& piece) { size += piece.size(); });
+    return size;
+}
+
 void encodeBody(const std::wstring& text, BodyEncoding encoding, const BytesSink& sink, std::size_t pieceSize) {
     Pieces pieces(sink, pieceSize);
     if (encoding == BodyEncoding::EightBit)

@@ -20,6 +20,9 @@ bool fitsEightBit(const std::wstring& text);
 
 using BytesSink = std::function<void(const std::string& piece)>;
 
+// How many bytes encodeBody hands on for the text, without keeping them.
+std::size_t encodedBodySize(const std::wstring& text, BodyEncoding encoding);
+
 // Hands the body's bytes to `sink` in pieces of about `pieceSize` bytes.
 // Quoted-printable makes hard line breaks only of CR LF pairs and encodes a
 // lone CR or LF, so the text decodes back exactly; its lines keep within 76

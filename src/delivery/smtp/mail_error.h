@@ -22,6 +22,7 @@ enum class MailFailure : long {
     TlsRequired = 7,      // TLS needed (a password to send, mail submission) but not offered
     SignInCancelled = 8,  // the user cancelled the sign-in dialog
     SignInRequired = 9,   // the server wants a sign-in and none was given
+    MessageTooLarge = 10, // larger than the server's announced SIZE limit
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

@@ -9,6 +9,7 @@
 #include "delivery/smtp/characters.h"
 #include "delivery/smtp/utf8.h"
 #include "foundation/split.h"
+#include "kt_version.h"
 
 namespace kt {
 namespace {
@@ -41,15 +42,20 @@ HeaderWords ascii(const std::vector<std::wstring>& words) {
     return out;
 }
 
-// RFC 2047 encoded words, split between characters, each short enough to
-// stand on a header line of its own.
+// RFC 2047 encoded words, each short enough to stand on a header line of its
+// own. They end after a blank where there is one: some readers show a blank
+// where a word was split, so only a word too long for one is.
 HeaderWords encodedWords(const std::wstring& text) {
     const std::string utf8 = toUtf8(text);
     HeaderWords words;
     std::size_t start = 0;
     while (start < utf8.size()) {
         std::size_t end = start + kWordPayload < utf8.size() ? start + kWordPayload : utf8.size();
-        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+        const auto blank = end < utf8.size() ? utf8.rfind(' ', end - 1) : std::string::npos;
+        if (blank != std::string::npos && blank >= start)
+            end = blank + 1;
+        else
+            while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
         words.push_back("=?UTF-8?B?" + base64(utf8.substr(start, end - start)) + "?=");
         start = end;
     }
@@ -223,7 +229,7 @@ std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, 
     text += std::string("Content-Type: ") + (message.html ? "text/html" : "text/plain") + "; charset=UTF-8\r\n";
     text += std::string("Content-Transfer-Encoding: ") +
             (encoding == BodyEncoding::EightBit ? "8bit" : "quoted-printable") + "\r\n";
-    text += "X-Mailer: Ardwyn E-Mailer (KT_EMailer 1.0)\r\n";
+    text += "X-Mailer: Ardwyn E-Mailer (KT_EMailer " KT_VERSION_NAME ")\r\n";
     return text + "\r\n";
 }
 

@@ -8,7 +8,13 @@ namespace {
 
 bool isHostCharacter(wchar_t c) {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
-           c == L'-' || c == L'_' || c == L':';
+           c == L'-' || c == L'_';
+}
+
+// What an IPv6 address in brackets is written with (an IPv4 tail included).
+bool isIpv6Character(wchar_t c) {
+    return (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F') || (c >= L'0' && c <= L'9') || c == L':' ||
+           c == L'.';
 }
 
 ComponentError invalidServer(const std::wstring& server) {
@@ -51,20 +57,22 @@ ServerAddress parseServerAddress(const std::wstring& server, unsigned short defa
     const bool schemeGiven = host.size() != server.size();
 
     unsigned short port = defaultPort;
+    bool (*isAllowed)(wchar_t) = isHostCharacter;
     if (!host.empty() && host.front() == L'[') {
         const auto close = host.find(L']');
         if (close == std::wstring::npos) throw invalidServer(server);
         const std::wstring rest = host.substr(close + 1);
         host = host.substr(1, close - 1);
         if (!rest.empty() && (rest[0] != L':' || !parsePort(rest.substr(1), port))) throw invalidServer(server);
-    } else if (host.find(L':') == host.rfind(L':') && host.find(L':') != std::wstring::npos) {
-        const auto colon = host.find(L':');
+        isAllowed = isIpv6Character;
+    } else if (const auto colon = host.find(L':'); colon != std::wstring::npos) {
+        // One colon, before the port: an IPv6 address needs its brackets.
         if (!parsePort(host.substr(colon + 1), port)) throw invalidServer(server);
         host.erase(colon);
     }
     if (host.empty()) throw invalidServer(server);
     for (wchar_t c : host)
-        if (!isHostCharacter(c)) throw invalidServer(server);
+        if (!isAllowed(c)) throw invalidServer(server);
     return {std::string(host.begin(), host.end()), port, implicitTls || (!schemeGiven && port == kImplicitTlsPort)};
 }
 

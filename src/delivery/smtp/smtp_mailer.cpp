@@ -17,6 +17,9 @@ public:
     WrittenMessage(const MailMessage& message, MessageStamp stamp) : message_(message), stamp_(std::move(stamp)) {}
 
     bool fitsEightBit() const override { return kt::fitsEightBit(message_.body); }
+    std::size_t size(BodyEncoding encoding) const override {
+        return writeHeaders(message_, stamp_, encoding).size() + encodedBodySize(message_.body, encoding);
+    }
     void write(BodyEncoding encoding, const BytesSink& sink) const override {
         sink(writeHeaders(message_, stamp_, encoding));
         encodeBody(message_.body, encoding, sink);
@@ -26,6 +29,16 @@ private:
     const MailMessage& message_;
     MessageStamp stamp_;
 };
+
+// TLS from the first byte was asked of a server that speaks plain SMTP there.
+ComponentError plainSmtpServer(const ServerAddress& server) {
+    const std::wstring host = fromUtf8(server.host), port = std::to_wstring(server.port);
+    const std::wstring hostAndPort = (host.find(L':') == std::wstring::npos ? host : L"[" + host + L"]") + L":" + port;
+    return mailError(MailFailure::InvalidServer,
+                     L"The server " + host + L" speaks plain SMTP on port " + port +
+                         L", not TLS from the first byte: write smtp://" + hostAndPort +
+                         L" to reach it (TLS then starts with STARTTLS where it offers it).");
+}
 
 }  // namespace
 
@@ -91,6 +104,9 @@ void SmtpMailer::Send() {
             const auto transport = connect_(server.host, server.port, timeouts_.connection);
             deliverOverSmtp(*transport, envelope, message, timeouts_.reply, security);
             return;
+        } catch (const PlainTextAnswer&) {
+            if (!server.implicitTls) throw;
+            throw plainSmtpServer(server);
         } catch (const SignInDemanded& demand) {
             if (!signIns_) throw;
             if (userGaveIt && demand.passwordRefused()) signIns_->answered(server.host, false);

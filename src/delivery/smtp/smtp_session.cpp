@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <utility>
 
 #include "delivery/smtp/base64.h"
 #include "delivery/smtp/mail_error.h"
@@ -107,6 +108,22 @@ std::string upperCase(std::string text) {
     for (auto& c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return text;
+}
+
+// A size as people read it: "12.3 MB", "250 kB" (a thousand bytes to the kB,
+// as servers count), rounded.
+std::wstring sizeInWords(unsigned long long bytes) {
+    if (bytes < 1000000) return std::to_wstring((bytes + 500) / 1000) + L" kB";
+    const unsigned long long tenths = (bytes + 50000) / 100000;
+    return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10) + L" MB";
+}
+
+// Two sizes told apart: in bytes where rounding makes them look alike.
+std::pair<std::wstring, std::wstring> sizesInWords(unsigned long long larger, unsigned long long smaller) {
+    std::pair<std::wstring, std::wstring> words{sizeInWords(larger), sizeInWords(smaller)};
+    if (words.first == words.second)
+        words = {std::to_wstring(larger) + L" bytes", std::to_wstring(smaller) + L" bytes"};
+    return words;
 }
 
 // An enhanced status code of class 5.7 (RFC 3463): refused for security or policy.
@@ -243,6 +260,10 @@ ServerOffers serverOffers(const SmtpReply& hello) {
         if (keyword == "STARTTLS") offers.startTls = true;
         if (keyword == "PIPELINING") offers.pipelining = true;
         if (keyword == "8BITMIME") offers.eightBitMime = true;
+        if (keyword == "SIZE") {
+            offers.size = true;
+            words >> offers.sizeLimit;  // none given, or 0: no limit named
+        }
         while (keyword == "AUTH" && words >> mechanism) {
             offers.plain = offers.plain || mechanism == "PLAIN";
             offers.login = offers.login || mechanism == "LOGIN";
@@ -273,7 +294,9 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     }
 
     const std::wstring server = fromUtf8(security.host);
-    const bool givesPassword = security.signIn && offers.signIn();
+    // A password goes over TLS alone; a server that offers a sign-in without
+    // TLS but needs none gets the message without one.
+    const bool givesPassword = security.signIn && offers.signIn() && transport.encrypted();
     const auto requireTls = [&](const std::wstring& why) {
         if (transport.encrypted()) return;
         smtp.politeQuit();
@@ -282,7 +305,6 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     };
     if (security.submission) requireTls(L"The mail submission server " + server + L" wants TLS.");
     if (givesPassword) {
-        requireTls(L"The SMTP server " + server + L" offers a sign-in.");
         signIn(smtp, offers, *security.signIn);
         if (security.signInAccepted) security.signInAccepted();
     }
@@ -300,8 +322,20 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
                                                                 L" expects a sign-in"));
     const BodyEncoding encoding =
         offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable;
-    std::vector<std::string> commands{"MAIL FROM:<" + envelope.reversePath + ">" +
-                                      (encoding == BodyEncoding::EightBit ? " BODY=8BITMIME" : "")};
+    std::string mailFrom = "MAIL FROM:<" + envelope.reversePath + ">";
+    if (encoding == BodyEncoding::EightBit) mailFrom += " BODY=8BITMIME";
+    if (offers.size) {
+        const std::size_t size = message.size(encoding);
+        if (offers.sizeLimit > 0 && size > offers.sizeLimit) {
+            smtp.politeQuit();
+            const auto [ours, limit] = sizesInWords(size, offers.sizeLimit);
+            throw mailError(MailFailure::MessageTooLarge, L"The message is " + ours + L", more than the " + limit +
+                                                              L" that the SMTP server " + server +
+                                                              L" takes; nothing was sent.");
+        }
+        mailFrom += " SIZE=" + std::to_string(size);
+    }
+    std::vector<std::string> commands{mailFrom};
     for (const auto& recipient : envelope.recipients) commands.push_back("RCPT TO:<" + recipient + ">");
     // The sender and the recipients in one write where the server takes that.
     if (offers.pipelining) {

@@ -1,7 +1,9 @@
 #pragma once
 // The SMTP dialogue (RFC 5321) for one message: greeting, EHLO (HELO when the
 // server does not know EHLO), STARTTLS whenever the server offers it (RFC
-// 3207), a sign-in (RFC 4954: PLAIN, or LOGIN) only over TLS, MAIL FROM, one
+// 3207), a sign-in (RFC 4954: PLAIN, or LOGIN) only over TLS, MAIL FROM (with
+// the message's size where the server takes SIZE, and no further when the
+// message is larger than it takes), one
 // RCPT TO per recipient (in one write where the server offers PIPELINING),
 // DATA with dot-stuffing (8-bit text where it offers 8BITMIME), QUIT. Every
 // reply is checked; the first refusal, time-out or broken connection ends the
@@ -52,6 +54,8 @@ public:
     virtual ~OutgoingMessage() = default;
     // Whether the message may go as 8-bit text to a server that takes it.
     virtual bool fitsEightBit() const = 0;
+    // How many bytes write() hands on in the given encoding.
+    virtual std::size_t size(BodyEncoding encoding) const = 0;
     // The message's bytes, header block then body, in the given encoding.
     virtual void write(BodyEncoding encoding, const BytesSink& sink) const = 0;
 };
@@ -80,6 +84,8 @@ struct ServerOffers {
     bool startTls = false;
     bool pipelining = false;
     bool eightBitMime = false;
+    bool size = false;                 // SIZE (RFC 1870): MAIL names the message's size
+    unsigned long long sizeLimit = 0;  // the largest message it takes; 0 when it names none
     bool plain = false;  // AUTH PLAIN
     bool login = false;  // AUTH LOGIN
     bool signIn() const { return plain || login; }

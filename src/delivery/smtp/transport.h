@@ -8,7 +8,16 @@
 #include <memory>
 #include <string>
 
+#include "foundation/component_error.h"
+
 namespace kt {
+
+// What startTls throws when the server answers TLS's first words in plain
+// text: it speaks the protocol there without TLS.
+class PlainTextAnswer : public ComponentError {
+public:
+    explicit PlainTextAnswer(const ComponentError& failure) : ComponentError(failure) {}
+};
 
 class Transport {
 public:
@@ -27,7 +36,8 @@ public:
 
     // Turns the connection into TLS (1.2 or later) within the time-out: the
     // handshake, then the server's certificate checked for `hostName`. Throws
-    // when the server cannot be trusted or TLS is not available here.
+    // when the server cannot be trusted or TLS is not available here, and
+    // PlainTextAnswer at once when the server answers in plain text.
     virtual void startTls(const std::string& hostName, std::chrono::milliseconds timeout) = 0;
     virtual bool encrypted() const = 0;
 };

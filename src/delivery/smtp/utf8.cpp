@@ -21,7 +21,7 @@ bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 }  // namespace
 
-char32_t nextCodePoint(const std::wstring& text, std::size_t& i) {
+char32_t nextCodePoint(std::wstring_view text, std::size_t& i) {
     char32_t c = static_cast<char32_t>(text[i++]);
     if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i < text.size()) {
         const auto low = static_cast<char32_t>(text[i]);
@@ -56,16 +56,19 @@ int encodeUtf8(char32_t c, char* out) {
     return 4;
 }
 
-std::string toUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
+std::string toUtf8(std::wstring_view text) {
     char bytes[4];
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < text.size();)
+        size += static_cast<unsigned>(text[i]) < 0x80 ? (++i, 1u)
+                                                       : static_cast<std::size_t>(encodeUtf8(nextCodePoint(text, i), bytes));
+    std::string out(size, '\0');
+    char* at = out.data();
     for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned>(text[i]) < 0x80) {
-            out += static_cast<char>(text[i++]);
-            continue;
-        }
-        out.append(bytes, static_cast<std::size_t>(encodeUtf8(nextCodePoint(text, i), bytes)));
+        if (static_cast<unsigned>(text[i]) < 0x80)
+            *at++ = static_cast<char>(text[i++]);
+        else
+            at += encodeUtf8(nextCodePoint(text, i), at);
     }
     return out;
 }

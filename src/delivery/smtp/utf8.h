@@ -3,15 +3,18 @@
 // an unpaired surrogate becomes U+FFFD.
 
 #include <string>
+#include <string_view>
 
 namespace kt {
 
-std::string toUtf8(const std::wstring& text);
+// Written into room of the exact size, never grown: a secret converted leaves
+// no copy behind in memory given back.
+std::string toUtf8(std::wstring_view text);
 std::wstring fromUtf8(const std::string& text);
 
 // The code point that starts at text[i], moving i past it (past both halves
 // of a surrogate pair); U+FFFD for an unpaired surrogate.
-char32_t nextCodePoint(const std::wstring& text, std::size_t& i);
+char32_t nextCodePoint(std::wstring_view text, std::size_t& i);
 
 // Writes the UTF-8 bytes of a code point to `out` (room for 4); returns how many.
 int encodeUtf8(char32_t c, char* out);

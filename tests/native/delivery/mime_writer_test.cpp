@@ -7,6 +7,7 @@
 #include "delivery/message_rules.h"
 #include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/mail_error.h"
+#include "kt_version.h"
 
 namespace kt {
 
@@ -40,6 +41,7 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
     message.cc.clear();
     const std::string bccOnly = writeMessage(message, {"d", "<i@x>"});
     EXPECT_NE(bccOnly.find("\r\nTo: undisclosed-recipients:;\r\n"), std::string::npos);
+    EXPECT_NE(bccOnly.find("\r\nX-Mailer: Ardwyn E-Mailer (KT_EMailer " KT_VERSION_NAME ")\r\n"), std::string::npos);
 }
 
 TEST(EightBit, OnlyForTextOfWholeLinesWithinTheLimit) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,7 @@ public:
             EXPECT_EQ(line, verb + " [127.0.0.1]");
         }
         trace += verb + " ";
+        if (verb == "MAIL") mailFrom = line;
         pending_ += next(verb);
         answering_ = pending_.find("334", at_) == at_;
         inData_ = verb == "DATA" && pending_.find("354", at_) == at_;
@@ -68,7 +70,7 @@ public:
     }
     bool encrypted() const override { return encrypted_; }
 
-    std::string trace;
+    std::string trace, mailFrom;
 
 private:
     std::string next(const std::string& verb) {
@@ -88,6 +90,7 @@ private:
 class FixedMessage final : public OutgoingMessage {
 public:
     bool fitsEightBit() const override { return false; }
+    std::size_t size(BodyEncoding) const override { return 7; }
     void write(BodyEncoding, const BytesSink& sink) const override { sink("Hello\r\n"); }
 };
 
@@ -151,8 +154,10 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
          "EHLO STARTTLS TLS EHLO AUTH LOGIN answer answer MAIL RCPT DATA . QUIT ", kDelivered, 0},
         {"TLS from the first byte", {{"EHLO", {signIn}}}, implicitWithAnn, "TLS EHLO AUTH PLAIN MAIL RCPT DATA . QUIT ",
          kDelivered, 0},
-        {"no password without TLS", {{"EHLO", {signIn}}}, withAnn, "EHLO QUIT ", kFails,
-         failure(MailFailure::TlsRequired)},
+        {"a kept password not needed in the clear", {{"EHLO", {signIn}}}, withAnn, "EHLO MAIL RCPT DATA . QUIT ",
+         kDelivered, 0},
+        {"a kept password wanted in the clear", {{"EHLO", {signIn}}, {"MAIL", {"530 5.7.0 sign in"}}}, withAnn,
+         "EHLO MAIL QUIT ", kFails, failure(MailFailure::TlsRequired)},
         {"no submission without TLS", {}, submission, "EHLO QUIT ", kFails, failure(MailFailure::TlsRequired)},
         {"a sign-in wanted in the clear", {{"EHLO", {signIn}}, {"MAIL", {"530 5.7.0 sign in"}}}, plain,
          "EHLO MAIL QUIT ", kFails, failure(MailFailure::TlsRequired)},
@@ -194,6 +199,24 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
     }
 }
 
+TEST(SmtpSize, MailNamesTheSizeAndAMessageLargerThanTheServerTakesNeverStarts) {
+    for (const auto& [ehlo, trace, mailFrom] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"250-x\r\n250 SIZE 7", "EHLO MAIL RCPT DATA . QUIT ", "MAIL FROM:<me@example.com> SIZE=7"},
+             {"250-x\r\n250 SIZE", "EHLO MAIL RCPT DATA . QUIT ", "MAIL FROM:<me@example.com> SIZE=7"},
+             {"250-x\r\n250 SIZE 6", "EHLO QUIT ", ""},
+             {"250 x", "EHLO MAIL RCPT DATA . QUIT ", "MAIL FROM:<me@example.com>"}}) {
+        ScriptedServer server({{"EHLO", {ehlo}}});
+        try {
+            deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage(), kTimeout);
+        } catch (const ComponentError& error) {
+            EXPECT_EQ(error.number(), failure(MailFailure::MessageTooLarge));
+            EXPECT_NE(error.description().find(L"nothing was sent"), std::wstring::npos);
+        }
+        EXPECT_EQ(server.trace, trace) << ehlo;
+        EXPECT_EQ(server.mailFrom, mailFrom) << ehlo;
+    }
+}
+
 TEST(ServerText, FormsTheirPortsAndTls) {
     for (const auto& [text, form] : std::vector<std::pair<const wchar_t*, std::string>>{
              {L"mail.example.com", "mail.example.com:25"}, {L"mail.example.com:465", "mail.example.com:465 TLS"},
@@ -203,7 +226,8 @@ TEST(ServerText, FormsTheirPortsAndTls) {
         EXPECT_EQ(address.host + ":" + std::to_string(address.port) + (address.implicitTls ? " TLS" : ""), form);
     }
     for (const wchar_t* refused : {L"", L"smtps://", L"http://mail.example.com", L"smtps://ann:pw@mail.example.com",
-                                   L"mail.example.com:0", L"mail.example.com\r\nRCPT TO:<x@y>"}) {
+                                   L"mail.example.com:0", L"mail.example.com\r\nRCPT TO:<x@y>", L"::1",
+                                   L"2001:db8::25:587", L"[mail.example.com]:25"}) {
         try {
             parseServerAddress(refused, 25);
             ADD_FAILURE() << "accepted a server text";

@@ -41,6 +41,7 @@ private:
 class Hello final : public kt::OutgoingMessage {
 public:
     bool fitsEightBit() const override { return true; }
+    std::size_t size(kt::BodyEncoding) const override { return 5; }
     void write(kt::BodyEncoding, const kt::BytesSink& sink) const override { sink("Hello"); }
 };
 

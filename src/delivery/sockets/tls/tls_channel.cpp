@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "delivery/smtp/mail_error.h"
+#include "delivery/smtp/characters.h"
+#include "delivery/smtp/transport.h"
 #include "delivery/smtp/utf8.h"
 #include "foundation/api_error.h"
 
@@ -48,6 +49,18 @@ UniqueHandle<SspiHandleTraits<&FreeCredentialsHandle>> acquireCredentials() {
 
 // The versions the component speaks; anything else is refused by name.
 constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2 | SP_PROT_TLS1_3;
+
+// Every record of a handshake starts with its content type: change cipher
+// spec, alert, handshake, data or heartbeat (20 to 24). Text does not.
+bool startsWithTlsRecord(const std::string& bytes) {
+    return bytes.empty() || (bytes[0] >= 20 && bytes[0] <= 24);
+}
+
+// The first line of what the server sent, fit to show.
+std::wstring firstLine(const std::string& bytes) {
+    const std::string line = bytes.substr(0, std::min<std::size_t>(bytes.find_first_of("\r\n"), 120));
+    return withControlsReplaced(fromUtf8(line), L'?');
+}
 
 const wchar_t* protocolName(DWORD protocol) {
     if (protocol & SP_PROT_TLS1_1) return L"TLS 1.1";
@@ -127,9 +140,14 @@ void TlsChannel::negotiate(SECURITY_STATUS status, Clock::time_point deadline) {
         } else if (status == SEC_E_INCOMPLETE_MESSAGE || (status == SEC_I_CONTINUE_NEEDED && incoming_.empty())) {
             const std::string arrived = connection_.receiveRaw(deadline);
             if (arrived.empty())
-                throw mailError(MailFailure::ConnectionClosed,
-                                L"The SMTP server closed the connection during the TLS handshake.");
+                throw apiError(WSAECONNRESET, L"The server " + hostName_ + L" closed the connection during the TLS "
+                                              L"handshake");
             incoming_ += arrived;
+            // The system's TLS would take text for the start of a record and wait for the rest of it.
+            if (!startsWithTlsRecord(incoming_))
+                throw PlainTextAnswer(apiError(static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE),
+                                               L"The server " + hostName_ + L" answered in plain text, not TLS: \"" +
+                                                   firstLine(incoming_) + L"\""));
         } else if (status != SEC_I_CONTINUE_NEEDED) {
             break;
         }
