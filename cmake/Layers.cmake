@@ -2,7 +2,8 @@
 # below it. A layer sees the headers of its own folder and of the layers it
 # links, and no others: its include folder in the build tree holds one
 # forwarding header for each header of its source folder, so that including a
-# header of a higher layer does not compile.
+# header of a higher layer does not compile. The chart of which layer uses
+# which is the USES lines of src/CMakeLists.txt (and the README draws it).
 
 # kt_layer(<target> <folder under src>
 #          [PORTABLE files...]  built everywhere (no <windows.h>)

@@ -38,7 +38,8 @@ void EntryList::removeAt(std::size_t index) {
         entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-std::vector<RegValue> EntryList::valuesWithout(std::size_t index, const std::vector<RegValue>& stored) const {
+std::optional<std::vector<RegValue>> EntryList::valuesWithout(std::size_t index,
+                                                              const std::vector<RegValue>& stored) const {
     // The stored string values by content, each content's values in the store's order.
     std::unordered_map<std::string, std::deque<std::size_t>> byContent;
     for (std::size_t j = 0; j < stored.size(); ++j)
@@ -46,15 +47,18 @@ std::vector<RegValue> EntryList::valuesWithout(std::size_t index, const std::vec
 
     std::vector<bool> claimed(stored.size());
     std::vector<RegValue> values;
+    bool deletedIsStored = false;
     for (std::size_t i = 0; !isEmptyBook() && i < entries_.size(); ++i) {
         // Each entry claims the first unclaimed stored value that holds it.
         const auto holding = byContent.find(asKey(entries_[i].stored));
         if (holding != byContent.end() && !holding->second.empty()) {
             claimed[holding->second.front()] = true;
             holding->second.pop_front();
+            deletedIsStored = deletedIsStored || i == index;
         }
         if (i != index) values.push_back({L"", kStringValueType, entries_[i].stored});
     }
+    if (!deletedIsStored) return std::nullopt;
     for (std::size_t j = 0; j < stored.size(); ++j)
         if (!claimed[j]) values.push_back(stored[j]);
     return values;

@@ -42,8 +42,9 @@ public:
     // What the store holds once the entry at `index` is deleted: every other
     // entry's value in the list's order, then, unchanged and in the store's
     // order, every stored value that is no entry's (one the load could not
-    // read or did not reach). Their names are left to the rewrite.
-    std::vector<RegValue> valuesWithout(std::size_t index, const std::vector<RegValue>& stored) const;
+    // read or did not reach). Their names are left to the rewrite. Nothing
+    // when the store does not hold the entry (another program changed it).
+    std::optional<std::vector<RegValue>> valuesWithout(std::size_t index, const std::vector<RegValue>& stored) const;
 
     // The address of an entry: its record before the first comma.
     static std::wstring addressOf(const AddressBookEntry& entry);

@@ -2,7 +2,7 @@
 
 #include "addressbook/address_book_store.h"
 #include "addressbook/frmAddressPicker_resources.h"
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 #include "foundation/address_and_name.h"
 #include "foundation/component_error.h"
 #include "settings/error_with_time.h"
@@ -151,7 +151,13 @@ void frmAddressPicker::KT_CB_AddName_Click() {
         const RegSnapshot* book = currentBook();
         const std::wstring valueName = book ? newValueName(book->values()) : L"0";
         mark = 120;
-        storeRecord(valueName, record);  // a failed write shows only at the next opening
+        if (!storeRecord(valueName, record)) {
+            // Nothing is shown that the book does not hold; the fields keep what was typed.
+            showCritical(L"Error in Email Address AddName Function. " + record +
+                         L" could not be stored in the address book: the registry did not take it. The name and "
+                         L"the address stay in their fields.");
+            return;
+        }
         mark = 125;
         const unsigned id = entries_.add(name, record, stringData(record));
         mark = 136;
@@ -182,10 +188,9 @@ void frmAddressPicker::mnuDeleteEmail_Click() {
     const auto index = entries_.findById(List1().ItemData(currentRow));
     if (!index) {
         showCritical(L"Error in Delete E-Mail Address, could not locate " + name + L" in list???");
-    } else if (!deleteEntry(*index)) {
         return;
     }
-    List1().RemoveItem(currentRow);
+    if (deleteEntry(*index)) List1().RemoveItem(currentRow);
 }
 
 const RegSnapshot* frmAddressPicker::currentBook() {
@@ -201,11 +206,17 @@ bool frmAddressPicker::deleteEntry(std::size_t index) {
         showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
         return false;
     }
-    const std::vector<RegValue> remaining = entries_.valuesWithout(index, book->values());
+    const auto remaining = entries_.valuesWithout(index, book->values());
+    if (!remaining) {
+        showCritical(L"Error in Delete E-Mail Address, " + entries_.entries()[index].Record +
+                     L" is no longer in the address book: another program changed it since the list was read. "
+                     L"Nothing was deleted.");
+        return false;
+    }
     entries_.removeAt(index);
     RewriteFailures failures;
     try {
-        failures = rewriteStore(book->values(), remaining);
+        failures = rewriteStore(book->values(), *remaining);
     } catch (const ComponentError&) {
         failures.removals = 1;
     }

@@ -4,10 +4,9 @@
 #include "compose/shared_message_settings.h"
 #include "compose/layout.h"
 #include "compose/message_body.h"
-#include "foundation/ansi_text.h"
 #include "controls/handler_boundary.h"
 #include "controls/html_help.h"
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 #include "controls/message_loop.h"
 #include "foundation/module.h"
 #include "controls/window_input.h"
@@ -94,7 +93,6 @@ void frmEmail::Form_Resize() {
 }
 
 void frmEmail::layOut() {
-    SharedMessageSettings::forThisThread().g_iPickerState = 0;
     int mark = 0;
     try {
         mark = 1001;
@@ -134,37 +132,27 @@ void frmEmail::layOut() {
     }
 }
 
-void frmEmail::KT_CB_To_Click() { pickRecipients(1); }
-void frmEmail::KT_CB_CC_Click() { pickRecipients(2); }
-void frmEmail::KT_CB_Bcc_Click() { pickRecipients(3); }
+void frmEmail::KT_CB_To_Click() { pickRecipients(tbTo()); }
+void frmEmail::KT_CB_CC_Click() { pickRecipients(tbcc()); }
+void frmEmail::KT_CB_Bcc_Click() { pickRecipients(tbBcc()); }
 
-void frmEmail::pickRecipients(short pickerState) {
+void frmEmail::pickRecipients(FormControl& field) {
     const auto keepAlive = shared_from_this();  // the modal loop runs inside this handler
     m_oAddressPickerEvents_.reset();
     m_oAddressPicker = std::make_shared<frmAddressPicker>();
-    m_oAddressPickerEvents_ =
-        m_oAddressPicker->AddressList.subscribe([this](const std::wstring& list) { m_oAddressPicker_AddressList(list); });
-    SharedMessageSettings::forThisThread().g_iPickerState = pickerState;
+    // The answer goes to the field whose button asked, whatever happens to
+    // the window meanwhile (moved, resized, minimized).
+    m_oAddressPickerEvents_ = m_oAddressPicker->AddressList.subscribe(
+        [this, &field](const std::wstring& list) { m_oAddressPicker_AddressList(field, list); });
     const auto picker = m_oAddressPicker;
-    picker->Load();
+    picker->Load(hwnd());
     picker->Show();
     runModal(picker->hwnd());
 }
 
-void frmEmail::m_oAddressPicker_AddressList(const std::wstring& sList) {
-    auto& settings = SharedMessageSettings::forThisThread();
-    FormControl* field = settings.g_iPickerState == 1   ? &tbTo()
-                         : settings.g_iPickerState == 2 ? &tbcc()
-                         : settings.g_iPickerState == 3 ? &tbBcc()
-                                                        : nullptr;
-    if (field) {
-        const std::wstring text = field->Text();
-        field->Text(text.empty() ? sList : text + L";" + sList);
-    } else {
-        showMessageBox(L"Error in Email  - Unexpected Picker State Value of: " + std::to_wstring(settings.g_iPickerState),
-                       L"Error", MB_OK | MB_ICONERROR);
-    }
-    settings.g_iPickerState = 0;
+void frmEmail::m_oAddressPicker_AddressList(FormControl& field, const std::wstring& sList) {
+    const std::wstring text = field.Text();
+    field.Text(text.empty() ? sList : text + L";" + sList);
     m_oTimerUnloadAddressForm->Interval(25);
 }
 
@@ -229,7 +217,7 @@ void frmEmail::KT_CB_Send_Click() {
 }
 
 void frmEmail::KT_CB_Help_Click() {
-    displayHelpTopic(hwnd(), toAnsi(thisModuleDirectory() + L"\\Ardwyn.chm::/EMailWebPage.htm>main"));
+    displayHelpTopic(hwnd(), thisModuleDirectory() + L"\\Ardwyn.chm::/EMailWebPage.htm>main");
 }
 
 }  // namespace kt

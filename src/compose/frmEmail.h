@@ -73,8 +73,8 @@ private:
     void KT_CB_To_Click();
     void KT_CB_CC_Click();
     void KT_CB_Bcc_Click();
-    void pickRecipients(short pickerState);
-    void m_oAddressPicker_AddressList(const std::wstring& sList);
+    void pickRecipients(FormControl& field);
+    void m_oAddressPicker_AddressList(FormControl& field, const std::wstring& sList);
     void m_oTimerUnloadAddressForm_ThatTime();
     void layOut();
     void askToClose();

@@ -1,8 +1,7 @@
 #pragma once
 // What all instances and windows on one thread share: the text of the
-// information label for the next window, which recipient field asked for the
-// address picker, and whether a delivery is under way. One set exists for
-// each thread that uses the component.
+// information label for the next window, and whether a delivery is under
+// way. One set exists for each thread that uses the component.
 
 #include <string>
 
@@ -10,7 +9,6 @@ namespace kt {
 
 struct SharedMessageSettings {
     std::wstring g_sInfoLabel;
-    short g_iPickerState = 0;
     // A window's delivery lets the thread's messages through while it waits;
     // another window's Send must not start a delivery inside it.
     bool deliveryUnderway = false;

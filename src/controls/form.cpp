@@ -57,7 +57,7 @@ bool sameFont(const FontDesign& a, const FontDesign& b) {
 
 Form::Form(const FormDesign& design) : design_(design) {}
 
-void Form::Load() {
+void Form::Load(HWND owner) {
     if (IsLoaded()) return;
     {
         ScreenDc screen(GetDC(nullptr));
@@ -69,7 +69,7 @@ void Form::Load() {
                twipsToPixels(design_.clientHeight, twipsPerPixelY_)};
     AdjustWindowRectEx(&outer, style, FALSE, WS_EX_CONTROLPARENT);
     createWindow(WindowClass::Form, WS_EX_CONTROLPARENT, design_.caption, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                 outer.right - outer.left, outer.bottom - outer.top, nullptr);
+                 outer.right - outer.left, outer.bottom - outer.top, owner);
     self_ = shared_from_this();
     try {
         if (const auto icon = static_cast<HICON>(
@@ -252,7 +252,9 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Form::layOutIfResized() {
     // The layout follows the outer size alone; the first showing brings a
-    // WM_SIZE for the size just laid out.
+    // WM_SIZE for the size just laid out. A minimized window keeps its layout
+    // for when it is restored.
+    if (IsIconic(hwnd())) return;
     RECT outer{};
     GetWindowRect(hwnd(), &outer);
     const SIZE size{outer.right - outer.left, outer.bottom - outer.top};

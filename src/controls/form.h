@@ -23,9 +23,10 @@ enum class MousePointer { Default, Hourglass };
 
 class Form : public Window, public std::enable_shared_from_this<Form> {
 public:
-    // Creates the window and its controls, hidden, and runs Form_Load.
-    void Load();
-    // Shows the loaded window modeless, without an owner.
+    // Creates the window and its controls, hidden, and runs Form_Load. An
+    // owned window stays in front of its owner and has no taskbar button.
+    void Load(HWND owner = nullptr);
+    // Shows the loaded window modeless.
     void Show();
     // Runs Form_Unload and destroys the window.
     void Unload();
@@ -65,7 +66,8 @@ protected:
 private:
     void onFinalMessage() override;
     void resizeOuter(int widthPixels, int heightPixels);
-    // Runs Form_Resize unless the window has the size it was last laid out for.
+    // Runs Form_Resize unless the window has the size it was last laid out
+    // for, or is minimized.
     void layOutIfResized();
     void createControls();
     HFONT fontFor(const FontDesign& design);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 
 namespace kt {
 

@@ -4,19 +4,20 @@ namespace kt {
 namespace {
 
 constexpr UINT kHH_DISPLAY_TOPIC = 0;
-using HtmlHelpAFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+using HtmlHelpWFunction = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
 }  // namespace
 
-void displayHelpTopic(HWND caller, const std::string& topicPath) {
+void displayHelpTopic(HWND caller, const std::wstring& topicPath) {
     // Loaded once and never freed: the help window it opens outlives this call
     // and runs on the viewer's code.
     HMODULE viewer = GetModuleHandleW(L"hhctrl.ocx");
     if (!viewer) viewer = LoadLibraryW(L"hhctrl.ocx");
     if (!viewer) return;
-    const auto htmlHelpA = reinterpret_cast<HtmlHelpAFunction>(
-        reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpA")));
-    if (htmlHelpA) htmlHelpA(caller, topicPath.c_str(), kHH_DISPLAY_TOPIC, 0);
+    // The wide call: the component's folder may have a name the ANSI code page cannot write.
+    const auto htmlHelpW = reinterpret_cast<HtmlHelpWFunction>(
+        reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW")));
+    if (htmlHelpW) htmlHelpW(caller, topicPath.c_str(), kHH_DISPLAY_TOPIC, 0);
 }
 
 }  // namespace kt

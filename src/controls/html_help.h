@@ -7,8 +7,8 @@
 
 namespace kt {
 
-// Shows a topic given as "file.chm::/topic.htm>window" (ANSI text). The
-// viewer reports a missing file or topic itself, if at all.
-void displayHelpTopic(HWND caller, const std::string& topicPath);
+// Shows a topic given as "file.chm::/topic.htm>window". The viewer reports a
+// missing file or topic itself, if at all.
+void displayHelpTopic(HWND caller, const std::wstring& topicPath);
 
 }  // namespace kt

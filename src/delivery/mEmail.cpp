@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 #include "foundation/message_pump.h"
 #include "delivery/recipient_list.h"
 #include "delivery/smtp/smtp_mailer.h"

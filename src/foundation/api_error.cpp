@@ -4,16 +4,20 @@
 
 #include <cwchar>
 
-#include "foundation/ansi_text.h"
+#include "foundation/handles.h"
 #include "foundation/module.h"
 
 namespace kt {
 
 std::wstring GetApiErrorText(unsigned long code) {
-    char buffer[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        buffer, sizeof buffer, nullptr);
-    return length > 0 ? fromAnsi(std::string(buffer, length)) : std::wstring();
+    // Wide, and as long as the text is: the user's language may be one the
+    // ANSI code page cannot write, and some texts are long.
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const UniqueLocalMemory owned(text);
+    return length > 0 ? std::wstring(text, length) : std::wstring();
 }
 
 ComponentError apiError(unsigned long code, const std::wstring& doing) {

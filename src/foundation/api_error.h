@@ -10,8 +10,8 @@
 
 namespace kt {
 
-// The system's message for a code (FormatMessageA, 256 characters at most),
-// trailing line break included; empty when the system has none.
+// The system's message for a code in the user's language, trailing line
+// break included; empty when the system has none.
 std::wstring GetApiErrorText(unsigned long code);
 
 // The error for a failed system call. With `doing` (what the call was for)

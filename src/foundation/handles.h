@@ -13,12 +13,14 @@
 namespace kt {
 
 inline void releaseScreenDc(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
+inline void freeLocalMemory(void* memory) noexcept { LocalFree(memory); }
 
 using UniqueRegKey = UniqueHandle<HandleTraits<HKEY, &RegCloseKey>>;
 using UniqueFont = UniqueHandle<HandleTraits<HFONT, &DeleteObject>>;
 using UniqueMenu = UniqueHandle<HandleTraits<HMENU, &DestroyMenu>>;
 using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseHandle>>;
 using ScreenDc = UniqueHandle<HandleTraits<HDC, &releaseScreenDc>>;
+using UniqueLocalMemory = UniqueHandle<HandleTraits<void*, &freeLocalMemory>>;  // what a system call allocated for us
 
 // A COM string (BSTR) that frees itself.
 class Bstr : public UniqueHandle<HandleTraits<BSTR, &SysFreeString>> {

@@ -11,8 +11,10 @@
 namespace kt {
 namespace {
 
+// Only the rights a call needs: a key the user may read and write values of,
+// and no more, is enough.
 constexpr REGSAM kRead = KEY_QUERY_VALUE;
-constexpr REGSAM kWrite = KEY_ALL_ACCESS;
+constexpr REGSAM kWrite = KEY_QUERY_VALUE | KEY_SET_VALUE;
 // Capacities of the reads by position, terminators included.
 constexpr DWORD kNameCapacity = kLongestTextByPosition + 1;
 constexpr DWORD kDataCapacity = (kLongestTextByPosition + 1) * sizeof(wchar_t);
@@ -188,7 +190,7 @@ std::wstring SetRegStr(const std::wstring& keyPath, const std::wstring& valueNam
 
 void CreateRegKey(HKEY root, const std::wstring& keyPath) {
     UniqueRegKey key;
-    CheckApiResult(RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWrite, nullptr,
+    CheckApiResult(RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kRead, nullptr,
                                    key.put(), nullptr));
 }
 

@@ -1,7 +1,7 @@
-// The composition window's layout: the worked example at the minimum size, and
-// a screen where the frame's width and height, the horizontal and vertical
-// twips per pixel and the window's width and height all differ, so that no
-// horizontal value can stand in for a vertical one.
+// The composition window's layout on a screen where the frame's width and
+// height, the horizontal and vertical twips per pixel and the window's width
+// and height all differ, so that no horizontal value can stand in for a
+// vertical one; a real window (tests/windows) has square pixels and frames.
 
 #include "compose/layout.h"
 
@@ -38,8 +38,6 @@ TEST(EmailFormLayout, FieldsStretchAndTheButtonRowFollowsTheFrame) {
         std::vector<float> layout;  // widths of tbTo, tbSubject, tbBody, lbInfo, Label1, Label11; Send and
                                     // Cancel left; the button row's top; tbBody's height
     } screens[] = {
-        // The worked example: 4-pixel frames, a 19-pixel caption, 15 twips per pixel, the minimum size.
-        {19, 4, 4, 15, 15, 5268, 5628, {285, 60, 60}, {4428, 4068, 5028, 5028, 4908, 4908, 4176, 3084, 4731, 1731}},
         // A frame wider than high, more twips per pixel vertically, a window wider than high.
         {22, 5, 3, 12, 18, 9000, 8000, {396, 60, 54}, {8160, 7800, 8760, 8760, 8640, 8640, 7908, 6816, 7016, 4040}},
     };

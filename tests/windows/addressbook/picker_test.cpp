@@ -93,6 +93,41 @@ TEST_F(PickerTest, AdditionTakesTheNextFreeNumberAndRefusesDuplicatesEmptyFields
     EXPECT_EQ(rows(*open()).size(), 4u);
 }
 
+TEST_F(PickerTest, AnEntryShowsOnlyOnceTheStoreTookItAndWritingAsksNoMoreRightsThanValuesNeed) {
+    seed({L"ann@x.com,Ann"});
+    allowOnly(KEY_READ);
+    auto picker = open();
+    add(*picker, L"Bob", L"bob@x.com");
+    ASSERT_EQ(shownBoxes.size(), 1u);
+    EXPECT_NE(shownBoxes[0].text.find(L"bob@x.com,Bob could not be stored"), std::wstring::npos)
+        << shownBoxes[0].text.c_str();
+    EXPECT_EQ(rows(*picker), (Rows{L"Ann"}));
+    EXPECT_EQ(picker->tbName().Text() + L"|" + picker->tbAddress().Text(), L"Bob|bob@x.com");
+
+    // A book the user may read and write the values of, and no more.
+    allowOnly(KEY_READ | KEY_SET_VALUE);
+    shownBoxes.clear();
+    press(picker->KT_CB_AddName());
+    click(*picker, L"Ann");
+    deleteCurrentRow(*picker);
+    ASSERT_EQ(shownBoxes.size(), 1u) << shownBoxes.back().text.c_str();  // the question alone
+    EXPECT_EQ(rows(*picker), (Rows{L"Bob"}));
+    EXPECT_EQ(stored(), (Values{{L"0", L"bob@x.com,Bob"}}));
+}
+
+TEST_F(PickerTest, ADeletionTheStoreNoLongerHoldsKeepsTheRowAndSaysWhy) {
+    seed({L"ann@x.com,Ann", L"bob@x.com,Bob"});
+    auto picker = open();
+    seed({L"bob@x.com,Bob"});  // another program took Ann out
+    click(*picker, L"Ann");
+    deleteCurrentRow(*picker);
+    ASSERT_EQ(shownBoxes.size(), 2u);
+    EXPECT_NE(shownBoxes[1].text.find(L"ann@x.com,Ann is no longer in the address book"), std::wstring::npos)
+        << shownBoxes[1].text.c_str();
+    EXPECT_EQ(rows(*picker), (Rows{L"Ann", L"Bob"}));
+    EXPECT_EQ(stored(), (Values{{L"0", L"bob@x.com,Bob"}}));
+}
+
 TEST_F(PickerTest, DeletionAsksAndCarriesEveryOtherValueOverExactlyInAnyScriptRenumbered) {
     seed({L"l@x.pl,\u0141ukasz", L"a@x.com,Ann", L"i@x.ru,\u0418\u0432\u0430\u043d"});
     auto picker = open();
@@ -208,6 +243,30 @@ TEST_F(PickerTest, EachRecipientButtonAppendsThePickedRecordsToItsOwnFieldAndClo
     pick(form.KT_CB_To(), {[&] { SendMessageW(form.hwnd(), WM_CLOSE, 0, 0); }});
     EXPECT_EQ(findThreadWindow(kComposeCaption), nullptr);
     EXPECT_TRUE(shownBoxes.empty());
+}
+
+TEST_F(PickerTest, ThePickerBelongsToItsWindowAndItsAnswerReachesTheFieldThatAskedWhateverTheWindowWentThrough) {
+    seed({L"ann@x.com,Ann"});
+    const ComPtr<IDispatch> email = newEmail();
+    frmEmail& form = sendEMail(email.get(), L"b", L"");
+    const HWND window = form.hwnd();
+    RECT placed{};
+    HWND owner = nullptr;
+    const auto picker = [] { return formOf<frmAddressPicker>(findThreadWindow(kPickerCaption)); };
+    pick(form.KT_CB_CC(), {[&] { owner = GetWindow(picker()->hwnd(), GW_OWNER); },
+                           [&] { SetWindowPos(window, nullptr, 0, 0, 720, 640, SWP_NOMOVE | SWP_NOZORDER); },
+                           [&] { ShowWindow(window, SW_MINIMIZE); },
+                           [&] { ShowWindow(window, SW_RESTORE); },
+                           [&] {
+                               GetWindowRect(window, &placed);
+                               SendMessageW(picker()->List1().hwnd(), LB_SETSEL, TRUE, 0);
+                               press(picker()->KT_CB_OK());
+                           }});
+    EXPECT_EQ(owner, window);
+    EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text.c_str();
+    EXPECT_EQ(form.tbTo().Text() + L"|" + form.tbcc().Text(), L"|ann@x.com,Ann");
+    EXPECT_EQ(std::make_pair(placed.right - placed.left, placed.bottom - placed.top), std::make_pair(720L, 640L))
+        << "a minimized window was laid out";
 }
 
 }  // namespace

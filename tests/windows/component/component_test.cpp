@@ -8,7 +8,7 @@
 #include <string>
 
 #include "KT_EMailer.h"
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 #include "support/windows_test.h"
 
 namespace kt::test {

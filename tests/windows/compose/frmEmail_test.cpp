@@ -7,9 +7,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "KT_EMailer.h"
 #include "foundation/module.h"
 #include "support/windows_test.h"
 
@@ -164,6 +166,39 @@ TEST_F(ComposeWindowTest, CancelClosesOneTimerPeriodLaterAlsoAWindowNoInstanceLi
     press(formOf<frmEmail>(third)->KT_CB_Cancel());
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(third); }, 2000ms));
     EXPECT_TRUE(shownBoxes.empty());
+}
+
+TEST_F(ComposeWindowTest, HelpShowsItsTopicFromAComponentFolderWhoseNameTheAnsiCodePageCannotWrite) {
+#ifndef KT_TEST_HELP_FILE
+    GTEST_SKIP() << "no help file: chmcmd was not found where this was built";
+#else
+    const int helpButton = GetDlgCtrlID(sendEMail(email.get(), L"").KT_CB_Help().hwnd());
+    // The component and its help file installed in such a folder, and loaded from there.
+    const std::wstring folder = windowsPathOf(KT_SMTP_CATCHERS_DIR) + L"\\installed \u5e2e\u52a9 \u0421\u043f\u0440\u0430\u0432\u043a\u0430";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(componentDllPath().c_str(), (folder + L"\\KT_EMailer.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(windowsPathOf(KT_TEST_HELP_FILE).c_str(), (folder + L"\\Ardwyn.chm").c_str(), FALSE));
+    const HMODULE installed = LoadLibraryW((folder + L"\\KT_EMailer.dll").c_str());
+    ASSERT_NE(installed, nullptr);
+    const auto getClassObject = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(installed, "DllGetClassObject")));
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid()), S_OK);
+    ComPtr<IDispatch> fromThere;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, fromThere.putVoid()), S_OK);
+    const auto before = threadWindows(kComposeCaption);
+    ASSERT_EQ(invoke(fromThere.get(), L"SendEMail", DISPATCH_METHOD, {L"b", L"s", L"", L"", L""}), S_OK);
+    HWND window = nullptr;
+    for (HWND opened : threadWindows(kComposeCaption))
+        if (std::find(before.begin(), before.end(), opened) == before.end()) window = opened;
+    ASSERT_NE(window, nullptr);
+
+    SendDlgItemMessageW(window, helpButton, BM_CLICK, 0, 0);
+    HWND viewer = nullptr;
+    EXPECT_TRUE(pumpUntil([&] { return (viewer = FindWindowW(L"HH Parent", nullptr)) != nullptr; }, 5000ms));
+    EXPECT_EQ(windowText(viewer), L"Ardwyn Help");
+    DestroyWindow(viewer);
+#endif
 }
 
 // Windows of our own on this thread, the message-only ones (timers) included.

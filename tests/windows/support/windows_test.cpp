@@ -1,5 +1,7 @@
 #include "support/windows_test.h"
 
+#include <sddl.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -150,6 +152,12 @@ HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, const std::vec
 
 namespace {
 
+std::wstring hexOf(DWORD value) {
+    wchar_t text[16];
+    swprintf(text, 16, L"%lX", value);
+    return text;
+}
+
 // Moves a key of the current user to another name; false when there was none.
 bool moveKey(const std::wstring& from, const std::wstring& to) {
     UniqueRegKey source, target;
@@ -168,6 +176,7 @@ AddressBookTest::AddressBookTest()
       hadKey_(moveKey(kAddressBookKey, backup_)) {}
 
 AddressBookTest::~AddressBookTest() {
+    allowOnly(KEY_ALL_ACCESS);
     RegDeleteTreeW(HKEY_CURRENT_USER, kAddressBookKey);
     RegDeleteKeyW(HKEY_CURRENT_USER, kAddressBookKey);
     if (hadKey_) moveKey(backup_, kAddressBookKey);
@@ -198,6 +207,19 @@ std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
         values[name] = type == REG_SZ ? std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)))
                                       : L"<type " + std::to_wstring(type) + L">";
     return values;
+}
+
+void AddressBookTest::allowOnly(DWORD rights) const {
+    UniqueRegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAddressBookKey, 0, nullptr, 0, WRITE_DAC, nullptr, key.put(), nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring everyone = L"D:P(A;;0x" + hexOf(rights | READ_CONTROL) + L";;;WD)";
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(everyone.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return;
+    const UniqueLocalMemory owned(descriptor);
+    EXPECT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
 }
 
 Catcher::Catcher(const std::string& name) : directory(toUtf8(windowsPathOf(KT_SMTP_CATCHERS_DIR "/smtp-" + name))) {

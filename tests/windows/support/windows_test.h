@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 #include "controls/window.h"
 #include "foundation/handles.h"
 
@@ -121,6 +121,8 @@ protected:
     void setString(const std::wstring& name, const std::wstring& text) const;
     // Every value of the key: name to string data ("<type N>" for other types).
     std::map<std::wstring, std::wstring> stored() const;
+    // Lets the user do no more with the key than these rights allow, until the test ends.
+    void allowOnly(DWORD rights) const;
 
 private:
     const std::wstring backup_;

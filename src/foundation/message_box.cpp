@@ -1,4 +1,4 @@
-#include "controls/message_box.h"
+#include "foundation/message_box.h"
 
 #include <algorithm>
 #include <utility>
