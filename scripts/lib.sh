@@ -29,8 +29,10 @@ kt_ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   kt_log "installing ${missing[*]}"
-  # Postfix is installed for private test instances only: no system mail service.
-  echo "postfix postfix/main_mailer_type select No configuration" | kt_sudo debconf-set-selections
+  if [[ " ${missing[*]} " == *" postfix "* ]]; then
+    # For private test instances only: no system mail service.
+    echo "postfix postfix/main_mailer_type select No configuration" | kt_sudo debconf-set-selections
+  fi
   kt_sudo apt-get update -qq
   kt_sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -38,7 +40,12 @@ kt_ensure_packages() {
 KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
                    clang libclang-rt-14-dev wixl msitools fp-utils-3.2.2)
 KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick python3 python3-aiosmtpd openssl
-                 locales postfix sasl2-bin libsasl2-modules)
+                 locales sasl2-bin libsasl2-modules)
+# Postfix for the tests' private instances, unless another mail server is
+# installed: installing Postfix would replace it (its tests are then skipped).
+if [ ! -e /usr/sbin/sendmail ] || dpkg -S /usr/sbin/sendmail 2>/dev/null | grep -q '^postfix:'; then
+  KT_RUN_PACKAGES+=(postfix)
+fi
 
 # Extra configure arguments (scripts/test makes warnings errors).
 KT_CONFIGURE_ARGS=()
@@ -144,16 +151,20 @@ KT_WINE64=/usr/lib/wine/wine64
 # (scripts/wine64-only goes first on PATH), KT_NO_32BIT=1 tells the tests, and
 # one line says what is skipped.
 kt_find_32bit_support() {
-  if [ -z "${KT_NO_32BIT:-}" ]; then
+  if kt_runs_32bit; then
     # Without 32-bit Wine there is nothing to start (a build needs none).
     [ -e /usr/lib/wine/wine ] || return 0
-    /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+    local status=0
+    /usr/lib/wine/wine --version >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 0 ] && return 0
+    # 126 is the kernel refusing the program; anything else is a broken Wine, not this machine.
+    [ "$status" -eq 126 ] || { kt_log "Wine's 32-bit loader fails (exit $status)"; return 1; }
   fi
   export KT_NO_32BIT=1 PATH="$KT_ROOT/scripts/wine64-only:$PATH"
   kt_log "32-bit programs cannot run on this machine: $1"
 }
 
-kt_runs_32bit() { [ -z "${KT_NO_32BIT:-}" ]; }
+kt_runs_32bit() { [ "${KT_NO_32BIT:-0}" = 0 ]; }
 
 # kt_register_dll path [x86]: registers the component in the current prefix
 # with the regsvr32 of its architecture (x64 unless told x86); what regsvr32

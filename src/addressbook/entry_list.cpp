@@ -45,20 +45,24 @@ std::optional<std::vector<RegValue>> EntryList::valuesWithout(std::size_t index,
     for (std::size_t j = 0; j < stored.size(); ++j)
         if (stored[j].type == kStringValueType) byContent[asKey(stored[j].data)].push_back(j);
 
+    // Each entry claims the first unclaimed stored value that holds it; the
+    // deleted one first, so that another entry of the same text cannot take
+    // the one value left of it.
     std::vector<bool> claimed(stored.size());
-    std::vector<RegValue> values;
-    bool deletedIsStored = false;
-    for (std::size_t i = 0; !isEmptyBook() && i < entries_.size(); ++i) {
-        // Each entry claims the first unclaimed stored value that holds it.
+    const auto claim = [&](std::size_t i) {
         const auto holding = byContent.find(asKey(entries_[i].stored));
-        if (holding != byContent.end() && !holding->second.empty()) {
-            claimed[holding->second.front()] = true;
-            holding->second.pop_front();
-            deletedIsStored = deletedIsStored || i == index;
-        }
-        if (i != index) values.push_back({L"", kStringValueType, entries_[i].stored});
+        if (holding == byContent.end() || holding->second.empty()) return false;
+        claimed[holding->second.front()] = true;
+        holding->second.pop_front();
+        return true;
+    };
+    if (isEmptyBook() || !claim(index)) return std::nullopt;
+    std::vector<RegValue> values;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (i == index) continue;
+        claim(i);
+        values.push_back({L"", kStringValueType, entries_[i].stored});
     }
-    if (!deletedIsStored) return std::nullopt;
     for (std::size_t j = 0; j < stored.size(); ++j)
         if (!claimed[j]) values.push_back(stored[j]);
     return values;

@@ -132,27 +132,27 @@ void frmEmail::layOut() {
     }
 }
 
-void frmEmail::KT_CB_To_Click() { pickRecipients(tbTo()); }
-void frmEmail::KT_CB_CC_Click() { pickRecipients(tbcc()); }
-void frmEmail::KT_CB_Bcc_Click() { pickRecipients(tbBcc()); }
+void frmEmail::KT_CB_To_Click() { pickRecipients(kTbTo); }
+void frmEmail::KT_CB_CC_Click() { pickRecipients(kTbcc); }
+void frmEmail::KT_CB_Bcc_Click() { pickRecipients(kTbBcc); }
 
-void frmEmail::pickRecipients(FormControl& field) {
+void frmEmail::pickRecipients(Row field) {
     const auto keepAlive = shared_from_this();  // the modal loop runs inside this handler
     m_oAddressPickerEvents_.reset();
     m_oAddressPicker = std::make_shared<frmAddressPicker>();
     // The answer goes to the field whose button asked, whatever happens to
     // the window meanwhile (moved, resized, minimized).
     m_oAddressPickerEvents_ = m_oAddressPicker->AddressList.subscribe(
-        [this, &field](const std::wstring& list) { m_oAddressPicker_AddressList(field, list); });
+        [this, field](const std::wstring& list) { m_oAddressPicker_AddressList(field, list); });
     const auto picker = m_oAddressPicker;
     picker->Load(hwnd());
     picker->Show();
     runModal(picker->hwnd());
 }
 
-void frmEmail::m_oAddressPicker_AddressList(FormControl& field, const std::wstring& sList) {
-    const std::wstring text = field.Text();
-    field.Text(text.empty() ? sList : text + L";" + sList);
+void frmEmail::m_oAddressPicker_AddressList(Row field, const std::wstring& sList) {
+    const std::wstring text = control(field).Text();
+    control(field).Text(text.empty() ? sList : text + L";" + sList);
     m_oTimerUnloadAddressForm->Interval(25);
 }
 

@@ -73,8 +73,9 @@ private:
     void KT_CB_To_Click();
     void KT_CB_CC_Click();
     void KT_CB_Bcc_Click();
-    void pickRecipients(FormControl& field);
-    void m_oAddressPicker_AddressList(FormControl& field, const std::wstring& sList);
+    // The picker's answer goes to the field (a row of the design) whose button opened it.
+    void pickRecipients(Row field);
+    void m_oAddressPicker_AddressList(Row field, const std::wstring& sList);
     void m_oTimerUnloadAddressForm_ThatTime();
     void layOut();
     void askToClose();

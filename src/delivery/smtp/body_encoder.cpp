@@ -199,8 +199,7 @@ bool fitsEightBit(const std::wstring& text) {
             ++line;
             ++i;
         } else {
-            char bytes[4];
-            line += static_cast<std::size_t>(encodeUtf8(nextCodePoint(text, i), bytes));
+            line += utf8Length(nextCodePoint(text, i));
         }
         if (line > kLongestLine) return false;
     }
@@ -208,19 +207,8 @@ bool fitsEightBit(const std::wstring& text) {
 }
 
 std::size_t encodedBodySize(const std::wstring& text, BodyEncoding encoding) {
+    if (encoding == BodyEncoding::EightBit) return utf8Length(text);  // the text as it is
     std::size_t size = 0;
-    if (encoding == BodyEncoding::EightBit) {
-        // The text as it is, in UTF-8: counted, not written.
-        for (std::size_t i = 0; i < text.size();) {
-            const std::size_t run = plainRun(text, i, text.size() - i);
-            size += run;
-            i += run;
-            if (i == text.size()) break;
-            char bytes[4];
-            size += static_cast<std::size_t>(encodeUtf8(nextCodePoint(text, i), bytes));
-        }
-        return size;
-    }
     encodeBody(text, encoding, [&](const std::string& piece) { size += piece.size(); });
     return size;
 }

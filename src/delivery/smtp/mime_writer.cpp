@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <string_view>
 
 #include "delivery/smtp/base64.h"
 #include "delivery/smtp/characters.h"
@@ -51,9 +52,10 @@ HeaderWords encodedWords(const std::wstring& text) {
     std::size_t start = 0;
     while (start < utf8.size()) {
         std::size_t end = start + kWordPayload < utf8.size() ? start + kWordPayload : utf8.size();
-        const auto blank = end < utf8.size() ? utf8.rfind(' ', end - 1) : std::string::npos;
-        if (blank != std::string::npos && blank >= start)
-            end = blank + 1;
+        const auto blank =
+            end < utf8.size() ? std::string_view(utf8).substr(start, end - start).rfind(' ') : std::string_view::npos;
+        if (blank != std::string_view::npos)
+            end = start + blank + 1;
         else
             while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
         words.push_back("=?UTF-8?B?" + base64(utf8.substr(start, end - start)) + "?=");

@@ -64,6 +64,7 @@ ServerAddress parseServerAddress(const std::wstring& server, unsigned short defa
         const std::wstring rest = host.substr(close + 1);
         host = host.substr(1, close - 1);
         if (!rest.empty() && (rest[0] != L':' || !parsePort(rest.substr(1), port))) throw invalidServer(server);
+        if (host.find(L':') == std::wstring::npos) throw invalidServer(server);  // brackets hold IPv6 alone
         isAllowed = isIpv6Character;
     } else if (const auto colon = host.find(L':'); colon != std::wstring::npos) {
         // One colon, before the port: an IPv6 address needs its brackets.

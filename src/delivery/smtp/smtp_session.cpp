@@ -87,7 +87,14 @@ public:
         return {};
     }
 
-    void startTls(const std::string& host) { transport_.startTls(host, replyTimeout_); }
+    void startTls(const std::string& host) {
+        try {
+            transport_.startTls(host, replyTimeout_);
+        } catch (const ClosedDuringHandshake&) {
+            throw mailError(MailFailure::ConnectionClosed,
+                            L"The SMTP server closed the connection during the TLS handshake.");
+        }
+    }
     bool hasUnreadBytes() const { return replies_.hasUnreadBytes(); }
 
     // Takes leave after a refusal; the server's answer no longer matters.
@@ -113,7 +120,8 @@ std::string upperCase(std::string text) {
 // A size as people read it: "12.3 MB", "250 kB" (a thousand bytes to the kB,
 // as servers count), rounded.
 std::wstring sizeInWords(unsigned long long bytes) {
-    if (bytes < 1000000) return std::to_wstring((bytes + 500) / 1000) + L" kB";
+    const unsigned long long kilobytes = (bytes + 500) / 1000;
+    if (kilobytes < 1000) return std::to_wstring(kilobytes) + L" kB";
     const unsigned long long tenths = (bytes + 50000) / 100000;
     return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10) + L" MB";
 }

@@ -19,6 +19,12 @@ public:
     explicit PlainTextAnswer(const ComponentError& failure) : ComponentError(failure) {}
 };
 
+// What startTls throws when the server closes the connection during the handshake.
+class ClosedDuringHandshake : public ComponentError {
+public:
+    explicit ClosedDuringHandshake(const ComponentError& failure) : ComponentError(failure) {}
+};
+
 class Transport {
 public:
     virtual ~Transport() = default;
@@ -36,8 +42,9 @@ public:
 
     // Turns the connection into TLS (1.2 or later) within the time-out: the
     // handshake, then the server's certificate checked for `hostName`. Throws
-    // when the server cannot be trusted or TLS is not available here, and
-    // PlainTextAnswer at once when the server answers in plain text.
+    // when the server cannot be trusted or TLS is not available here,
+    // PlainTextAnswer at once when the server answers in plain text, and
+    // ClosedDuringHandshake when it hangs up.
     virtual void startTls(const std::string& hostName, std::chrono::milliseconds timeout) = 0;
     virtual bool encrypted() const = 0;
 };

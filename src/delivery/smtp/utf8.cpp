@@ -56,13 +56,28 @@ int encodeUtf8(char32_t c, char* out) {
     return 4;
 }
 
-std::string toUtf8(std::wstring_view text) {
-    char bytes[4];
+std::size_t utf8Length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+std::size_t utf8Length(std::wstring_view text) {
     std::size_t size = 0;
-    for (std::size_t i = 0; i < text.size();)
-        size += static_cast<unsigned>(text[i]) < 0x80 ? (++i, 1u)
-                                                       : static_cast<std::size_t>(encodeUtf8(nextCodePoint(text, i), bytes));
-    std::string out(size, '\0');
+    for (std::size_t i = 0; i < text.size();) {
+        // Runs of ASCII, sixteen units at a time: a page is mostly that.
+        if (i + 16 <= text.size()) {
+            unsigned high = 0;
+            for (std::size_t k = 0; k < 16; ++k) high |= static_cast<unsigned>(text[i + k]) >= 0x80;
+            if (!high) {
+                size += 16;
+                i += 16;
+                continue;
+            }
+        }
+        size += utf8Length(nextCodePoint(text, i));
+    }
+    return size;
+}
+
+std::string toUtf8(std::wstring_view text) {
+    std::string out(utf8Length(text), '\0');
     char* at = out.data();
     for (std::size_t i = 0; i < text.size();) {
         if (static_cast<unsigned>(text[i]) < 0x80)

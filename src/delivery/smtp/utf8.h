@@ -19,4 +19,8 @@ char32_t nextCodePoint(std::wstring_view text, std::size_t& i);
 // Writes the UTF-8 bytes of a code point to `out` (room for 4); returns how many.
 int encodeUtf8(char32_t c, char* out);
 
+// How many UTF-8 bytes a code point, or a text, takes; counted, nothing written.
+std::size_t utf8Length(char32_t c);
+std::size_t utf8Length(std::wstring_view text);
+
 }  // namespace kt

@@ -36,6 +36,8 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
         message.subject = message.body = text;
         EXPECT_EQ(test::brokenRule(message), "") << toUtf8(text).substr(0, 40);
         EXPECT_EQ(encoded(text, BodyEncoding::QuotedPrintable, 7), encoded(text, BodyEncoding::QuotedPrintable, 1 << 20));
+        for (const auto encoding : {BodyEncoding::QuotedPrintable, BodyEncoding::EightBit})  // as SIZE names it
+            EXPECT_EQ(encodedBodySize(text, encoding), encoded(text, encoding, 1 << 20).size());
     }
     message.to.clear();
     message.cc.clear();

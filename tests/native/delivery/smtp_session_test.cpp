@@ -227,7 +227,7 @@ TEST(ServerText, FormsTheirPortsAndTls) {
     }
     for (const wchar_t* refused : {L"", L"smtps://", L"http://mail.example.com", L"smtps://ann:pw@mail.example.com",
                                    L"mail.example.com:0", L"mail.example.com\r\nRCPT TO:<x@y>", L"::1",
-                                   L"2001:db8::25:587", L"[mail.example.com]:25"}) {
+                                   L"2001:db8::25:587", L"[mail.example.com]:25", L"[cafe]"}) {
         try {
             parseServerAddress(refused, 25);
             ADD_FAILURE() << "accepted a server text";

@@ -140,8 +140,8 @@ void TlsChannel::negotiate(SECURITY_STATUS status, Clock::time_point deadline) {
         } else if (status == SEC_E_INCOMPLETE_MESSAGE || (status == SEC_I_CONTINUE_NEEDED && incoming_.empty())) {
             const std::string arrived = connection_.receiveRaw(deadline);
             if (arrived.empty())
-                throw apiError(WSAECONNRESET, L"The server " + hostName_ + L" closed the connection during the TLS "
-                                              L"handshake");
+                throw ClosedDuringHandshake(apiError(WSAEDISCON, L"The server " + hostName_ +
+                                                                     L" closed the connection during the TLS handshake"));
             incoming_ += arrived;
             // The system's TLS would take text for the start of a record and wait for the rest of it.
             if (!startsWithTlsRecord(incoming_))
