@@ -1,6 +1,7 @@
 #include "compose/frmEmail.h"
 
 #include "compose/frmEmail_resources.h"
+#include "compose/frmSignInWait.h"
 #include "compose/shared_message_settings.h"
 #include "compose/layout.h"
 #include "compose/message_body.h"
@@ -211,7 +212,10 @@ void frmEmail::KT_CB_Send_Click() {
         const ScopedWindowDisabled busy(hwnd());
         delivered_ = DeliverMail(composeMessageBody(tbBody().Text(), delivery_.html, delivery_.htmlPage),
                                  tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
-                                 delivery_.showError, delivery_.html, smtpMailComponent(hwnd()));
+                                 delivery_.showError, delivery_.html,
+                                 smtpMailComponent(hwnd(), shared.accessTokens, [this](const std::wstring& host) {
+                                     return std::make_unique<BrowserSignInWait>(hwnd(), host);
+                                 }));
     }
     if (delivered_) askToClose();
 }

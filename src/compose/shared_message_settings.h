@@ -1,9 +1,13 @@
 #pragma once
 // What all instances and windows on one thread share: the text of the
-// information label for the next window, and whether a delivery is under
-// way. One set exists for each thread that uses the component.
+// information label for the next window, whether a delivery is under way,
+// and the access tokens of providers' sign-ins. One set exists for each
+// thread that uses the component.
 
+#include <memory>
 #include <string>
+
+#include "delivery/oauth/access_tokens.h"
 
 namespace kt {
 
@@ -12,6 +16,8 @@ struct SharedMessageSettings {
     // A window's delivery lets the thread's messages through while it waits;
     // another window's Send must not start a delivery inside it.
     bool deliveryUnderway = false;
+    // Providers' access tokens, kept in memory for later sends until they expire.
+    std::shared_ptr<AccessTokens> accessTokens = std::make_shared<AccessTokens>();
 
     // The set of the calling thread.
     static SharedMessageSettings& forThisThread();

@@ -65,9 +65,10 @@ void showDeliveryReport(const ComponentError& failure, int mark, const std::wstr
 
 }  // namespace
 
-MailComponentFactory smtpMailComponent(HWND signInOwner) {
-    return [signInOwner]() -> std::unique_ptr<MailComponent> {
-        return std::make_unique<SmtpMailer>(connectSocket, SmtpTimeouts{}, std::make_shared<SystemSignIn>(signInOwner));
+MailComponentFactory smtpMailComponent(HWND signInOwner, std::shared_ptr<AccessTokens> tokens, SignInWaitFactory wait) {
+    return [=]() -> std::unique_ptr<MailComponent> {
+        auto signIns = std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(signInOwner), tokens, wait);
+        return std::make_unique<SmtpMailer>(connectSocket, SmtpTimeouts{}, std::move(signIns));
     };
 }
 

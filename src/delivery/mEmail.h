@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/smtp/mail_component.h"
 
 namespace kt {
@@ -15,9 +16,12 @@ namespace kt {
 using MailComponentFactory = std::function<std::unique_ptr<MailComponent>()>;
 
 // The real SMTP client, over Winsock with the system's TLS, signing in with
-// the system's credentials; the sign-in dialog belongs to `signInOwner` (the
-// thread's active window when none).
-MailComponentFactory smtpMailComponent(HWND signInOwner = nullptr);
+// a provider's OAuth where the server has a profile (access tokens kept in
+// `tokens`, the wait for the browser shown by `wait`), and with the system's
+// credentials everywhere else; the sign-in dialog belongs to `signInOwner`
+// (the thread's active window when none).
+MailComponentFactory smtpMailComponent(HWND signInOwner = nullptr, std::shared_ptr<AccessTokens> tokens = nullptr,
+                                       SignInWaitFactory wait = nullptr);
 
 // True when every operation, the send included, succeeded. The sender is
 // "name <address>" or an address; the lists are recipient lists

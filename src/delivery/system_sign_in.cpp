@@ -8,17 +8,10 @@
 #include "delivery/smtp/utf8.h"
 #include "foundation/api_error.h"
 #include "foundation/scope_exit.h"
-#include "foundation/unique_handle.h"
+#include "foundation/credentials.h"
 
 namespace kt {
 namespace {
-
-// A credential read from the store; its password is wiped before it is freed.
-void wipeAndFree(PCREDENTIALW credential) noexcept {
-    if (credential->CredentialBlob) SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
-    CredFree(credential);
-}
-using UniqueCredential = UniqueHandle<HandleTraits<PCREDENTIALW, &wipeAndFree>>;
 
 std::wstring credentialTarget(const std::string& host) { return L"KT_EMailer:" + fromUtf8(host); }
 
@@ -31,8 +24,8 @@ std::wstring userName(const std::wstring& stored, const std::wstring& target) {
 
 }  // namespace
 
-std::optional<SignIn> SystemSignIn::stored(const std::string& host) {
-    const std::wstring target = credentialTarget(host);
+std::optional<SignIn> SystemSignIn::stored(const SignInScope& scope) {
+    const std::wstring target = credentialTarget(scope.host);
     UniqueCredential credential;
     // A store that cannot be read holds nothing for this server: a server that
     // wants no sign-in must not fail for it, and one that does asks the user.
@@ -44,8 +37,8 @@ std::optional<SignIn> SystemSignIn::stored(const std::string& host) {
     return SignIn{toUtf8(lastUser_), toUtf8(password)};
 }
 
-std::optional<SignIn> SystemSignIn::ask(const std::string& host, bool lastRefused) {
-    const std::wstring server = fromUtf8(host), target = credentialTarget(host);
+std::optional<SignIn> SystemSignIn::ask(const SignInScope& scope, bool lastRefused) {
+    const std::wstring server = fromUtf8(scope.host), target = credentialTarget(scope.host);
     const std::wstring caption = L"Sign in to " + server;
     const std::wstring message = lastRefused ? server + L" did not accept the name or password."
                                              : L"Sign in to send the message through " + server + L".";
@@ -72,11 +65,11 @@ std::optional<SignIn> SystemSignIn::ask(const std::string& host, bool lastRefuse
     return SignIn{toUtf8(lastUser_), toUtf8(std::wstring_view(password, wcsnlen(password, std::size(password))))};
 }
 
-void SystemSignIn::answered(const std::string& host, bool accepted) {
+void SystemSignIn::answered(const SignInScope& scope, bool accepted) {
     // Stores the password when the user ticked "remember" and the server took
     // it, forgets it otherwise. The message went or failed already; a store
     // that fails only means the user is asked again next time.
-    CredUIConfirmCredentialsW(credentialTarget(host).c_str(), accepted);
+    CredUIConfirmCredentialsW(credentialTarget(scope.host).c_str(), accepted);
 }
 
 }  // namespace kt

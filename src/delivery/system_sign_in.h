@@ -15,9 +15,9 @@ public:
     // The dialog belongs to `owner`, or to the thread's active window.
     explicit SystemSignIn(HWND owner) : owner_(owner) {}
 
-    std::optional<SignIn> stored(const std::string& host) override;
-    std::optional<SignIn> ask(const std::string& host, bool lastRefused) override;
-    void answered(const std::string& host, bool accepted) override;
+    std::optional<SignIn> stored(const SignInScope& scope) override;
+    std::optional<SignIn> ask(const SignInScope& scope, bool lastRefused) override;
+    void answered(const SignInScope& scope, bool accepted) override;
 
 private:
     HWND owner_;

@@ -14,6 +14,11 @@ TLS, for a catcher like a provider's submission server (it listens on
                               is the line USER:PASSWORD of FILE
     --sign-in-optional        offer it without requiring it
     --login-only              offer AUTH LOGIN only (PLAIN too otherwise)
+    --oauth URL               require a sign-in with a bearer token (XOAUTH2, OAUTHBEARER) after TLS,
+                              each token checked at the authorization server's introspection endpoint
+                              URL (trusting CA_DIR); a bad one is answered as Google's server does:
+                              334 and an error in JSON, then 535. DIR/refuse may name the Nth
+                              sign-in since the start, which is then refused whatever its token
 
 Each message is kept as DIR/spool/N.eml (as received) and DIR/spool/N.txt, a
 summary: envelope, decoded headers and the decoded body. Each sign-in since
@@ -60,6 +65,62 @@ class Spool:
         return "250 2.0.0 Caught"
 
 
+class BearerTokens(Spool):
+    """A catcher that takes sign-ins with tokens and asks the authorization server about each."""
+
+    def __init__(self, directory, introspection, ca_file, log_path):
+        super().__init__(directory)
+        self.introspection, self.ca_file, self.log_path = introspection, ca_file, log_path
+        self.attempts = 0
+
+    def refused_anyway(self):
+        """Whether this sign-in is the one DIR/refuse names."""
+        try:
+            with open(os.path.join(os.path.dirname(self.log_path), "refuse")) as f:
+                return int(f.read()) == self.attempts
+        except (OSError, ValueError):
+            return False
+
+    def token_owner(self, token):
+        """The account an active token is for; None for any other token."""
+        import base64
+        import json
+        import ssl
+        import urllib.parse
+        import urllib.request
+        request = urllib.request.Request(self.introspection, data=urllib.parse.urlencode({"token": token}).encode())
+        request.add_header("Authorization", "Basic " + base64.b64encode(b"smtp-server:smtp-server-secret").decode())
+        with urllib.request.urlopen(request, context=ssl.create_default_context(cafile=self.ca_file)) as answer:
+            verdict = json.load(answer)
+        return verdict.get("sub") if verdict.get("active") else None
+
+    async def bearer(self, server, args, mechanism):
+        import base64
+        import json
+        from aiosmtpd.smtp import AuthResult
+        response = base64.b64decode(args[1]) if len(args) > 1 else b""
+        fields = dict(part.split(b"=", 1) for part in response.split(b"\x01") if b"=" in part)
+        user = fields.get(b"user", b"").decode() if mechanism == "XOAUTH2" else \
+            response.split(b",")[1][2:].decode() if response.count(b",") >= 2 else ""
+        token = fields.get(b"auth", b"").decode().replace("Bearer ", "", 1)
+        self.attempts += 1
+        accepted = bool(token) and not self.refused_anyway() and self.token_owner(token) == user
+        with open(self.log_path, "a") as log:
+            log.write("%s %s %s\n" % (mechanism, user, "accepted" if accepted else "refused"))
+        if accepted:
+            return AuthResult(success=True, handled=False)
+        # As Google's server does: the error as JSON, which the client answers, then 535.
+        error = json.dumps({"status": "401", "schemes": "bearer", "scope": "https://mail.google.com/"})
+        await server.challenge_auth(error)
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.bearer(server, args, "XOAUTH2")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self.bearer(server, args, "OAUTHBEARER")
+
+
 class Accounts:
     """The one account the catcher knows; logs every sign-in without its password."""
 
@@ -86,6 +147,8 @@ def controller_options(args, state_dir):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(issued.chain, issued.key)
     options = {"ssl_context": context} if args.implicit_tls else {"tls_context": context, "require_starttls": True}
+    if args.oauth:
+        options.update(auth_required=True, auth_exclude_mechanism=["PLAIN", "LOGIN"])
     if args.sign_in:
         options.update(authenticator=Accounts(args.sign_in, os.path.join(state_dir, "sign-ins")),
                        auth_required=not args.sign_in_optional,
@@ -100,7 +163,10 @@ def serve(args, state_dir):
     sys.path[:0] = [here, os.path.join(here, "..", "smtp_send")]
     from smtp_client import free_port
     port = free_port()
-    controller = Controller(Spool(os.path.join(state_dir, "spool")), hostname="127.0.0.1", port=port,
+    spool = os.path.join(state_dir, "spool")
+    handler = BearerTokens(spool, args.oauth, os.path.join(os.path.abspath(args.tls), "ca.pem"),
+                           os.path.join(state_dir, "sign-ins")) if args.oauth else Spool(spool)
+    controller = Controller(handler, hostname="127.0.0.1", port=port,
                             data_size_limit=64 * 1024 * 1024, **controller_options(args, state_dir))
     controller.start()
     stop = threading.Event()
@@ -116,6 +182,7 @@ def tls_options(args):
     """The TLS options of `start`, for the server it starts."""
     options = ["--tls", os.path.abspath(args.tls)] if args.tls else []
     options += ["--sign-in", os.path.abspath(args.sign_in)] if args.sign_in else []
+    options += ["--oauth", args.oauth] if args.oauth else []
     for flag in ("implicit_tls", "sign_in_optional", "login_only"):
         options += ["--" + flag.replace("_", "-")] if getattr(args, flag) else []
     return options
@@ -175,6 +242,7 @@ if __name__ == "__main__":
     parser.add_argument("--sign-in", metavar="FILE")
     parser.add_argument("--sign-in-optional", action="store_true")
     parser.add_argument("--login-only", action="store_true")
+    parser.add_argument("--oauth", metavar="URL")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "serve":

@@ -7,7 +7,10 @@
 // The case file holds fields as "<key> <length>\n<bytes>\n", UTF-8; "to", "cc"
 // and "bcc" repeat, their value an address, optionally a TAB and a name;
 // "user" and "password" are a sign-in, given when the server offers one;
-// "repeat N" sends the message N times, each with a mailer of its own.
+// "oauth 1" signs in with the server's provider where its host has a profile
+// (the browser opens; "browser_timeout_ms" and "token_timeout_ms" bound the
+// waits); "repeat N" sends the message N times, each with a mailer (and
+// sign-in) of its own, "pause_ms" apart.
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
 // "FAILED <number>" and the description; exit code 0 or 1.
 
@@ -15,12 +18,14 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
 #include "delivery/sockets/socket_transport.h"
+#include "provider_sign_in.h"
 #include "foundation/component_error.h"
 
 namespace {
@@ -31,11 +36,11 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 class GivenSignIn final : public kt::SignInProvider {
 public:
     explicit GivenSignIn(kt::SignIn signIn) : signIn_(std::move(signIn)) {}
-    std::optional<kt::SignIn> stored(const std::string&) override { return signIn_; }
-    std::optional<kt::SignIn> ask(const std::string&, bool) override {
+    std::optional<kt::SignIn> stored(const kt::SignInScope&) override { return signIn_; }
+    std::optional<kt::SignIn> ask(const kt::SignInScope&, bool) override {
         throw kt::mailError(kt::MailFailure::SignInRequired, L"The server refused the sign-in given; no one to ask.");
     }
-    void answered(const std::string&, bool) override {}
+    void answered(const kt::SignInScope&, bool) override {}
 
 private:
     kt::SignIn signIn_;
@@ -60,13 +65,18 @@ Fields readCase(const char* path) {
 struct Message {
     std::vector<std::pair<std::string, std::wstring>> texts;
     std::wstring body;
-    std::shared_ptr<GivenSignIn> signIn;
+    std::shared_ptr<kt::SignInProvider> passwords;
+    bool oauth = false;
+    long browserMs = 300000, tokenEndpointMs = 30000;
 };
 
 // Sets up a mailer from the fields the way DeliverMail drives one, and
 // sends; the last time it hands the mailer the body itself.
 void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
-    kt::SmtpMailer mailer(kt::connectSocket, timeouts, message.signIn);
+    // As the component does: a sign-in for each delivery, access tokens kept for the process.
+    const auto signIn =
+        message.oauth ? kt::providerSignIn(message.passwords, message.browserMs, message.tokenEndpointMs) : message.passwords;
+    kt::SmtpMailer mailer(kt::connectSocket, timeouts, signIn);
     for (const auto& [key, text] : message.texts) {
         if (key == "to" || key == "cc" || key == "bcc") {
             const auto tab = text.find(L'\t');
@@ -98,21 +108,29 @@ int main(int argc, char** argv) {
     int repeat = 1;
     Message message;
     std::string user, password;
+    long pauseMs = 0;
     for (auto& [key, value] : readCase(argv[1])) {
         if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
         else if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
         else if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
         else if (key == "repeat") repeat = std::stoi(value);
+        else if (key == "pause_ms") pauseMs = std::stol(value);
+        else if (key == "oauth") message.oauth = value == "1";
+        else if (key == "browser_timeout_ms") message.browserMs = std::stol(value);
+        else if (key == "token_timeout_ms") message.tokenEndpointMs = std::stol(value);
         else if (key == "user") user = value;
         else if (key == "password") password = value;
         else if (key == "body") message.body = kt::fromUtf8(value);
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
-    if (!user.empty()) message.signIn = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
+    if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
     try {
         const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < repeat; ++i) send(message, i + 1 == repeat, timeouts);
+        for (int i = 0; i < repeat; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            send(message, i + 1 == repeat, timeouts);
+        }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         std::cout << "SENT in " << took.count() << " s" << std::endl;
         return 0;

@@ -23,6 +23,7 @@ enum class MailFailure : long {
     SignInCancelled = 8,  // the user cancelled the sign-in dialog
     SignInRequired = 9,   // the server wants a sign-in and none was given
     MessageTooLarge = 10, // larger than the server's announced SIZE limit
+    SignInFailed = 11,    // the provider's sign-in (OAuth) could not be finished
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

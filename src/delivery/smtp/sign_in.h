@@ -20,7 +20,17 @@ void wipe(std::basic_string<Char>& secret) noexcept {
 struct SignIn {
     std::string user;      // UTF-8
     std::string password;  // UTF-8; never shown, logged or put into an error
+    // A provider's sign-in: `password` is an OAuth access token for `user`,
+    // the sender's address, given with XOAUTH2 or OAUTHBEARER.
+    bool bearer = false;
     ~SignIn() { wipe(password); }
+};
+
+// Whom a sign-in is for: a server, and the sender's address (a provider's
+// sign-in belongs to the address).
+struct SignInScope {
+    std::string host;
+    std::string sender;
 };
 
 class SignInProvider {
@@ -28,13 +38,13 @@ public:
     virtual ~SignInProvider() = default;
 
     // The sign-in kept for this server, if there is one.
-    virtual std::optional<SignIn> stored(const std::string& host) = 0;
+    virtual std::optional<SignIn> stored(const SignInScope& scope) = 0;
     // Asks the user; nothing when the user cancelled. `lastRefused`: the
-    // server refused the password it was given last.
-    virtual std::optional<SignIn> ask(const std::string& host, bool lastRefused) = 0;
+    // server refused the sign-in it was given last.
+    virtual std::optional<SignIn> ask(const SignInScope& scope, bool lastRefused) = 0;
     // What the server said to the sign-in that ask() returned last: once
     // accepted, it is kept when the user asked for that.
-    virtual void answered(const std::string& host, bool accepted) = 0;
+    virtual void answered(const SignInScope& scope, bool accepted) = 0;
 };
 
 }  // namespace kt

@@ -93,10 +93,11 @@ void SmtpMailer::Send() {
     const WrittenMessage message(message_, stampMessage(message_.from->address));
     const ServerAddress server = parseServerAddress(server_, port_);
     SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
-    std::optional<SignIn> signIn = signIns_ ? signIns_->stored(server.host) : std::nullopt;
+    const SignInScope scope{server.host, message_.from->address};
+    std::optional<SignIn> signIn = signIns_ ? signIns_->stored(scope) : std::nullopt;
     bool userGaveIt = false;
     security.signInAccepted = [&] {
-        if (userGaveIt) signIns_->answered(server.host, true);
+        if (userGaveIt) signIns_->answered(scope, true);
     };
     for (;;) {
         security.signIn = signIn ? &*signIn : nullptr;
@@ -109,9 +110,9 @@ void SmtpMailer::Send() {
             throw plainSmtpServer(server);
         } catch (const SignInDemanded& demand) {
             if (!signIns_) throw;
-            if (userGaveIt && demand.passwordRefused()) signIns_->answered(server.host, false);
+            if (userGaveIt && demand.passwordRefused()) signIns_->answered(scope, false);
             signIn.reset();  // wiped before the next answer takes its place
-            signIn = signIns_->ask(server.host, demand.passwordRefused());
+            signIn = signIns_->ask(scope, demand.passwordRefused());
             if (!signIn)
                 throw mailError(MailFailure::SignInCancelled, L"The sign-in to " + fromUtf8(server.host) +
                                                                   L" was cancelled; nothing was sent.");

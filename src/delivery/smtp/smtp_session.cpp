@@ -139,31 +139,73 @@ bool isSecurityRefusal(const SmtpReply& reply) {
     return reply.code / 100 == 5 && !reply.lines.empty() && reply.lines.front().compare(0, 4, "5.7.") == 0;
 }
 
-// Signs in with PLAIN (RFC 4616), or LOGIN when the server offers only that.
-void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account) {
-    const std::string mechanism = offers.plain ? "AUTH PLAIN" : "AUTH LOGIN";
+// A line that carries base64 of a secret, built with room to spare, so that
+// it is never copied on growing; the caller wipes it after use.
+std::string secretLine(const std::string& start, const std::string& secret) {
+    std::string text;
+    text.reserve(start.size() + (secret.size() + 2) / 3 * 4 + 2);
+    text += start;
+    appendBase64(text, secret);
+    return text;
+}
+
+// The initial response of a bearer token sign-in: XOAUTH2 (as Google and
+// Microsoft define it) or OAUTHBEARER (RFC 7628), before base64.
+std::string bearerResponse(bool xoauth2, const SignIn& account) {
+    std::string response;
+    response.reserve(account.user.size() * 3 + account.password.size() + 32);
+    if (xoauth2) {
+        response.append("user=").append(account.user);
+    } else {
+        response.append("n,a=");
+        for (const char c : account.user)  // a SASL name: "," and "=" escaped
+            response.append(c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c));
+        response.append(",");
+    }
+    response.append("\x01" "auth=Bearer ").append(account.password).append("\x01\x01");
+    return response;
+}
+
+// Signs in with a bearer token: a refusal comes as 334 and an error in JSON,
+// which the client answers before the server ends with 535.
+SmtpReply signInWithToken(Dialogue& smtp, const ServerOffers& offers, const SignIn& account,
+                          const std::string& server) {
+    if (!offers.xoauth2 && !offers.oauthBearer) {
+        smtp.politeQuit();
+        throw mailError(MailFailure::SignInFailed,
+                        L"The SMTP server " + fromUtf8(server) +
+                            L" offers no sign-in with a token (XOAUTH2 or OAUTHBEARER), which its provider's "
+                            L"sign-in gives.");
+    }
+    const std::string mechanism = offers.xoauth2 ? "AUTH XOAUTH2" : "AUTH OAUTHBEARER";
+    std::string response = bearerResponse(offers.xoauth2, account);
+    std::string command = secretLine(mechanism + " ", response);
+    wipe(response);
+    SmtpReply reply = smtp.askSecret(command, mechanism);
+    if (reply.code == 334) reply = smtp.ask(offers.xoauth2 ? "" : "AQ==", mechanism);  // AQ== is 0x01
+    return reply;
+}
+
+// Signs in with PLAIN (RFC 4616), or LOGIN when the server offers only that;
+// with a token where the account is a provider's.
+void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account, const std::string& server) {
+    const std::string mechanism =
+        account.bearer ? (offers.xoauth2 ? "AUTH XOAUTH2" : "AUTH OAUTHBEARER") : offers.plain ? "AUTH PLAIN" : "AUTH LOGIN";
     SmtpReply reply;
-    // Every buffer that holds the password is built with room to spare, so
-    // that it is never copied on growing, and wiped after use.
-    const auto line = [&](const std::string& start, const std::string& secret) {
-        std::string text;
-        text.reserve(start.size() + (secret.size() + 2) / 3 * 4 + 2);
-        text += start;
-        appendBase64(text, secret);
-        return text;
-    };
-    if (offers.plain) {
+    if (account.bearer) {
+        reply = signInWithToken(smtp, offers, account, server);
+    } else if (offers.plain) {
         std::string plain;
         plain.reserve(account.user.size() + account.password.size() + 2);
         plain.append(1, '\0').append(account.user).append(1, '\0').append(account.password);
-        std::string command = line(mechanism + " ", plain);
+        std::string command = secretLine(mechanism + " ", plain);
         wipe(plain);
         reply = smtp.askSecret(command, mechanism);
     } else {
         reply = smtp.ask(mechanism, mechanism);
         for (const std::string* answer : {&account.user, &account.password}) {
             if (reply.code != 334) break;  // the prompts' text does not matter, only their order
-            std::string text = line("", *answer);
+            std::string text = secretLine("", *answer);
             reply = smtp.askSecret(text, mechanism);
         }
     }
@@ -275,6 +317,8 @@ ServerOffers serverOffers(const SmtpReply& hello) {
         while (keyword == "AUTH" && words >> mechanism) {
             offers.plain = offers.plain || mechanism == "PLAIN";
             offers.login = offers.login || mechanism == "LOGIN";
+            offers.xoauth2 = offers.xoauth2 || mechanism == "XOAUTH2";
+            offers.oauthBearer = offers.oauthBearer || mechanism == "OAUTHBEARER";
         }
     }
     return offers;
@@ -313,7 +357,7 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     };
     if (security.submission) requireTls(L"The mail submission server " + server + L" wants TLS.");
     if (givesPassword) {
-        signIn(smtp, offers, *security.signIn);
+        signIn(smtp, offers, *security.signIn, security.host);
         if (security.signInAccepted) security.signInAccepted();
     }
 

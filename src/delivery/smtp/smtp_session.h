@@ -86,9 +86,11 @@ struct ServerOffers {
     bool eightBitMime = false;
     bool size = false;                 // SIZE (RFC 1870): MAIL names the message's size
     unsigned long long sizeLimit = 0;  // the largest message it takes; 0 when it names none
-    bool plain = false;  // AUTH PLAIN
-    bool login = false;  // AUTH LOGIN
-    bool signIn() const { return plain || login; }
+    bool plain = false;        // AUTH PLAIN
+    bool login = false;        // AUTH LOGIN
+    bool xoauth2 = false;      // AUTH XOAUTH2: a provider's bearer token
+    bool oauthBearer = false;  // AUTH OAUTHBEARER (RFC 7628)
+    bool signIn() const { return plain || login || xoauth2 || oauthBearer; }
 };
 ServerOffers serverOffers(const SmtpReply& hello);
 

@@ -1,98 +1,16 @@
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "delivery/smtp/utf8.h"
+#include "delivery/sockets/event_socket.h"
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/api_error.h"
-#include "foundation/handles.h"
-#include "foundation/message_pump.h"
 #include "tls/tls_channel.h"
 
 namespace kt {
 namespace {
 
-class WinsockStartup {
-public:
-    WinsockStartup() {
-        WSADATA data;
-        const int result = WSAStartup(MAKEWORD(2, 2), &data);
-        if (result != 0) throw apiError(result, L"Starting Windows Sockets failed");
-    }
-    WinsockStartup(const WinsockStartup&) = delete;
-    WinsockStartup& operator=(const WinsockStartup&) = delete;
-    ~WinsockStartup() { WSACleanup(); }
-};
-
-using UniqueSocket = UniqueHandle<HandleTraits<SOCKET, &closesocket, INVALID_SOCKET>>;
 using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &freeaddrinfo>>;
-
-// A non-blocking socket with its network-event object; every wait lets the
-// thread's messages through.
-class EventSocket {
-public:
-    // Null when no socket of the address's family can be made; `error` says why.
-    static std::unique_ptr<EventSocket> open(const addrinfo& address, long& error) {
-        auto socket = std::unique_ptr<EventSocket>(new EventSocket(address));
-        if (!socket->socket_ || !socket->event_ ||
-            WSAEventSelect(socket->get(), socket->event_.get(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-            error = WSAGetLastError();
-            return nullptr;
-        }
-        return socket;
-    }
-
-    SOCKET get() const { return socket_.get(); }
-
-    // Waits for network events until the deadline; false on time-out. The
-    // events seen are returned in `seen`. The thread's messages go through
-    // meanwhile, until the thread is told to quit.
-    bool waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen) const {
-        HANDLE event = event_.get();
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            // Whatever ran in the messages may have outlasted the deadline: what
-            // arrived meanwhile still counts.
-            const DWORD wait = static_cast<DWORD>(std::max<long long>(left, 0));
-            const DWORD woke = quitSeen_ ? WaitForSingleObject(event, wait)
-                                         : MsgWaitForMultipleObjectsEx(1, &event, wait, QS_ALLINPUT,
-                                                                       MWMO_INPUTAVAILABLE);
-            if (woke == WAIT_OBJECT_0) {
-                seen = {};
-                WSAEnumNetworkEvents(socket_.get(), event_.get(), &seen);
-                return true;
-            }
-            if (woke == WAIT_TIMEOUT || left <= 0) return false;
-            if (woke != WAIT_OBJECT_0 + 1)
-                throw apiError(static_cast<long>(GetLastError()), L"Waiting for the SMTP server failed");
-            // A quit stays in the queue for the thread's loop, and would wake every wait at once.
-            quitSeen_ = pumpWaitingMessages();
-        }
-    }
-
-    // Connects within the deadline; 0, or the error code when it fails.
-    long connect(const addrinfo& address, Clock::time_point deadline) const {
-        if (::connect(get(), address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) return 0;
-        const int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) return error;
-        for (;;) {
-            WSANETWORKEVENTS seen;
-            if (!waitUntil(deadline, seen)) return WSAETIMEDOUT;
-            if (seen.lNetworkEvents & FD_CONNECT) return seen.iErrorCode[FD_CONNECT_BIT];
-        }
-    }
-
-private:
-    explicit EventSocket(const addrinfo& address)
-        : socket_(::socket(address.ai_family, address.ai_socktype, address.ai_protocol)), event_(WSACreateEvent()) {}
-
-    UniqueSocket socket_;
-    UniqueHandle<HandleTraits<WSAEVENT, &WSACloseEvent>> event_;
-    mutable bool quitSeen_ = false;
-};
 
 // The connection to the SMTP server: plain, or TLS once it is started.
 class WinsockTransport final : public Transport, private RawConnection {
@@ -139,7 +57,7 @@ private:
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the SMTP server failed");
             WSANETWORKEVENTS seen;
-            if (!socket_->waitUntil(std::min(deadline, Clock::now() + sendTimeout_), seen))
+            if (socket_->waitUntil(std::min(deadline, Clock::now() + sendTimeout_), seen) != WaitEnd::NetworkEvent)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
         }
     }
@@ -156,7 +74,7 @@ private:
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) throw apiError(error, L"Receiving from the SMTP server failed");
             WSANETWORKEVENTS seen;
-            if (!socket_->waitUntil(deadline, seen))
+            if (socket_->waitUntil(deadline, seen) != WaitEnd::NetworkEvent)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
         }
     }
@@ -188,9 +106,9 @@ std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short
             lastError = WSAETIMEDOUT;
             break;
         }
-        auto socket = EventSocket::open(*candidate, lastError);
+        auto socket = EventSocket::open(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol, lastError);
         if (!socket) continue;
-        lastError = socket->connect(*candidate, deadline);
+        lastError = socket->connect(candidate->ai_addr, static_cast<int>(candidate->ai_addrlen), deadline);
         if (lastError == 0) {
             // The dialogue waits for every reply: small writes must not wait for acknowledgements.
             const BOOL noDelay = TRUE;

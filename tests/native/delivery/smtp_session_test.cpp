@@ -21,6 +21,7 @@ namespace kt {
 namespace {
 
 const SignIn kAnn{"ann", "pa55word"};
+const SignIn kAnnsToken{"ann@example.com", "ya29.t0ken", true};  // a provider's access token
 constexpr std::chrono::milliseconds kTimeout{1000};
 
 long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind); }
@@ -52,7 +53,7 @@ public:
             EXPECT_EQ(line, verb + " [127.0.0.1]");
         }
         trace += verb + " ";
-        if (verb == "MAIL") mailFrom = line;
+        lines.push_back(line);
         pending_ += next(verb);
         answering_ = pending_.find("334", at_) == at_;
         inData_ = verb == "DATA" && pending_.find("354", at_) == at_;
@@ -70,7 +71,8 @@ public:
     }
     bool encrypted() const override { return encrypted_; }
 
-    std::string trace, mailFrom;
+    std::string trace;
+    std::vector<std::string> lines;  // the first line of every write
 
 private:
     std::string next(const std::string& verb) {
@@ -132,8 +134,9 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
     const std::string startTls = "250-mail.example.com\r\n250 STARTTLS";
     const std::string signIn = "250-mail.example.com\r\n250 AUTH PLAIN LOGIN";
     const std::string both = "250-mail.example.com\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN";
+    const std::string oauth = "250-mail.example.com\r\n250 AUTH PLAIN XOAUTH2 OAUTHBEARER";
     const SessionSecurity plain{}, withAnn{"", false, false, &kAnn}, submission{"", false, true},
-        implicit{"", true}, implicitWithAnn{"", true, false, &kAnn};
+        implicit{"", true}, implicitWithAnn{"", true, false, &kAnn}, implicitWithToken{"", true, false, &kAnnsToken};
     enum Ends { kDelivered, kFails, kAsksForSignIn, kAsksAgain };
     struct Case {
         const char* what;
@@ -175,6 +178,17 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
          failure(MailFailure::SignInRequired)},
         {"a wrong password", {{"EHLO", {signIn}}, {"AUTH PLAIN", {"535 5.7.8 bad"}}}, implicitWithAnn,
          "TLS EHLO AUTH PLAIN QUIT ", kAsksAgain, kMailErrorBase + 535},
+        {"a token with XOAUTH2", {{"EHLO", {oauth}}}, implicitWithToken, "TLS EHLO AUTH XOAUTH2 MAIL RCPT DATA . QUIT ",
+         kDelivered, 0},
+        {"a token with OAUTHBEARER, all there is", {{"EHLO", {"250-x\r\n250 AUTH OAUTHBEARER"}}}, implicitWithToken,
+         "TLS EHLO AUTH OAUTHBEARER MAIL RCPT DATA . QUIT ", kDelivered, 0},
+        {"a token refused the way Google does", {{"EHLO", {oauth}}, {"AUTH XOAUTH2", {"334 eyJzdGF0dXMiOiI0MDEifQ=="}},
+                                                 {"answer", {"535 5.7.8 Username and Password not accepted"}}},
+         implicitWithToken, "TLS EHLO AUTH XOAUTH2 answer QUIT ", kAsksAgain, kMailErrorBase + 535},
+        {"a token where no mechanism takes one", {{"EHLO", {signIn}}}, implicitWithToken, "TLS EHLO QUIT ", kFails,
+         failure(MailFailure::SignInFailed)},
+        {"no token without TLS", {{"EHLO", {oauth}}, {"MAIL", {"530 5.7.0 sign in"}}},
+         SessionSecurity{"", false, false, &kAnnsToken}, "EHLO MAIL QUIT ", kFails, failure(MailFailure::TlsRequired)},
     };
     for (Case c : cases) {
         int accepted = 0;
@@ -213,7 +227,25 @@ TEST(SmtpSize, MailNamesTheSizeAndAMessageLargerThanTheServerTakesNeverStarts) {
             EXPECT_NE(error.description().find(L"nothing was sent"), std::wstring::npos);
         }
         EXPECT_EQ(server.trace, trace) << ehlo;
-        EXPECT_EQ(server.mailFrom, mailFrom) << ehlo;
+        EXPECT_EQ(server.lines.size() > 2 ? server.lines[1] : "", mailFrom) << ehlo;
+    }
+}
+
+TEST(SmtpSignIn, ATokenGoesAsXoauth2OrOauthbearerSayAndARefusalIsAnswered) {
+    for (const auto& [mechanism, response, refusalAnswer] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"XOAUTH2", "user=ann@example.com\x01" "auth=Bearer ya29.t0ken\x01\x01", ""},
+             {"OAUTHBEARER", "n,a=ann@example.com,\x01" "auth=Bearer ya29.t0ken\x01\x01", "AQ=="}}) {
+        ScriptedServer server({{"EHLO", {"250-x\r\n250 AUTH " + mechanism}},
+                               {"AUTH " + mechanism, {"334 eyJzdGF0dXMiOiI0MDEifQ=="}},
+                               {"answer", {"535 5.7.8 no"}}});
+        try {
+            deliverOverSmtp(server, {"ann@example.com", {"bob@example.com"}}, FixedMessage(), kTimeout,
+                            {"mail.example.com", true, false, &kAnnsToken});
+        } catch (const SignInDemanded&) {
+        }
+        ASSERT_EQ(server.lines.size(), 4u) << server.trace;  // EHLO, AUTH, the answer to the refusal, QUIT
+        EXPECT_EQ(server.lines[1], "AUTH " + mechanism + " " + base64(response));
+        EXPECT_EQ(server.lines[2], refusalAnswer);
     }
 }
 

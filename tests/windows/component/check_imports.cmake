@@ -6,8 +6,8 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
-set(system_dlls advapi32.dll comctl32.dll credui.dll crypt32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
-    oleaut32.dll secur32.dll user32.dll ws2_32.dll)
+set(system_dlls advapi32.dll bcrypt.dll comctl32.dll credui.dll crypt32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
+    oleaut32.dll secur32.dll shell32.dll user32.dll winhttp.dll ws2_32.dll)
 foreach(entry IN LISTS imports)
   string(REPLACE "DLL Name: " "" name "${entry}")
   string(STRIP "${name}" name)

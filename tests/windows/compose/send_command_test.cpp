@@ -13,6 +13,8 @@
 
 
 #include "compose/frmEmail.h"
+#include "compose/frmSignInWait.h"
+#include "delivery/oauth/oauth_profiles.h"
 #include "delivery/mEmail.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
@@ -287,7 +289,7 @@ TEST_F(SignInTest, ARefusedStoredPasswordBringsTheDialogMarkedWrongAndItRemember
     ASSERT_EQ(dialog.seen, 1u);
     EXPECT_TRUE(dialog.answers[0].markedWrong);
     EXPECT_EQ(last(signIn.signIns(), 1) + ", " + last(signIn.signIns()), "PLAIN reader refused, PLAIN reader accepted");
-    const auto kept = SystemSignIn(nullptr).stored("localhost");
+    const auto kept = SystemSignIn(nullptr).stored({"localhost", "me@example.com"});
     EXPECT_TRUE(kept && fromUtf8(kept->user) == user && fromUtf8(kept->password) == password);
 
     EXPECT_TRUE(sends(signIn, L"localhost", L"Remembered"));
@@ -307,6 +309,45 @@ TEST_F(SignInTest, TheDialogAsksWhenASignInIsWantedAndCancelKeepsTheWindow) {
     EXPECT_FALSE(dialog.answers[0].markedWrong);
     expectReportAndTheWindowKept(form, kMailErrorBase + static_cast<long>(MailFailure::SignInCancelled));
     EXPECT_NE(shownBoxes[0].text.find(L"The sign-in to localhost was cancelled"), std::wstring::npos);
+    EXPECT_TRUE(signIn.caught(subject).empty());
+}
+
+// An OAuth profile for the catchers' host while it lives; its endpoints are
+// never reached.
+class ProviderProfile {
+public:
+    ProviderProfile() {
+        for (const auto& [name, value] : {std::pair{L"AuthorizationEndpoint", L"https://authorization.invalid/authorize"},
+                                          std::pair{L"TokenEndpoint", L"https://authorization.invalid/token"},
+                                          std::pair{L"ClientId", L"kt-emailer"}, std::pair{L"Scope", L"smtp"}})
+            RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name, REG_SZ, value,
+                            static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    }
+    ~ProviderProfile() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+
+private:
+    const std::wstring key_ = std::wstring(kOAuthProfilesKey) + L"\\localhost";
+};
+
+TEST_F(SignInTest, CancelWhileTheUserSignsInInTheBrowserKeepsTheWindowAndSendsNothing) {
+    const ProviderProfile profile;
+    const std::wstring subject = uniqueSubject(L"Provider cancelled");
+    frmEmail& form = sendEMail(email.get(), L"my note", L"ann@example.com,Ann", signIn.server(L"localhost"), {},
+                               L"me@example.com", subject);
+    form.tbcc().Text(L"cy@example.com,Cy");
+    HWND owner = nullptr;
+    StepsOnTimer userAtTheWindow(
+        [&] {
+            const HWND waiting = findThreadWindow(L"Ardwyn E-Mail Sign-in");
+            if (!waiting || owner) return;
+            owner = GetWindow(waiting, GW_OWNER);
+            press(formOf<frmSignInWait>(waiting)->KT_CB_Cancel());
+        },
+        100);
+    press(form.KT_CB_Send());
+    EXPECT_EQ(owner, form.hwnd());
+    expectReportAndTheWindowKept(form, kMailErrorBase + static_cast<long>(MailFailure::SignInCancelled));
+    EXPECT_EQ(findThreadWindow(L"Ardwyn E-Mail Sign-in"), nullptr);
     EXPECT_TRUE(signIn.caught(subject).empty());
 }
 

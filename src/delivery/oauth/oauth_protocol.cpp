@@ -1,0 +1,197 @@
+#include "delivery/oauth/oauth_protocol.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "delivery/oauth/sha256.h"
+#include "delivery/smtp/mail_error.h"
+
+namespace kt {
+namespace {
+
+ComponentError oauthError(const std::wstring& description) {
+    return mailError(MailFailure::SignInFailed, description);
+}
+
+// JSON whose every string, and the parser's own buffers, give back wiped memory.
+using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretText, bool, std::int64_t, std::uint64_t, double,
+                                        WipingAllocator>;
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A query value as sent: "+" is a blank, %XX a byte; a broken escape stays as it is.
+std::string percentDecode(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+                   hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// "a=1&b=2" appended to a form body, values encoded.
+template <class Text>
+void addField(Text& body, const char* name, const std::string& value) {
+    if (!body.empty()) body += '&';
+    body += name;
+    body += '=';
+    const std::string encoded = percentEncode(value);
+    body.append(encoded.data(), encoded.size());
+}
+
+void addClient(SecretText& body, const OAuthProfile& profile) {
+    addField(body, "client_id", profile.clientId);
+    if (!profile.clientSecret.empty()) addField(body, "client_secret", profile.clientSecret);
+}
+
+std::string textOf(const SecretJson& value) { return value.is_string() ? std::string(value.get_ref<const SecretText&>()) : ""; }
+
+}  // namespace
+
+std::string percentEncode(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isUnreserved(byte)) {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        }
+    }
+    return out;
+}
+
+std::string base64Url(const unsigned char* bytes, std::size_t count) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    for (std::size_t i = 0; i < count; i += 3) {
+        const std::uint32_t group = std::uint32_t{bytes[i]} << 16 | (i + 1 < count ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
+                                    (i + 2 < count ? std::uint32_t{bytes[i + 2]} : 0);
+        const std::size_t characters = count - i >= 3 ? 4 : count - i + 1;
+        for (std::size_t k = 0; k < characters; ++k) out += alphabet[(group >> (18 - 6 * k)) & 63];
+    }
+    return out;
+}
+
+std::string pkceChallenge(const std::string& verifier) {
+    const auto digest = sha256(verifier);
+    return base64Url(digest.data(), digest.size());
+}
+
+std::string authorizationUrl(const OAuthProfile& profile, const std::string& redirectUri, const std::string& state,
+                             const std::string& codeChallenge, const std::string& loginHint) {
+    std::string query;
+    addField(query, "response_type", "code");
+    addField(query, "client_id", profile.clientId);
+    addField(query, "redirect_uri", redirectUri);
+    addField(query, "scope", profile.scope);
+    addField(query, "state", state);
+    addField(query, "code_challenge", codeChallenge);
+    addField(query, "code_challenge_method", "S256");
+    if (!loginHint.empty()) addField(query, "login_hint", loginHint);
+    const char separator = profile.authorizationEndpoint.find('?') == std::string::npos ? '?' : '&';
+    return profile.authorizationEndpoint + separator + query;
+}
+
+std::optional<RedirectAnswer> parseRedirectRequest(const std::string& head) {
+    // "GET /?query HTTP/1.1": the redirect URI's path is "/".
+    const std::string line = head.substr(0, head.find_first_of("\r\n"));
+    if (line.compare(0, 5, "GET /") != 0) return std::nullopt;
+    const auto end = line.find(' ', 4);
+    if (end == std::string::npos || line.compare(end, 6, " HTTP/") != 0) return std::nullopt;
+    const std::string target = line.substr(4, end - 4);
+    if (target.size() > 1 && target[1] != '?') return std::nullopt;
+    RedirectAnswer answer;
+    const std::string query = target.size() > 1 ? target.substr(2) : "";
+    for (std::size_t start = 0; start <= query.size();) {
+        const auto stop = std::min(query.find('&', start), query.size());
+        const std::string pair = query.substr(start, stop - start);
+        const auto equals = pair.find('=');
+        const std::string name = pair.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : percentDecode(pair.substr(equals + 1));
+        if (name == "code") answer.code = value;
+        if (name == "state") answer.state = value;
+        if (name == "error") answer.error = value;
+        if (name == "error_description") answer.errorDescription = value;
+        start = stop + 1;
+    }
+    if (answer.code.empty() && answer.error.empty()) return std::nullopt;
+    return answer;
+}
+
+SecretText codeGrantBody(const OAuthProfile& profile, const std::string& code, const std::string& redirectUri,
+                         const std::string& codeVerifier) {
+    SecretText body;
+    addField(body, "grant_type", "authorization_code");
+    addField(body, "code", code);
+    addField(body, "redirect_uri", redirectUri);
+    addField(body, "code_verifier", codeVerifier);
+    addClient(body, profile);
+    return body;
+}
+
+SecretText refreshGrantBody(const OAuthProfile& profile, const SecretText& refreshToken) {
+    SecretText body;
+    addField(body, "grant_type", "refresh_token");
+    // The token goes in as it is: a refresh token is made of URL-safe characters.
+    body += "&refresh_token=";
+    for (const char c : refreshToken) {
+        if (!isUnreserved(static_cast<unsigned char>(c)))
+            throw oauthError(L"The stored sign-in holds characters no token has; sign in again.");
+    }
+    body += refreshToken;
+    if (!profile.scope.empty()) addField(body, "scope", profile.scope);
+    addClient(body, profile);
+    return body;
+}
+
+TokenAnswer parseTokenResponse(std::string_view json) {
+    const SecretJson answer = SecretJson::parse(json.begin(), json.end(), nullptr, false);
+    if (answer.is_discarded() || !answer.is_object())
+        throw oauthError(L"The token endpoint did not answer with JSON as OAuth 2.0 says.");
+    TokenAnswer token;
+    if (answer.contains("error")) {
+        token.error = textOf(answer["error"]);
+        if (token.error.empty()) throw oauthError(L"The token endpoint answered with an error that has no name.");
+        if (answer.contains("error_description")) token.errorDescription = textOf(answer["error_description"]);
+        return token;
+    }
+    const auto field = answer.find("access_token");
+    if (field == answer.end() || !field->is_string() || field->get_ref<const SecretText&>().empty())
+        throw oauthError(L"The token endpoint's answer has no access token.");
+    token.accessToken = field->get_ref<const SecretText&>();
+    if (answer.contains("token_type") && textOf(answer["token_type"]) != "Bearer" &&
+        textOf(answer["token_type"]) != "bearer")
+        throw oauthError(L"The token endpoint gave a token of a type other than Bearer.");
+    if (const auto refresh = answer.find("refresh_token"); refresh != answer.end() && refresh->is_string())
+        token.refreshToken = refresh->get_ref<const SecretText&>();
+    if (const auto expires = answer.find("expires_in"); expires != answer.end() && expires->is_number())
+        token.expiresIn = static_cast<long>(std::max(0.0, std::min(expires->get<double>(), 1e9)));
+    return token;
+}
+
+}  // namespace kt

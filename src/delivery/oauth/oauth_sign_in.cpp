@@ -1,0 +1,161 @@
+#include "delivery/oauth/oauth_sign_in.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <shellapi.h>
+
+#include "delivery/oauth/oauth_profiles.h"
+#include "delivery/oauth/token_endpoint.h"
+#include "delivery/oauth/token_store.h"
+#include "delivery/smtp/mail_error.h"
+#include "delivery/smtp/utf8.h"
+#include "delivery/sockets/loopback_listener.h"
+#include "foundation/api_error.h"
+
+namespace kt {
+namespace {
+
+// 256 random bits, URL-safe: a PKCE verifier (43 characters) or a state.
+std::string randomText() {
+    unsigned char bytes[32];
+    const NTSTATUS status = BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status != 0) throw apiError(static_cast<unsigned long>(status), L"The system gave no random numbers");
+    return base64Url(bytes, sizeof bytes);
+}
+
+void openInBrowser(const std::string& url) {
+    const std::wstring target = fromUtf8(url);
+    SHELLEXECUTEINFOW open{sizeof open};
+    open.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    open.lpVerb = L"open";
+    open.lpFile = target.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&open))
+        throw mailError(MailFailure::SignInFailed,
+                        L"The browser could not be opened for the sign-in: " +
+                            apiError(GetLastError()).description() + L" Nothing was sent.");
+}
+
+// "5 minutes", "15 seconds".
+std::wstring inWords(std::chrono::milliseconds time) {
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(time).count();
+    return seconds >= 120 && seconds % 60 == 0 ? std::to_wstring(seconds / 60) + L" minutes"
+                                               : std::to_wstring(seconds) + L" seconds";
+}
+
+std::string page(const char* text) {
+    return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Ardwyn E-Mailer</title></head>"
+                       "<body><p>") +
+           text + "</p></body></html>";
+}
+
+}  // namespace
+
+OAuthSignIn::OAuthSignIn(std::shared_ptr<SignInProvider> passwords, std::shared_ptr<AccessTokens> tokens,
+                         SignInWaitFactory wait, OAuthTimeouts timeouts)
+    : passwords_(std::move(passwords)),
+      tokens_(tokens ? std::move(tokens) : std::make_shared<AccessTokens>()),
+      wait_(std::move(wait)),
+      timeouts_(timeouts) {}
+
+std::optional<SignIn> OAuthSignIn::stored(const SignInScope& scope) {
+    const auto profile = oauthProfileFor(scope.host);
+    if (!profile) return passwords_ ? passwords_->stored(scope) : std::nullopt;
+    if (const auto token = tokens_->find(scope)) return SignIn{scope.sender, std::string(token->begin(), token->end()), true};
+    return refreshed(scope, *profile);
+}
+
+std::optional<SignIn> OAuthSignIn::ask(const SignInScope& scope, bool lastRefused) {
+    const auto profile = oauthProfileFor(scope.host);
+    if (!profile) return passwords_ ? passwords_->ask(scope, lastRefused) : std::nullopt;
+    if (lastRefused) {
+        tokens_->forget(scope);
+        if (browserOnce_)
+            throw mailError(MailFailure::SignInFailed, L"The SMTP server " + fromUtf8(scope.host) +
+                                                           L" refused the sign-in its provider gave just now; "
+                                                           L"nothing was sent.");
+        if (!refreshedOnce_)
+            if (auto signIn = refreshed(scope, *profile)) return signIn;
+    }
+    return fromBrowser(scope, *profile);
+}
+
+void OAuthSignIn::answered(const SignInScope& scope, bool accepted) {
+    // A provider's tokens are kept as soon as they come: rotation replaces them.
+    if (passwords_ && !oauthProfileFor(scope.host)) passwords_->answered(scope, accepted);
+}
+
+std::optional<SignIn> OAuthSignIn::refreshed(const SignInScope& scope, const OAuthProfile& profile) {
+    const auto refreshToken = storedRefreshToken(scope);
+    if (!refreshToken || refreshedOnce_) return std::nullopt;
+    refreshedOnce_ = true;
+    const TokenAnswer answer = requestTokens(profile.tokenEndpoint, refreshGrantBody(profile, *refreshToken),
+                                             timeouts_.tokenEndpoint);
+    if (!answer.error.empty()) {
+        // Revoked, expired or used already (refresh tokens rotate): the browser again.
+        forgetRefreshToken(scope);
+        return std::nullopt;
+    }
+    return signInWith(scope, answer);
+}
+
+std::optional<SignIn> OAuthSignIn::fromBrowser(const SignInScope& scope, const OAuthProfile& profile) {
+    browserOnce_ = true;
+    LoopbackListener listener;
+    const std::string redirectUri = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
+    const std::string verifier = randomText(), state = randomText();
+    const auto wait = wait_ ? wait_(fromUtf8(scope.host)) : nullptr;
+    openInBrowser(authorizationUrl(profile, redirectUri, state, pkceChallenge(verifier), scope.sender));
+
+    const auto deadline = std::chrono::steady_clock::now() + timeouts_.browser;
+    const auto cancelled = [&] { return wait && wait->cancelled(); };
+    for (;;) {
+        const auto request = listener.nextRequest(deadline, cancelled);
+        if (!request) {
+            if (cancelled()) return std::nullopt;
+            throw mailError(MailFailure::SignInFailed,
+                            L"The sign-in in the browser did not come back within " + inWords(timeouts_.browser) +
+                                L"; nothing was sent.");
+        }
+        const auto answer = parseRedirectRequest(*request);
+        if (!answer) {
+            listener.answer(page("Nothing here."));  // the browser's own requests, such as its icon
+            continue;
+        }
+        if (answer->state != state) {
+            listener.answer(page("This answer is not one the e-mailer asked for, and it was refused. "
+                                 "You may close this tab."));
+            throw mailError(MailFailure::SignInFailed,
+                            L"The browser brought back an answer to a sign-in that the e-mailer did not ask for "
+                            L"(its state does not match); it was refused, and nothing was sent.");
+        }
+        if (answer->error == "access_denied") {
+            listener.answer(page("The sign-in was cancelled, and nothing is sent. You may close this tab."));
+            return std::nullopt;
+        }
+        if (!answer->error.empty()) {
+            listener.answer(page("The sign-in failed. You may close this tab."));
+            throw mailError(MailFailure::SignInFailed, L"The provider refused the sign-in: " +
+                                                           fromUtf8(answer->error + (answer->errorDescription.empty()
+                                                                                         ? ""
+                                                                                         : " (" + answer->errorDescription + ")")) +
+                                                           L". Nothing was sent.");
+        }
+        listener.answer(page("You are signed in, and the e-mailer goes on with your message. You may close this tab."));
+        const TokenAnswer tokens = requestTokens(profile.tokenEndpoint,
+                                                 codeGrantBody(profile, answer->code, redirectUri, verifier),
+                                                 timeouts_.tokenEndpoint);
+        if (!tokens.error.empty())
+            throw mailError(MailFailure::SignInFailed, L"The provider's token endpoint refused the sign-in: " +
+                                                           fromUtf8(tokens.error) + L". Nothing was sent.");
+        return signInWith(scope, tokens);
+    }
+}
+
+SignIn OAuthSignIn::signInWith(const SignInScope& scope, const TokenAnswer& tokens) {
+    if (!tokens.refreshToken.empty()) storeRefreshToken(scope, tokens.refreshToken);
+    if (tokens.expiresIn > 0) tokens_->keep(scope, tokens.accessToken, std::chrono::seconds(tokens.expiresIn));
+    return SignIn{scope.sender, std::string(tokens.accessToken.begin(), tokens.accessToken.end()), true};
+}
+
+}  // namespace kt

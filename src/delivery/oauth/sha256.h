@@ -1,0 +1,11 @@
+#pragma once
+// SHA-256 (FIPS 180-4), for the PKCE code challenge of an OAuth sign-in.
+
+#include <array>
+#include <string>
+
+namespace kt {
+
+std::array<unsigned char, 32> sha256(const std::string& bytes);
+
+}  // namespace kt

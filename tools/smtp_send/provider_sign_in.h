@@ -1,0 +1,16 @@
+#pragma once
+// The command-line client's sign-in with a provider (OAuth): the component's
+// own on Windows, with no window to wait in; elsewhere there is none.
+
+#include <memory>
+
+#include "delivery/smtp/sign_in.h"
+
+namespace kt {
+
+// Signs in with a provider where the server's host has a profile, through
+// `passwords` elsewhere; waits for the browser `browserMs` at most.
+std::shared_ptr<SignInProvider> providerSignIn(std::shared_ptr<SignInProvider> passwords, long browserMs,
+                                               long tokenEndpointMs);
+
+}  // namespace kt
