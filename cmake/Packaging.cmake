@@ -46,6 +46,18 @@ endfunction()
 # package from the files staged beside it (kt_stage_package_files, with the
 # same help file).
 function(kt_add_msi msi arch version)
+  # The providers' client IDs are written only when given.
+  set(client_id_conditions)
+  foreach(view 64 32)
+    foreach(pair MicrosoftClientId:OAUTHMICROSOFTCLIENTID GoogleClientId:OAUTHGOOGLECLIENTID
+                 GoogleClientSecret:OAUTHGOOGLECLIENTSECRET)
+      string(REPLACE ":" ";" pair "${pair}")
+      list(GET pair 0 component)
+      list(GET pair 1 property)
+      list(APPEND client_id_conditions COMMAND ${KT_MSIBUILD} ${msi} -q
+           "UPDATE Component SET Condition='${property}' WHERE Component='${component}${view}'")
+    endforeach()
+  endforeach()
   get_filename_component(folder ${msi} DIRECTORY)
   set(wxs ${CMAKE_SOURCE_DIR}/packaging/KT_EMailer.wxs)
   set(help)
@@ -63,9 +75,11 @@ function(kt_add_msi msi arch version)
     COMMAND ${KT_MSIBUILD} ${msi} -q "UPDATE Registry SET Root=-1 WHERE Root=4"
     COMMAND ${KT_MSIBUILD} ${msi} -q "UPDATE File SET Version='${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0' WHERE FileName='KT_EMailer.dll'"
     COMMAND ${KT_MSIBUILD} ${msi} -q "DELETE FROM Upgrade WHERE ActionProperty='WIX_UPGRADE_DETECTED'"
+    ${client_id_conditions}
     COMMAND ${KT_MSIBUILD} ${msi} -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('{${KT_UPGRADE_CODE}}', '${version}', 513, 'WIX_UPGRADE_DETECTED')"
     WORKING_DIRECTORY ${folder}
-    DEPENDS ${wxs} ${CMAKE_SOURCE_DIR}/packaging/com-server.wxi ${folder}/x64/KT_EMailer.dll ${folder}/x86/KT_EMailer.dll
+    DEPENDS ${wxs} ${CMAKE_SOURCE_DIR}/packaging/com-server.wxi ${CMAKE_SOURCE_DIR}/packaging/oauth-client-ids.wxi
+            ${folder}/x64/KT_EMailer.dll ${folder}/x86/KT_EMailer.dll
             ${ARGV3}
     VERBATIM)
 endfunction()

@@ -25,6 +25,7 @@ PRODUCT = "Ardwyn E-Mailer"
 INSTALLER_FAILED = 1603 % 256  # Wine's msiexec exit codes come back as 8 bits
 SCRIPT_HOST_64, SCRIPT_HOST_32 = [WINE64, "cscript.exe"], ["wine", "C:/windows/syswow64/cscript.exe"]
 HKLM, HKCU = "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"
+PROFILES = HKLM + "\\Software\\Veltrano\\Ardwyn\\KT_EMailer\\OAuth"
 RUNS_32BIT = not os.environ.get("KT_NO_32BIT")
 ARGS = None
 
@@ -96,6 +97,7 @@ class InstallerCase(unittest.TestCase):
         self.assertEqual(msiexec("/x", product_code(msi)), 0)
         self.assertFalse(os.path.exists(install_folder), "left behind: " + install_folder)
         self.assertEqual((our_keys(HKLM), our_keys(HKCU), installed_products()), ({}, {}, []))
+        self.assertEqual((registry_tree(PROFILES, 64), registry_tree(PROFILES, 32)), ({}, {}))
 
     def assert_served_by(self, dll, host, script_host):
         """A host program and the script host of one architecture get the
@@ -136,7 +138,13 @@ class InstallerCase(unittest.TestCase):
 
 class PerMachine(InstallerCase):
     def test_x64_package_serves_each_architecture_from_its_own_dll_registered_as_the_dll_would(self):
-        self.install(package("KT_EMailer-x64.msi"), "ALLUSERS=1")
+        self.install(package("KT_EMailer-x64.msi"), "ALLUSERS=1", "OAUTHMICROSOFTCLIENTID=ms-app",
+                     "OAUTHGOOGLECLIENTID=google-app")
+        # The providers' client IDs given, in each DLL's view; the secret not given, not written.
+        for view in (64, 32):
+            self.assertEqual({k: v for k, v in registry_tree(PROFILES, view).items() if "@" in k},
+                             {"smtp.office365.com@ClientId": "ms-app", "smtp-mail.outlook.com@ClientId": "ms-app",
+                              "smtp.gmail.com@ClientId": "google-app"})
         folder = drive_c("Program Files", PRODUCT)
         dlls = [(os.path.join(folder, arch, "KT_EMailer.dll"), loader) for arch, loader in (("x64", WINE64), ("x86", "wine"))]
         self.assert_served_by(dlls[0][0], ARGS.host64, SCRIPT_HOST_64)
