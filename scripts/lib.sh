@@ -166,6 +166,17 @@ kt_find_32bit_support() {
 
 kt_runs_32bit() { [ "${KT_NO_32BIT:-0}" = 0 ]; }
 
+# kt_require_node: the OAuth tests' authorization server (oidc-provider) needs
+# Node.js 20 or later, which the machine image brings (Debian's own is 18).
+kt_require_node() {
+  local major
+  major=$(node --version 2>/dev/null | sed -n 's/^v\([0-9]*\).*/\1/p')
+  if [ -z "$major" ] || [ "$major" -lt 20 ] || ! command -v npm >/dev/null; then
+    kt_log "Node.js 20 or later with npm is needed (found: $(node --version 2>/dev/null || echo none))"
+    return 1
+  fi
+}
+
 # kt_register_dll path [x86]: registers the component in the current prefix
 # with the regsvr32 of its architecture (x64 unless told x86); what regsvr32
 # says stays in the log.

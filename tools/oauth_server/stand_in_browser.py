@@ -55,19 +55,28 @@ def form_of(page, base):
     return (urllib.parse.urljoin(base, html.unescape(action.group(1))) if action else None), fields
 
 
-def user_agrees(page):
-    """The demo's user, in a window: the page's heading and Continue or Cancel."""
+def user_agrees(page, where, query):
+    """The demo's user, in a window: the page's heading, who asks for what, and Continue or Cancel."""
     import tkinter
-    words = re.sub(r"\s+", " ", re.sub(r"<[^>]+>", " ", re.search(r"<body.*</body>", page, re.S).group(0))).strip()
+    heading = re.search(r"<h1>([^<]*)</h1>", page)
+    text = "%s\n\nThe app %s asks to send mail as %s.\nAccess asked for: %s\n\n%s" % (
+        html.unescape(heading.group(1)) if heading else "Sign in", query.get("client_id", ["?"])[0],
+        query.get("login_hint", ["?"])[0], query.get("scope", ["?"])[0], where.split("/interaction/")[0])
     window = tkinter.Tk()
     window.title("Stand-in browser - sign-in")
-    tkinter.Label(window, text=words[:400], wraplength=420, justify="left", padx=16, pady=16).pack()
+    window.geometry("+640+420")  # beside the e-mailer's windows, not over them
+    tkinter.Label(window, text=text, wraplength=420, justify="left", padx=16, pady=16).pack()
     choice = {"continue": False}
+
+    def agree(*_):
+        choice["continue"] = True
+        window.destroy()
     buttons = tkinter.Frame(window)
     tkinter.Button(buttons, text="Cancel", width=10, command=window.destroy).pack(side="right", padx=8, pady=12)
-    tkinter.Button(buttons, text="Continue", width=10,
-                   command=lambda: (choice.update({"continue": True}), window.destroy())).pack(side="right")
+    tkinter.Button(buttons, text="Continue", width=10, command=agree).pack(side="right")
     buttons.pack(fill="x")
+    window.bind("<Return>", agree)  # Enter continues, as a browser's default button does
+    window.focus_force()
     window.mainloop()
     return choice["continue"]
 
@@ -91,7 +100,8 @@ def sign_in(url):
         action, fields = form_of(page, where)
         if action is None:
             return
-        if answer == "deny" or (answer == "show" and fields.get("prompt") == "consent" and not user_agrees(page)):
+        if answer == "deny" or (answer == "show" and fields.get("prompt") == "consent" and
+                                not user_agrees(page, where, query)):
             browser.open(urllib.parse.urljoin(where, urllib.parse.urlparse(where).path + "/abort"))
             return
         if fields.get("prompt") == "consent":
