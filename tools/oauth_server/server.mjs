@@ -7,7 +7,7 @@
 //   node server.mjs PORT CERT KEY STATE_DIR ACCESS_TOKEN_SECONDS
 //
 // STATE_DIR/mode may say "slow" or "garbage": the token endpoint then answers
-// after 5 s, or with HTML. POST /test/revoke?kind=RefreshToken|AccessToken
+// after 5 s (with 503), or with HTML. POST /test/revoke?kind=RefreshToken|AccessToken
 // revokes every token of that kind; STATE_DIR/log gets a line per token request.
 import fs from 'node:fs';
 import https from 'node:https';
@@ -80,7 +80,12 @@ provider.use(async (ctx, next) => {
     return;
   }
   if (ctx.path === '/token' && ctx.method === 'POST') {
-    if (mode() === 'slow') await sleep(5000);
+    if (mode() === 'slow') {
+      // Longer than any client waits: answered late, and not logged among the requests served.
+      await sleep(5000);
+      ctx.status = 503;
+      return;
+    }
     if (mode() === 'garbage') {
       ctx.type = 'text/html';
       ctx.body = '<html><body>Service unavailable</body></html>';
