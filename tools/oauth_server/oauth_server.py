@@ -16,15 +16,14 @@ import argparse
 import filecmp
 import os
 import shutil
-import signal
 import ssl
 import subprocess
 import sys
-import time
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", name) for name in ("smtp_catcher", "smtp_send")]
+import background  # noqa: E402
 
 
 def modules_folder(state_dir):
@@ -52,34 +51,17 @@ def start(state_dir, ca_dir, access_seconds):
     folder = modules_folder(state_dir)
     issued = Authority(os.path.abspath(ca_dir)).issue("oauth-server")
     port = free_port()
-    log = open(os.path.join(state_dir, "server.log"), "w")
-    process = subprocess.Popen(["node", os.path.join(folder, "server.mjs"), str(port), issued.chain, issued.key,
-                                state_dir, str(access_seconds)], cwd=folder, stdout=log, stderr=log,
-                               stdin=subprocess.DEVNULL, start_new_session=True)
-    with open(os.path.join(state_dir, "pid"), "w") as f:
-        f.write(str(process.pid))
-    for _ in range(300):
-        if os.path.exists(os.path.join(state_dir, "ready")):
-            with open(os.path.join(state_dir, "port"), "w") as f:
-                f.write(str(port))
-            print("OAuth server on https://localhost:%d" % port)
-            return 0
-        if process.poll() is not None:
-            break
-        time.sleep(0.1)
-    print("the OAuth server did not start; see %s/server.log" % state_dir, file=sys.stderr)
-    return 1
+    if not background.start(["node", os.path.join(folder, "server.mjs"), str(port), issued.chain, issued.key,
+                             state_dir, str(access_seconds)], state_dir, "server.log", "ready", seconds=30):
+        return 1
+    with open(os.path.join(state_dir, "port"), "w") as f:
+        f.write(str(port))
+    print("OAuth server on https://localhost:%d" % port)
+    return 0
 
 
 def stop(state_dir):
-    pid_file = os.path.join(state_dir, "pid")
-    if os.path.exists(pid_file):
-        try:
-            os.kill(int(open(pid_file).read()), signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-        os.remove(pid_file)
-    return 0
+    return background.stop(state_dir)
 
 
 def revoke(state_dir, ca_dir, kind):

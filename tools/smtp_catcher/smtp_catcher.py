@@ -29,10 +29,10 @@ import email
 import email.policy
 import os
 import signal
-import subprocess
 import sys
 import threading
-import time
+
+import background
 
 
 def summary(mail_from, rcpt_tos, raw):
@@ -193,34 +193,15 @@ def start(state_dir, options):
     for name in ("port", "pid", "sign-ins"):
         if os.path.exists(os.path.join(state_dir, name)):
             os.remove(os.path.join(state_dir, name))
-    log = open(os.path.join(state_dir, "catcher.log"), "w")
-    process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir] + options,
-                               stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
-    with open(os.path.join(state_dir, "pid"), "w") as f:
-        f.write(str(process.pid))
-    for _ in range(200):
-        if os.path.exists(os.path.join(state_dir, "port")):
-            print("SMTP catcher on 127.0.0.1:%s" % open(os.path.join(state_dir, "port")).read())
-            return 0
-        if process.poll() is not None:
-            break
-        time.sleep(0.05)
-    print("the SMTP catcher did not start; see %s/catcher.log" % state_dir, file=sys.stderr)
-    return 1
+    if not background.start([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir] + options,
+                            state_dir, "catcher.log", "port", seconds=10):
+        return 1
+    print("SMTP catcher on 127.0.0.1:%s" % open(os.path.join(state_dir, "port")).read())
+    return 0
 
 
 def stop(state_dir):
-    pid_file = os.path.join(state_dir, "pid")
-    if os.path.exists(pid_file):
-        try:
-            os.kill(int(open(pid_file).read()), signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-        os.remove(pid_file)
-    port_file = os.path.join(state_dir, "port")
-    if os.path.exists(port_file):
-        os.remove(port_file)
-    return 0
+    return background.stop(state_dir, "port")
 
 
 def show(state_dir):
