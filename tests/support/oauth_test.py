@@ -160,11 +160,13 @@ class OAuthTest(unittest.TestCase):
                 self.assertIn(words, description)
                 self.assertEqual(self.caught(), [])
 
-    def test_a_token_endpoint_that_is_down_slow_or_answers_garbage_fails_in_words(self):
+    def test_a_token_endpoint_that_is_down_slow_unavailable_or_answers_garbage_fails_in_words_keeping_the_token(self):
         self.browse("consent")
         self.assertEqual(self.send("third")[0], True)  # a refresh token stored
         closed = free_port()
+        before = self.counts()
         for what, setup, fields, words in [
+            ("unavailable", lambda: self.mode("unavailable"), (), "temporarily_unavailable (try again later)"),
             ("garbage", lambda: self.mode("garbage"), (), "did not answer with JSON as OAuth 2.0 says"),
             ("slow", lambda: self.mode("slow"), (("token_timeout_ms", "1500"),), "did not answer in time"),
             ("down", lambda: self.set_profile(TokenEndpoint="https://localhost:%d/token" % closed), (),
@@ -180,6 +182,9 @@ class OAuthTest(unittest.TestCase):
                 self.assertEqual((sent, number), (False, SIGN_IN_FAILED), description)
                 self.assertIn(words, description)
                 self.assertEqual(self.caught(), [])
+        # None of that was the grant's fault: the stored token still signs in, without the browser.
+        self.assertEqual(self.send("third"), (True, 0, ""))
+        self.assertEqual(self.counts()[0], before[0])
 
     def test_no_token_goes_over_a_connection_without_tls(self):
         from smtp_delivery_test import ScriptedServer

@@ -6,8 +6,9 @@
 //
 //   node server.mjs PORT CERT KEY STATE_DIR ACCESS_TOKEN_SECONDS
 //
-// STATE_DIR/mode may say "slow" or "garbage": the token endpoint then answers
-// after 5 s (with 503), or with HTML. POST /test/revoke?kind=RefreshToken|AccessToken
+// STATE_DIR/mode may say "slow", "garbage" or "unavailable": the token
+// endpoint then answers after 5 s (with 503), with HTML, or with the error
+// temporarily_unavailable. POST /test/revoke?kind=RefreshToken|AccessToken
 // revokes every token of that kind; STATE_DIR/log gets a line per token request.
 import fs from 'node:fs';
 import https from 'node:https';
@@ -84,6 +85,11 @@ provider.use(async (ctx, next) => {
       // Longer than any client waits: answered late, and not logged among the requests served.
       await sleep(5000);
       ctx.status = 503;
+      return;
+    }
+    if (mode() === 'unavailable') {
+      ctx.status = 503;
+      ctx.body = { error: 'temporarily_unavailable', error_description: 'try again later' };
       return;
     }
     if (mode() === 'garbage') {

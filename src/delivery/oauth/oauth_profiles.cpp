@@ -44,38 +44,41 @@ std::string stringValue(HKEY key, const wchar_t* name) {
     return toUtf8(text);
 }
 
-// The profile key of the first hive that has one.
-std::optional<OAuthProfile> registryProfile(const std::string& host) {
-    const std::wstring path = std::wstring(kOAuthProfilesKey) + L"\\" + fromUtf8(host);
-    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        UniqueRegKey key;
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) continue;
-        return OAuthProfile{stringValue(key.get(), L"AuthorizationEndpoint"), stringValue(key.get(), L"TokenEndpoint"),
-                            stringValue(key.get(), L"ClientId"), stringValue(key.get(), L"ClientSecret"),
-                            stringValue(key.get(), L"Scope")};
-    }
-    return std::nullopt;
+// A value left empty so far comes from the next source.
+void fillFrom(OAuthProfile& profile, const OAuthProfile& next) {
+    for (const auto field : {&OAuthProfile::authorizationEndpoint, &OAuthProfile::tokenEndpoint, &OAuthProfile::clientId,
+                             &OAuthProfile::clientSecret, &OAuthProfile::scope})
+        if ((profile.*field).empty()) profile.*field = next.*field;
 }
 
-// A value the key leaves empty comes from the built-in profile.
-void fillFrom(std::string& value, const std::string& builtIn) {
-    if (value.empty()) value = builtIn;
+// The host's key under a hive, if it has one.
+std::optional<OAuthProfile> registryProfile(HKEY root, const std::string& host) {
+    const std::wstring path = std::wstring(kOAuthProfilesKey) + L"\\" + fromUtf8(host);
+    UniqueRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return std::nullopt;
+    return OAuthProfile{stringValue(key.get(), L"AuthorizationEndpoint"), stringValue(key.get(), L"TokenEndpoint"),
+                        stringValue(key.get(), L"ClientId"), stringValue(key.get(), L"ClientSecret"),
+                        stringValue(key.get(), L"Scope")};
 }
 
 }  // namespace
 
 std::optional<OAuthProfile> oauthProfileFor(const std::string& host) {
-    std::optional<OAuthProfile> profile = registryProfile(host);
-    if (const OAuthProfile* builtIn = builtInProfile(host)) {
-        if (!profile) profile = OAuthProfile{};
-        fillFrom(profile->authorizationEndpoint, builtIn->authorizationEndpoint);
-        fillFrom(profile->tokenEndpoint, builtIn->tokenEndpoint);
-        fillFrom(profile->clientId, builtIn->clientId);
-        fillFrom(profile->clientSecret, builtIn->clientSecret);
-        fillFrom(profile->scope, builtIn->scope);
+    // Each value from the first source that gives it: the user's key, the
+    // machine's (where an installer put the client ID), the built-in profile.
+    bool found = false;
+    OAuthProfile profile;
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        if (const auto fromKey = registryProfile(root, host)) {
+            fillFrom(profile, *fromKey);
+            found = true;
+        }
     }
-    if (!profile || profile->authorizationEndpoint.empty() || profile->tokenEndpoint.empty() ||
-        profile->clientId.empty())
+    if (const OAuthProfile* builtIn = builtInProfile(host)) {
+        fillFrom(profile, *builtIn);
+        found = true;
+    }
+    if (!found || profile.authorizationEndpoint.empty() || profile.tokenEndpoint.empty() || profile.clientId.empty())
         return std::nullopt;
     return profile;
 }

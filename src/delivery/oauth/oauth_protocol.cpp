@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -16,7 +17,8 @@ ComponentError oauthError(const std::wstring& description) {
     return mailError(MailFailure::SignInFailed, description);
 }
 
-// JSON whose every string, and the parser's own buffers, give back wiped memory.
+// JSON whose every string gives back wiped memory (the parser's scratch copy
+// of the text it reads is the library's own, and is not).
 using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretText, bool, std::int64_t, std::uint64_t, double,
                                         WipingAllocator>;
 
@@ -49,29 +51,10 @@ std::string percentDecode(const std::string& text) {
     return out;
 }
 
-// "a=1&b=2" appended to a form body, values encoded.
+// Unreserved characters kept, every other byte as %XX, appended.
 template <class Text>
-void addField(Text& body, const char* name, const std::string& value) {
-    if (!body.empty()) body += '&';
-    body += name;
-    body += '=';
-    const std::string encoded = percentEncode(value);
-    body.append(encoded.data(), encoded.size());
-}
-
-void addClient(SecretText& body, const OAuthProfile& profile) {
-    addField(body, "client_id", profile.clientId);
-    if (!profile.clientSecret.empty()) addField(body, "client_secret", profile.clientSecret);
-}
-
-std::string textOf(const SecretJson& value) { return value.is_string() ? std::string(value.get_ref<const SecretText&>()) : ""; }
-
-}  // namespace
-
-std::string percentEncode(const std::string& text) {
+void appendPercentEncoded(Text& out, std::string_view text) {
     static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (isUnreserved(byte)) {
@@ -82,6 +65,37 @@ std::string percentEncode(const std::string& text) {
             out += hex[byte & 15];
         }
     }
+}
+
+// "a=1&b=2": a field appended to a form body or a query, its value encoded.
+template <class Text>
+void addField(Text& body, const char* name, std::string_view value) {
+    if (!body.empty()) body += '&';
+    body += name;
+    body += '=';
+    appendPercentEncoded(body, value);
+}
+
+void addClient(SecretText& body, const OAuthProfile& profile) {
+    addField(body, "client_id", profile.clientId);
+    if (!profile.clientSecret.empty()) addField(body, "client_secret", profile.clientSecret);
+}
+
+std::string textOf(const SecretJson& value) {
+    return value.is_string() ? std::string(value.get_ref<const SecretText&>()) : "";
+}
+
+// The token type is matched without regard to case (RFC 6749, 5.1).
+bool isBearer(std::string type) {
+    for (char& c : type) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return type == "bearer";
+}
+
+}  // namespace
+
+std::string percentEncode(const std::string& text) {
+    std::string out;
+    appendPercentEncoded(out, text);
     return out;
 }
 
@@ -97,9 +111,17 @@ std::string base64Url(const unsigned char* bytes, std::size_t count) {
     return out;
 }
 
-std::string pkceChallenge(const std::string& verifier) {
+std::string pkceChallenge(std::string_view verifier) {
     const auto digest = sha256(verifier);
     return base64Url(digest.data(), digest.size());
+}
+
+bool isSafeEndpoint(const std::string& url) {
+    if (url.compare(0, 8, "https://") == 0) return url.size() > 8;
+    for (const char* loopback : {"http://127.0.0.1:", "http://127.0.0.1/", "http://localhost:", "http://localhost/",
+                                 "http://[::1]:", "http://[::1]/"})
+        if (url.compare(0, std::char_traits<char>::length(loopback), loopback) == 0) return true;
+    return false;
 }
 
 std::string authorizationUrl(const OAuthProfile& profile, const std::string& redirectUri, const std::string& state,
@@ -133,7 +155,7 @@ std::optional<RedirectAnswer> parseRedirectRequest(const std::string& head) {
         const auto equals = pair.find('=');
         const std::string name = pair.substr(0, equals);
         const std::string value = equals == std::string::npos ? "" : percentDecode(pair.substr(equals + 1));
-        if (name == "code") answer.code = value;
+        if (name == "code") answer.code.assign(value.begin(), value.end());
         if (name == "state") answer.state = value;
         if (name == "error") answer.error = value;
         if (name == "error_description") answer.errorDescription = value;
@@ -143,8 +165,8 @@ std::optional<RedirectAnswer> parseRedirectRequest(const std::string& head) {
     return answer;
 }
 
-SecretText codeGrantBody(const OAuthProfile& profile, const std::string& code, const std::string& redirectUri,
-                         const std::string& codeVerifier) {
+SecretText codeGrantBody(const OAuthProfile& profile, const SecretText& code, const std::string& redirectUri,
+                         const SecretText& codeVerifier) {
     SecretText body;
     addField(body, "grant_type", "authorization_code");
     addField(body, "code", code);
@@ -157,13 +179,7 @@ SecretText codeGrantBody(const OAuthProfile& profile, const std::string& code, c
 SecretText refreshGrantBody(const OAuthProfile& profile, const SecretText& refreshToken) {
     SecretText body;
     addField(body, "grant_type", "refresh_token");
-    // The token goes in as it is: a refresh token is made of URL-safe characters.
-    body += "&refresh_token=";
-    for (const char c : refreshToken) {
-        if (!isUnreserved(static_cast<unsigned char>(c)))
-            throw oauthError(L"The stored sign-in holds characters no token has; sign in again.");
-    }
-    body += refreshToken;
+    addField(body, "refresh_token", refreshToken);
     if (!profile.scope.empty()) addField(body, "scope", profile.scope);
     addClient(body, profile);
     return body;
@@ -184,13 +200,17 @@ TokenAnswer parseTokenResponse(std::string_view json) {
     if (field == answer.end() || !field->is_string() || field->get_ref<const SecretText&>().empty())
         throw oauthError(L"The token endpoint's answer has no access token.");
     token.accessToken = field->get_ref<const SecretText&>();
-    if (answer.contains("token_type") && textOf(answer["token_type"]) != "Bearer" &&
-        textOf(answer["token_type"]) != "bearer")
+    if (answer.contains("token_type") && !isBearer(textOf(answer["token_type"])))
         throw oauthError(L"The token endpoint gave a token of a type other than Bearer.");
     if (const auto refresh = answer.find("refresh_token"); refresh != answer.end() && refresh->is_string())
         token.refreshToken = refresh->get_ref<const SecretText&>();
-    if (const auto expires = answer.find("expires_in"); expires != answer.end() && expires->is_number())
-        token.expiresIn = static_cast<long>(std::max(0.0, std::min(expires->get<double>(), 1e9)));
+    // A number, or a number in a string as some providers send it.
+    if (const auto expires = answer.find("expires_in"); expires != answer.end()) {
+        const double seconds = expires->is_number() ? expires->get<double>()
+                               : expires->is_string() ? std::strtod(textOf(*expires).c_str(), nullptr)
+                                                      : 0;
+        token.expiresIn = static_cast<long>(std::max(0.0, std::min(seconds, 1e9)));
+    }
     return token;
 }
 

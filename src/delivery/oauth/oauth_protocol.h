@@ -27,14 +27,17 @@ std::string percentEncode(const std::string& text);
 std::string base64Url(const unsigned char* bytes, std::size_t count);
 
 // The S256 code challenge of a PKCE verifier.
-std::string pkceChallenge(const std::string& verifier);
+std::string pkceChallenge(std::string_view verifier);
+
+// Whether an endpoint may be reached: HTTPS, or HTTP to this computer alone.
+bool isSafeEndpoint(const std::string& url);
 
 std::string authorizationUrl(const OAuthProfile& profile, const std::string& redirectUri, const std::string& state,
                              const std::string& codeChallenge, const std::string& loginHint);
 
 // What the browser brought to the redirect: a code, or the provider's error.
 struct RedirectAnswer {
-    std::string code;
+    SecretText code;
     std::string state;
     std::string error;  // e.g. "access_denied"
     std::string errorDescription;
@@ -46,20 +49,21 @@ struct RedirectAnswer {
 std::optional<RedirectAnswer> parseRedirectRequest(const std::string& head);
 
 // The bodies of the token endpoint's requests (application/x-www-form-urlencoded).
-SecretText codeGrantBody(const OAuthProfile& profile, const std::string& code, const std::string& redirectUri,
-                         const std::string& codeVerifier);
+SecretText codeGrantBody(const OAuthProfile& profile, const SecretText& code, const std::string& redirectUri,
+                         const SecretText& codeVerifier);
 SecretText refreshGrantBody(const OAuthProfile& profile, const SecretText& refreshToken);
 
 struct TokenAnswer {
     SecretText accessToken;
     SecretText refreshToken;  // empty when the provider sent none
     long expiresIn = 0;       // seconds; 0 when not said
-    std::string error;        // "invalid_grant", ...: the provider refused
+    std::string error;        // "invalid_grant" (the grant is no longer good), ...: the provider refused
     std::string errorDescription;
 };
 
 // Reads the token endpoint's JSON; throws a component error, in words, when
-// it is not what the protocol says. Every copy of a token it makes is wiped.
+// it is not what the protocol says. The copies of tokens it keeps are wiped
+// when given back.
 TokenAnswer parseTokenResponse(std::string_view json);
 
 }  // namespace kt

@@ -11,6 +11,7 @@
 #include "delivery/smtp/utf8.h"
 #include "delivery/sockets/loopback_listener.h"
 #include "foundation/api_error.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 namespace {
@@ -43,6 +44,28 @@ std::wstring inWords(std::chrono::milliseconds time) {
                                                : std::to_wstring(seconds) + L" seconds";
 }
 
+// The provider refused, with its error and what it says of it.
+ComponentError refusal(const wchar_t* who, const std::string& error, const std::string& description) {
+    return mailError(MailFailure::SignInFailed,
+                     std::wstring(who) + L" refused the sign-in: " +
+                         fromUtf8(error + (description.empty() ? "" : " (" + description + ")")) + L". Nothing was sent.");
+}
+ComponentError refusal(const TokenAnswer& answer) {
+    return refusal(L"The provider's token endpoint", answer.error, answer.errorDescription);
+}
+
+// The server's profile, where its endpoints are safe to reach; a profile
+// that would send a token in the clear, or open anything but a web page,
+// is refused in words.
+std::optional<OAuthProfile> profileFor(const std::string& host) {
+    auto profile = oauthProfileFor(host);
+    if (profile && (!isSafeEndpoint(profile->authorizationEndpoint) || !isSafeEndpoint(profile->tokenEndpoint)))
+        throw mailError(MailFailure::SignInFailed,
+                        L"The sign-in profile of " + fromUtf8(host) +
+                            L" names an endpoint that is not HTTPS; nothing was sent.");
+    return profile;
+}
+
 std::string page(const char* text) {
     return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Ardwyn E-Mailer</title></head>"
                        "<body><p>") +
@@ -59,14 +82,14 @@ OAuthSignIn::OAuthSignIn(std::shared_ptr<SignInProvider> passwords, std::shared_
       timeouts_(timeouts) {}
 
 std::optional<SignIn> OAuthSignIn::stored(const SignInScope& scope) {
-    const auto profile = oauthProfileFor(scope.host);
+    const auto profile = profileFor(scope.host);
     if (!profile) return passwords_ ? passwords_->stored(scope) : std::nullopt;
     if (const auto token = tokens_->find(scope)) return SignIn{scope.sender, std::string(token->begin(), token->end()), true};
     return refreshed(scope, *profile);
 }
 
 std::optional<SignIn> OAuthSignIn::ask(const SignInScope& scope, bool lastRefused) {
-    const auto profile = oauthProfileFor(scope.host);
+    const auto profile = profileFor(scope.host);
     if (!profile) return passwords_ ? passwords_->ask(scope, lastRefused) : std::nullopt;
     if (lastRefused) {
         tokens_->forget(scope);
@@ -91,11 +114,12 @@ std::optional<SignIn> OAuthSignIn::refreshed(const SignInScope& scope, const OAu
     refreshedOnce_ = true;
     const TokenAnswer answer = requestTokens(profile.tokenEndpoint, refreshGrantBody(profile, *refreshToken),
                                              timeouts_.tokenEndpoint);
-    if (!answer.error.empty()) {
+    if (answer.error == "invalid_grant") {
         // Revoked, expired or used already (refresh tokens rotate): the browser again.
         forgetRefreshToken(scope);
         return std::nullopt;
     }
+    if (!answer.error.empty()) throw refusal(answer);  // the provider's trouble: the token stays good
     return signInWith(scope, answer);
 }
 
@@ -103,7 +127,9 @@ std::optional<SignIn> OAuthSignIn::fromBrowser(const SignInScope& scope, const O
     browserOnce_ = true;
     LoopbackListener listener;
     const std::string redirectUri = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
-    const std::string verifier = randomText(), state = randomText();
+    std::string verifier = randomText();
+    const ScopeExit wipeVerifier([&] { wipe(verifier); });
+    const std::string state = randomText();
     const auto wait = wait_ ? wait_(fromUtf8(scope.host)) : nullptr;
     openInBrowser(authorizationUrl(profile, redirectUri, state, pkceChallenge(verifier), scope.sender));
 
@@ -135,20 +161,21 @@ std::optional<SignIn> OAuthSignIn::fromBrowser(const SignInScope& scope, const O
         }
         if (!answer->error.empty()) {
             listener.answer(page("The sign-in failed. You may close this tab."));
-            throw mailError(MailFailure::SignInFailed, L"The provider refused the sign-in: " +
-                                                           fromUtf8(answer->error + (answer->errorDescription.empty()
-                                                                                         ? ""
-                                                                                         : " (" + answer->errorDescription + ")")) +
-                                                           L". Nothing was sent.");
+            throw refusal(L"The provider", answer->error, answer->errorDescription);
         }
-        listener.answer(page("You are signed in, and the e-mailer goes on with your message. You may close this tab."));
-        const TokenAnswer tokens = requestTokens(profile.tokenEndpoint,
-                                                 codeGrantBody(profile, answer->code, redirectUri, verifier),
-                                                 timeouts_.tokenEndpoint);
-        if (!tokens.error.empty())
-            throw mailError(MailFailure::SignInFailed, L"The provider's token endpoint refused the sign-in: " +
-                                                           fromUtf8(tokens.error) + L". Nothing was sent.");
-        return signInWith(scope, tokens);
+        // The browser's tab waits for its page until the tokens came, or did not.
+        try {
+            const TokenAnswer tokens =
+                requestTokens(profile.tokenEndpoint, codeGrantBody(profile, answer->code, redirectUri, SecretText(verifier)),
+                              timeouts_.tokenEndpoint);
+            if (!tokens.error.empty()) throw refusal(tokens);
+            listener.answer(page("You are signed in, and the e-mailer goes on with your message. "
+                                 "You may close this tab."));
+            return signInWith(scope, tokens);
+        } catch (...) {
+            listener.answer(page("The sign-in could not be finished; the e-mailer says why. You may close this tab."));
+            throw;
+        }
     }
 }
 

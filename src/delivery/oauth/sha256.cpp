@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "foundation/secret_text.h"
+
 namespace kt {
 namespace {
 
@@ -48,10 +50,10 @@ void compress(std::uint32_t state[8], const unsigned char block[64]) {
 
 }  // namespace
 
-std::array<unsigned char, 32> sha256(const std::string& bytes) {
+std::array<unsigned char, 32> sha256(std::string_view bytes) {
     std::uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                               0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::string padded = bytes;
+    SecretText padded(bytes);  // the input may be a secret (a PKCE verifier)
     padded += static_cast<char>(0x80);
     while (padded.size() % 64 != 56) padded += '\0';
     const std::uint64_t bits = static_cast<std::uint64_t>(bytes.size()) * 8;

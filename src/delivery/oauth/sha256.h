@@ -2,10 +2,10 @@
 // SHA-256 (FIPS 180-4), for the PKCE code challenge of an OAuth sign-in.
 
 #include <array>
-#include <string>
+#include <string_view>
 
 namespace kt {
 
-std::array<unsigned char, 32> sha256(const std::string& bytes);
+std::array<unsigned char, 32> sha256(std::string_view bytes);
 
 }  // namespace kt

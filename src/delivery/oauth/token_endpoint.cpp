@@ -8,6 +8,7 @@
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/utf8.h"
 #include "foundation/message_pump.h"
+#include "foundation/scope_exit.h"
 #include "foundation/unique_handle.h"
 
 namespace kt {
@@ -37,17 +38,24 @@ void post(const std::wstring& url, const SecretText& form, DWORD timeoutMs, Outc
     if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return fail();
     const std::wstring target = std::wstring(path, parts.dwUrlPathLength) +
                                 (parts.lpszExtraInfo ? std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength) : L"");
-    const UniqueInternet session(WinHttpOpen(L"KT_EMailer", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                             WINHTTP_NO_PROXY_BYPASS, 0));
+    // The user's own proxy settings where the system offers them, else the machine's.
+    UniqueInternet session(WinHttpOpen(L"KT_EMailer", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+        session.reset(WinHttpOpen(L"KT_EMailer", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session || !WinHttpSetTimeouts(session.get(), timeoutMs, timeoutMs, timeoutMs, timeoutMs)) return fail();
     const UniqueInternet connection(WinHttpConnect(session.get(), host, parts.nPort, 0));
     if (!connection) return fail();
     const UniqueInternet request(WinHttpOpenRequest(connection.get(), L"POST", target.c_str(), nullptr,
                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                     parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    // The wait for the answer's head has a time-out of its own.
-    if (!request || !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeoutMs,
-                                      sizeof timeoutMs))
+    // The wait for the answer's head has a time-out of its own; a redirect
+    // would carry the form, tokens and all, to wherever it points.
+    DWORD neverRedirect = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!request ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeoutMs, sizeof timeoutMs) ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &neverRedirect, sizeof neverRedirect))
         return fail();
     const wchar_t* headers = L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
     if (!WinHttpSendRequest(request.get(), headers, static_cast<DWORD>(-1L), const_cast<char*>(form.data()),
@@ -113,11 +121,13 @@ TokenAnswer requestTokens(const std::string& tokenEndpoint, const SecretText& fo
         post(url, form, static_cast<DWORD>(deadline.count()), outcome);
         SetEvent(done.get());
     });
-    for (HANDLE event = done.get();;) {
-        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke != WAIT_OBJECT_0 + 1 || pumpWaitingMessages()) break;
+    {
+        const ScopeExit joined([&] { request.join(); });
+        for (HANDLE event = done.get();;) {
+            const DWORD woke = MsgWaitForMultipleObjectsEx(1, &event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            if (woke != WAIT_OBJECT_0 + 1 || pumpWaitingMessages()) break;
+        }
     }
-    request.join();
     if (outcome.failure) throw requestFailure(outcome.failure, host);
     if (outcome.status == 200) return parseTokenResponse(outcome.body);
     // A refusal (invalid_grant, ...) is JSON with an error, sent with a status of its own.

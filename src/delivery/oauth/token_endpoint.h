@@ -13,8 +13,9 @@ namespace kt {
 
 // Posts the form and reads the answer: tokens, or the provider's refusal
 // (TokenAnswer::error). Throws a sign-in failure, in words, when the
-// endpoint cannot be reached, takes longer than `deadline`, its secure
-// connection fails, or it answers with no JSON of OAuth's.
+// endpoint cannot be reached, a step of the request (connecting, sending,
+// waiting for the answer, reading it) takes longer than `deadline`, its
+// secure connection fails, or it answers with no JSON of OAuth's.
 TokenAnswer requestTokens(const std::string& tokenEndpoint, const SecretText& form, std::chrono::milliseconds deadline);
 
 }  // namespace kt

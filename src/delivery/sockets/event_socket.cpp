@@ -56,8 +56,10 @@ WaitEnd EventSocket::waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& see
         if (woke == WAIT_TIMEOUT || left <= 0) return WaitEnd::TimedOut;
         if (woke != WAIT_OBJECT_0 + 1)
             throw apiError(static_cast<long>(GetLastError()), L"Waiting for the network failed");
-        // A quit stays in the queue for the thread's loop, and would wake every wait at once.
+        // A quit stays in the queue for the thread's loop, and would wake every
+        // wait at once; a wait that can stop, stops for it.
         quitSeen_ = pumpWaitingMessages();
+        if (quitSeen_ && stop) return WaitEnd::Stopped;
     }
 }
 

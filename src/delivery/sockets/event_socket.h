@@ -41,7 +41,8 @@ public:
 
     // Waits for network events until the deadline; the events seen are in
     // `seen`. The thread's messages go through meanwhile, until the thread is
-    // told to quit; after each, `stop` (when given) may end the wait.
+    // told to quit; after each, `stop` (when given) may end the wait, as the
+    // quit does then.
     WaitEnd waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen,
                       const std::function<bool()>& stop = nullptr) const;
 

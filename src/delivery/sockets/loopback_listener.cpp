@@ -7,8 +7,9 @@ namespace kt {
 namespace {
 
 constexpr std::size_t kLongestRequestHead = 16 * 1024;
-// A browser sends its request at once; one that does not is dropped.
-constexpr std::chrono::seconds kRequestTime{10};
+// A browser sends its request at once; a connection it opened ahead and
+// sends nothing on is dropped soon, lest it hold up the one that matters.
+constexpr std::chrono::seconds kRequestTime{2};
 
 }  // namespace
 
@@ -28,6 +29,9 @@ LoopbackListener::LoopbackListener() : sockets_(std::make_unique<Sockets>()) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
     const SOCKET socket = sockets_->listening->get();
+    // No other program may take over the port and hear the answer.
+    const BOOL exclusive = TRUE;
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
     if (bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(socket, SOMAXCONN) != 0 ||
         getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw apiError(WSAGetLastError(), L"Listening for the browser's answer failed");
