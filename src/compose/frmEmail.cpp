@@ -1,5 +1,6 @@
 #include "compose/frmEmail.h"
 
+#include "compose/delivery_display.h"
 #include "compose/frmEmail_resources.h"
 #include "compose/frmSignInWait.h"
 #include "compose/shared_message_settings.h"
@@ -56,6 +57,8 @@ const FormDesign kForm{L"Ardwyn E-Mail Message", 5172, 4956, IDI_EMAIL_FORM, tru
 
 frmEmail::frmEmail() : Form(kForm) {}
 
+frmEmail::~frmEmail() = default;
+
 void frmEmail::Form_Load() {
     m_oTimerUnloadAddressForm = std::make_unique<SSubTimer>();
     m_oTimerUnloadAddressFormEvents_ =
@@ -69,7 +72,16 @@ void frmEmail::Form_Load() {
     subscriptions_.push_back(KT_CB_Bcc().Click.subscribe([this] { KT_CB_Bcc_Click(); }));
 }
 
+// Closed during a delivery, the window stops it, and closes when it has ended.
+bool frmEmail::Form_QueryUnload() {
+    if (!progress_) return true;
+    progress_->stop();
+    closeWhenDelivered_ = true;
+    return false;
+}
+
 void frmEmail::Form_Unload() {
+    if (progress_) progress_->stop();  // its owner unloads it: the delivery has nowhere to report
     ignoreFailure([&] { Pointer(MousePointer::Default); });
     ignoreFailure([&] {
         m_oTimerUnloadAddressFormEvents_.reset();
@@ -127,6 +139,7 @@ void frmEmail::layOut() {
         KT_CB_Help().Top(KT_CB_Send().Top());
         mark = 1220;
         tbBody().Height(layout.tbBodyHeight);
+        if (display_) display_->place();
     } catch (...) {
         ShowErrorWithTime(
             failureReport(L"Error in Email Form Resize Function.", currentError(), StepMark{L"Debug code : ", mark}));
@@ -164,7 +177,13 @@ void frmEmail::m_oTimerUnloadAddressForm_ThatTime() {
     m_oAddressPicker.reset();
 }
 
-void frmEmail::KT_CB_Cancel_Click() { askToClose(); }
+// While the message goes, the button reads "Stop".
+void frmEmail::KT_CB_Cancel_Click() {
+    if (progress_)
+        progress_->stop();
+    else
+        askToClose();
+}
 
 void frmEmail::askToClose() {
     if (!Unloading.raise()) closeItself();
@@ -203,21 +222,42 @@ void frmEmail::KT_CB_Send_Click() {
     }
     shared.deliveryUnderway = true;
     const ScopeExit deliveryOver([&shared] { shared.deliveryUnderway = false; });
+    const bool stopped = deliver(to, cc, bcc);
+    // Closed during the delivery, the window goes once it is over, unless a
+    // failure after the message's end was reported: the message stays then.
+    const bool closing = std::exchange(closeWhenDelivered_, false);
+    if (IsLoaded() && (delivered_ || (closing && stopped))) askToClose();
+}
 
-    Pointer(MousePointer::Hourglass);
+bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc) {
+    // One delivery at a time: the window takes no input but Cancel (Stop) until it is over.
+    const ScopedControlsDisabled busy(hwnd(), KT_CB_Cancel().hwnd());
+    Pointer(MousePointer::ArrowHourglass);
     const ScopeExit resetPointer([this] { Pointer(MousePointer::Default); });
+    progress_ = std::make_shared<DeliveryProgress>([this](const DeliveryProgress& progress) {
+        ignoreFailure([&] {
+            if (progress.finished()) return display_.reset();
+            if (!display_) display_ = std::make_unique<DeliveryDisplay>(*this);
+            display_->show(progress);
+        });
+    });
+    const ScopeExit over([this] {
+        display_.reset();
+        progress_.reset();
+    });
 
-    {
-        // One delivery at a time: the window takes no input until it is over.
-        const ScopedWindowDisabled busy(hwnd());
-        delivered_ = DeliverMail(composeMessageBody(tbBody().Text(), delivery_.html, delivery_.htmlPage),
-                                 tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
-                                 delivery_.showError, delivery_.html,
-                                 smtpMailComponent(hwnd(), shared.accessTokens, [this](const std::wstring& host) {
-                                     return std::make_unique<BrowserSignInWait>(hwnd(), host);
-                                 }));
-    }
-    if (delivered_) askToClose();
+    SmtpComponentParts parts;
+    parts.signInOwner = hwnd();
+    parts.tokens = SharedMessageSettings::forThisThread().accessTokens;
+    parts.wait = [this, progress = progress_](const std::wstring& host) {
+        return std::make_unique<BrowserSignInWait>(hwnd(), host, progress);
+    };
+    parts.progress = progress_;
+    if (connect_) parts.connect = connect_;
+    delivered_ = DeliverMail(composeMessageBody(tbBody().Text(), delivery_.html, delivery_.htmlPage),
+                             tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
+                             delivery_.showError, delivery_.html, smtpMailComponent(std::move(parts)));
+    return progress_->stopRequested();
 }
 
 void frmEmail::KT_CB_Help_Click() {

@@ -11,6 +11,8 @@
 #include "controls/form.h"
 #include "controls/push_button.h"
 #include "controls/timer.h"
+#include "delivery/smtp/delivery_progress.h"
+#include "delivery/smtp/transport.h"
 
 namespace kt {
 
@@ -25,15 +27,20 @@ struct DeliverySettings {
     bool html = false;
 };
 
+class DeliveryDisplay;
+
 class frmEmail : public Form {
 public:
     frmEmail();
+    ~frmEmail() override;
 
     // Asks the owner to close the window. When no owner listens any more (it
     // was released, or opened a newer window), the window closes itself.
     Event<> Unloading;
 
     void Delivery(DeliverySettings settings) { delivery_ = std::move(settings); }
+    // How Send reaches servers: the system's sockets unless given another way.
+    void Network(TransportFactory connect) { connect_ = std::move(connect); }
 
     // Closes the window 25 ms from now, from its own timer: for a window whose
     // owner let go of it while it was asking to be closed.
@@ -65,6 +72,7 @@ private:
     const wchar_t* handlerName() const override { return L"frmEmail"; }
 
     void Form_Load() override;
+    bool Form_QueryUnload() override;
     void Form_Unload() override;
     void Form_Resize() override;
     void KT_CB_Cancel_Click();
@@ -79,9 +87,16 @@ private:
     void m_oTimerUnloadAddressForm_ThatTime();
     void layOut();
     void askToClose();
+    // Sends the message, showing how it goes; true when the user stopped it.
+    bool deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc);
 
     DeliverySettings delivery_;
+    TransportFactory connect_;
     bool delivered_ = false;  // the message went: Send sends nothing more
+    // While the message goes: how far it got, and what the window shows of it.
+    std::shared_ptr<DeliveryProgress> progress_;
+    std::unique_ptr<DeliveryDisplay> display_;
+    bool closeWhenDelivered_ = false;  // the user closed the window meanwhile
     std::unique_ptr<SSubTimer> closeTimer_;  // closes a window no owner listens to
     Subscription closeTimerEvents_;
 

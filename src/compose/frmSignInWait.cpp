@@ -29,8 +29,9 @@ void frmSignInWait::Form_Unload() { cancelled_ = true; }
 
 void frmSignInWait::KT_CB_Cancel_Click() { cancelled_ = true; }
 
-BrowserSignInWait::BrowserSignInWait(HWND owner, const std::wstring& host)
-    : form_(std::make_shared<frmSignInWait>()) {
+BrowserSignInWait::BrowserSignInWait(HWND owner, const std::wstring& host,
+                                     std::shared_ptr<const DeliveryProgress> delivery)
+    : form_(std::make_shared<frmSignInWait>()), delivery_(std::move(delivery)) {
     form_->Load(owner);
     form_->lbInfo().Text(L"Sign in to send the message through " + host +
                          L" in the browser window that opened. The message goes as soon as you have signed in.");

@@ -9,6 +9,7 @@
 #include "controls/form.h"
 #include "controls/push_button.h"
 #include "delivery/oauth/oauth_sign_in.h"
+#include "delivery/smtp/delivery_progress.h"
 
 namespace kt {
 
@@ -35,15 +36,17 @@ private:
     Subscription cancelEvents_;
 };
 
-// The wait as the sign-in sees it: the window above, shown while this lives.
+// The wait as the sign-in sees it: the window above, shown while this
+// lives; the delivery's Stop cancels it too.
 class BrowserSignInWait final : public SignInWait {
 public:
-    BrowserSignInWait(HWND owner, const std::wstring& host);
+    BrowserSignInWait(HWND owner, const std::wstring& host, std::shared_ptr<const DeliveryProgress> delivery);
     ~BrowserSignInWait() override;
-    bool cancelled() const override { return form_->cancelled(); }
+    bool cancelled() const override { return form_->cancelled() || delivery_->stopRequested(); }
 
 private:
     std::shared_ptr<frmSignInWait> form_;
+    std::shared_ptr<const DeliveryProgress> delivery_;
 };
 
 }  // namespace kt

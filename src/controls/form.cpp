@@ -136,7 +136,10 @@ void Form::Pointer(MousePointer pointer) {
 }
 
 void Form::showPointer() const {
-    SetCursor(LoadCursorW(nullptr, pointer_ == MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
+    const LPCWSTR cursor = pointer_ == MousePointer::Hourglass        ? IDC_WAIT
+                           : pointer_ == MousePointer::ArrowHourglass ? IDC_APPSTARTING
+                                                                      : IDC_ARROW;
+    SetCursor(LoadCursorW(nullptr, cursor));
 }
 
 PixelRect Form::pixelsFor(const ControlDesign& design, const TwipsRect& geometry) const {
@@ -239,6 +242,9 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 showPointer();
                 return TRUE;
             }
+            break;
+        case WM_CLOSE:
+            if (!Form_QueryUnload()) return 0;
             break;
         case WM_DESTROY:
             navigation_.reset();

@@ -19,7 +19,8 @@
 
 namespace kt {
 
-enum class MousePointer { Default, Hourglass };
+// Hourglass: busy, takes no input; ArrowHourglass: busy, and still takes some.
+enum class MousePointer { Default, Hourglass, ArrowHourglass };
 
 class Form : public Window, public std::enable_shared_from_this<Form> {
 public:
@@ -56,6 +57,9 @@ protected:
     }
 
     virtual void Form_Load() {}
+    // Whether the window may close now when the user closes it from its
+    // frame (close box, system menu, Alt+F4); it stays when not.
+    virtual bool Form_QueryUnload() { return true; }
     virtual void Form_Unload() {}
     virtual void Form_Resize() {}
     // A command of a pop-up menu of this window.

@@ -5,6 +5,7 @@
 #include "foundation/message_box.h"
 #include "foundation/message_pump.h"
 #include "delivery/recipient_list.h"
+#include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
 #include "delivery/sockets/socket_transport.h"
 #include "delivery/system_sign_in.h"
@@ -65,10 +66,11 @@ void showDeliveryReport(const ComponentError& failure, int mark, const std::wstr
 
 }  // namespace
 
-MailComponentFactory smtpMailComponent(HWND signInOwner, std::shared_ptr<AccessTokens> tokens, SignInWaitFactory wait) {
-    return [=]() -> std::unique_ptr<MailComponent> {
-        auto signIns = std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(signInOwner), tokens, wait);
-        return std::make_unique<SmtpMailer>(connectSocket, SmtpTimeouts{}, std::move(signIns));
+MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
+    return [parts = std::move(parts)]() -> std::unique_ptr<MailComponent> {
+        auto signIns =
+            std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(parts.signInOwner), parts.tokens, parts.wait);
+        return std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
     };
 }
 
@@ -130,7 +132,8 @@ bool DeliverMail(const std::wstring& body, const std::wstring& subject, const st
     } catch (...) {
         failure = currentError();
     }
-    if (showError) showDeliveryReport(*failure, mark, sender, toList, ccList, bccList, server);
+    const bool stopped = failure->number() == kMailErrorBase + static_cast<long>(MailFailure::Stopped);
+    if (showError && !stopped) showDeliveryReport(*failure, mark, sender, toList, ccList, bccList, server);
     mail.reset();
     return false;
 }

@@ -10,22 +10,35 @@
 
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/smtp/mail_component.h"
+#include "delivery/sockets/socket_transport.h"
 
 namespace kt {
 
 using MailComponentFactory = std::function<std::unique_ptr<MailComponent>()>;
 
+// What the real SMTP client is made with besides its defaults.
+struct SmtpComponentParts {
+    // The sign-in dialog's owner; the thread's active window when none.
+    HWND signInOwner = nullptr;
+    // Providers' access tokens, kept for later sends.
+    std::shared_ptr<AccessTokens> tokens;
+    // Shows the wait while the user signs in to a provider in the browser.
+    SignInWaitFactory wait;
+    // Told how far the delivery has got; may stop it.
+    std::shared_ptr<DeliveryProgress> progress = std::make_shared<DeliveryProgress>();
+    // The system's sockets, or another way to reach servers.
+    TransportFactory connect = connectSocket;
+};
+
 // The real SMTP client, over Winsock with the system's TLS, signing in with
-// a provider's OAuth where the server has a profile (access tokens kept in
-// `tokens`, the wait for the browser shown by `wait`), and with the system's
-// credentials everywhere else; the sign-in dialog belongs to `signInOwner`
-// (the thread's active window when none).
-MailComponentFactory smtpMailComponent(HWND signInOwner = nullptr, std::shared_ptr<AccessTokens> tokens = nullptr,
-                                       SignInWaitFactory wait = nullptr);
+// a provider's OAuth where the server has a profile, and with the system's
+// credentials everywhere else.
+MailComponentFactory smtpMailComponent(SmtpComponentParts parts = {});
 
 // True when every operation, the send included, succeeded. The sender is
 // "name <address>" or an address; the lists are recipient lists
-// ("address,name" entries separated by ";").
+// ("address,name" entries separated by ";"). A delivery the user stopped
+// is no failure to report.
 bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
                  const std::wstring& sender, bool showError, bool html,

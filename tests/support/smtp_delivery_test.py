@@ -198,8 +198,10 @@ class ScriptedServer:
     def __init__(self, script):
         self.script, self.message_completed, self.commands = script, False, []
         self.listener = socket.create_server(("127.0.0.1", 0))
-        # Small buffers, so that a server that stops reading soon stops the client's writes.
+        # Small buffers, so that a server that stops reading soon stops the client's writes, and one
+        # that answers what it read waits for the client to read the answers.
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16384)
         self.port = self.listener.getsockname()[1]
         self.thread = threading.Thread(target=self.dialogue, daemon=True)
         self.thread.start()
@@ -303,6 +305,16 @@ class FaultTest(unittest.TestCase):
                                                  ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
         self.assertEqual((sent, number), (False, system_error("ETIMEDOUT")), description)
         self.assertIn("took nothing more", description)
+
+    def test_five_thousand_recipients_reach_a_server_that_answers_one_command_at_a_time(self):
+        # Written all at once, the long commands and replies (as sendmail's, which name the recipient)
+        # would fill the buffers both ways.
+        domain = ("a" * 60 + ".") * 3 + "example.com"
+        recipients = [("to", "recipient-%04d@%s" % (i, domain)) for i in range(5000)]
+        sent, number, description = self.deliver({"RCPT": "250 2.1.5 <recipient@%s>... Recipient ok" % domain},
+                                                 *recipients)
+        self.assertTrue(sent, "%d %s" % (number, description))
+        self.assertEqual(len([c for c in self.commands if c.startswith("RCPT")]), 5002)
 
     def test_a_kept_password_goes_over_tls_alone_and_a_server_that_needs_none_gets_the_message_without(self):
         offers_sign_in, password = "250-scripted.example\r\n250 AUTH PLAIN LOGIN", ("password", "pa55word")

@@ -14,6 +14,11 @@ TLS, for a catcher like a provider's submission server (it listens on
                               is the line USER:PASSWORD of FILE
     --sign-in-optional        offer it without requiring it
     --login-only              offer AUTH LOGIN only (PLAIN too otherwise)
+
+A slow catcher, like a server at the end of a slow uplink:
+    --rate BYTES              take what clients send at BYTES a second, TLS or not (its socket
+                              buffers are small, so the client sees the rate at once)
+    --verdict-delay SECONDS   wait this long before accepting a message
     --oauth URL               require a sign-in with a bearer token (XOAUTH2, OAUTHBEARER) after TLS,
                               each token checked at the authorization server's introspection endpoint
                               URL (trusting CA_DIR); a bad one is answered as Google's server does:
@@ -46,13 +51,16 @@ def summary(mail_from, rcpt_tos, raw):
 
 
 class Spool:
-    def __init__(self, directory):
-        self.directory = directory
+    def __init__(self, directory, verdict_delay=0):
+        self.directory, self.verdict_delay = directory, verdict_delay
         os.makedirs(directory, exist_ok=True)
         self.count = len([n for n in os.listdir(directory) if n.endswith(".eml")])
         self.lock = threading.Lock()
 
     async def handle_DATA(self, server, session, envelope):
+        if self.verdict_delay:
+            import asyncio
+            await asyncio.sleep(self.verdict_delay)
         with self.lock:
             self.count += 1
             base = os.path.join(self.directory, str(self.count))
@@ -138,6 +146,49 @@ class Accounts:
         return AuthResult(success=accepted, handled=False)
 
 
+def slow_controller(rate):
+    """A Controller whose connections read what arrives at `rate` bytes a second."""
+    import socket
+    from aiosmtpd.controller import Controller
+    from aiosmtpd.smtp import SMTP
+
+    class SlowReading(SMTP):
+        def connection_made(self, transport):
+            # The first transport is the socket's, under any TLS started later.
+            if not hasattr(self, "socket_transport"):
+                self.socket_transport, self.next_read = transport, 0.0
+                # The stream reader resumes the socket when it has read its fill: not before its time.
+                self.resume_now, transport.resume_reading = transport.resume_reading, self.resume
+            super().connection_made(transport)
+
+        def data_received(self, data):
+            super().data_received(data)
+            now = self.loop.time()
+            self.next_read = max(self.next_read, now) + len(data) / rate
+            if self.next_read > now and self.socket_transport.is_reading():
+                self.socket_transport.pause_reading()
+                self.loop.call_at(self.next_read, self.resume)
+
+        def resume(self):
+            if self.loop.time() < self.next_read:
+                self.loop.call_at(self.next_read, self.resume)
+            elif not self.socket_transport.is_closing():
+                self.resume_now()
+
+    class SlowController(Controller):
+        def factory(self):
+            return SlowReading(self.handler, **self.SMTP_kwargs)
+
+        def _create_server(self):
+            listener = socket.socket()
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+            listener.bind((self.hostname, self.port))
+            listener.listen()
+            return self.loop.create_server(self._factory_invoker, sock=listener, ssl=self.ssl_context)
+
+    return SlowController
+
+
 def controller_options(args, state_dir):
     if not args.tls:
         return {}
@@ -165,9 +216,10 @@ def serve(args, state_dir):
     port = free_port()
     spool = os.path.join(state_dir, "spool")
     handler = BearerTokens(spool, args.oauth, os.path.join(os.path.abspath(args.tls), "ca.pem"),
-                           os.path.join(state_dir, "sign-ins")) if args.oauth else Spool(spool)
-    controller = Controller(handler, hostname="127.0.0.1", port=port,
-                            data_size_limit=64 * 1024 * 1024, **controller_options(args, state_dir))
+                           os.path.join(state_dir, "sign-ins")) if args.oauth else Spool(spool, args.verdict_delay)
+    controller_class = slow_controller(args.rate) if args.rate else Controller
+    controller = controller_class(handler, hostname="127.0.0.1", port=port,
+                                  data_size_limit=64 * 1024 * 1024, **controller_options(args, state_dir))
     controller.start()
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
@@ -178,13 +230,15 @@ def serve(args, state_dir):
     controller.stop()
 
 
-def tls_options(args):
-    """The TLS options of `start`, for the server it starts."""
+def serve_options(args):
+    """The options of `start` for the server it starts."""
     options = ["--tls", os.path.abspath(args.tls)] if args.tls else []
     options += ["--sign-in", os.path.abspath(args.sign_in)] if args.sign_in else []
     options += ["--oauth", args.oauth] if args.oauth else []
     for flag in ("implicit_tls", "sign_in_optional", "login_only"):
         options += ["--" + flag.replace("_", "-")] if getattr(args, flag) else []
+    for value in ("rate", "verdict_delay"):
+        options += ["--" + value.replace("_", "-"), str(getattr(args, value))] if getattr(args, value) else []
     return options
 
 
@@ -224,11 +278,13 @@ if __name__ == "__main__":
     parser.add_argument("--sign-in-optional", action="store_true")
     parser.add_argument("--login-only", action="store_true")
     parser.add_argument("--oauth", metavar="URL")
+    parser.add_argument("--rate", type=int, metavar="BYTES")
+    parser.add_argument("--verdict-delay", type=float, default=0, metavar="SECONDS")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "serve":
         serve(args, state)
     elif args.command == "start":
-        sys.exit(start(state, tls_options(args)))
+        sys.exit(start(state, serve_options(args)))
     else:
         sys.exit({"stop": stop, "show": show}[args.command](state))

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     for (auto& [key, value] : readCase(argv[1])) {
         if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
         else if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
-        else if (key == "reply_timeout_ms") timeouts.reply = std::chrono::milliseconds(std::stol(value));
+        else if (key == "reply_timeout_ms") timeouts.replies = kt::ReplyTimeouts::all(std::chrono::milliseconds(std::stol(value)));
         else if (key == "repeat") repeat = std::stoi(value);
         else if (key == "pause_ms") pauseMs = std::stol(value);
         else if (key == "oauth") message.oauth = value == "1";

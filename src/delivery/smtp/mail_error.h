@@ -24,6 +24,7 @@ enum class MailFailure : long {
     SignInRequired = 9,   // the server wants a sign-in and none was given
     MessageTooLarge = 10, // larger than the server's announced SIZE limit
     SignInFailed = 11,    // the provider's sign-in (OAuth) could not be finished
+    Stopped = 12,         // the user stopped the delivery before the message's end went
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

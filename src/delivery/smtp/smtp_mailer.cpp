@@ -6,6 +6,7 @@
 #include "delivery/smtp/server_address.h"
 #include "delivery/smtp/smtp_session.h"
 #include "delivery/smtp/utf8.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 
@@ -42,8 +43,9 @@ ComponentError plainSmtpServer(const ServerAddress& server) {
 
 }  // namespace
 
-SmtpMailer::SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts, std::shared_ptr<SignInProvider> signIns)
-    : connect_(std::move(connect)), timeouts_(timeouts), signIns_(std::move(signIns)) {}
+SmtpMailer::SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts, std::shared_ptr<SignInProvider> signIns,
+                       std::shared_ptr<DeliveryProgress> progress)
+    : connect_(std::move(connect)), timeouts_(timeouts), signIns_(std::move(signIns)), progress_(std::move(progress)) {}
 
 void SmtpMailer::Server(const std::wstring& server) {
     parseServerAddress(server, port_);  // refuses what could never be a server now, not at Send
@@ -84,6 +86,7 @@ void SmtpMailer::Subject(const std::wstring& subject) { message_.subject = subje
 void SmtpMailer::Body(std::wstring body) { message_.body = std::move(body); }
 
 void SmtpMailer::Send() {
+    const ScopeExit finished([this] { progress_->finish(); });
     if (!message_.from) throw mailError(MailFailure::NoSender, L"The message has no sender address.");
     Envelope envelope{message_.from->address, {}};
     for (const auto* list : {&message_.to, &message_.cc, &message_.bcc})
@@ -94,6 +97,7 @@ void SmtpMailer::Send() {
     const ServerAddress server = parseServerAddress(server_, port_);
     SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
     const SignInScope scope{server.host, message_.from->address};
+    progress_->server(server.host);
     std::optional<SignIn> signIn = signIns_ ? signIns_->stored(scope) : std::nullopt;
     bool userGaveIt = false;
     security.signInAccepted = [&] {
@@ -102,8 +106,8 @@ void SmtpMailer::Send() {
     for (;;) {
         security.signIn = signIn ? &*signIn : nullptr;
         try {
-            const auto transport = connect_(server.host, server.port, timeouts_.connection);
-            deliverOverSmtp(*transport, envelope, message, timeouts_.reply, security);
+            const auto transport = connect_(server.host, server.port, timeouts_.connection, *progress_);
+            deliverOverSmtp(*transport, envelope, message, timeouts_.replies, security, progress_.get());
             return;
         } catch (const PlainTextAnswer&) {
             if (!server.implicitTls) throw;
@@ -112,7 +116,9 @@ void SmtpMailer::Send() {
             if (!signIns_) throw;
             if (userGaveIt && demand.passwordRefused()) signIns_->answered(scope, false);
             signIn.reset();  // wiped before the next answer takes its place
+            progress_->enter(DeliveryStep::SigningIn);
             signIn = signIns_->ask(scope, demand.passwordRefused());
+            progress_->throwIfStopped();  // a Stop ends a sign-in that waited for the user
             if (!signIn)
                 throw mailError(MailFailure::SignInCancelled, L"The sign-in to " + fromUtf8(server.host) +
                                                                   L" was cancelled; nothing was sent.");

@@ -2,7 +2,8 @@
 // The SMTP mail component: collects one message through the operations of
 // MailComponent and delivers it on Send over a transport it opens then. When
 // the server wants a sign-in it has not had, the user is asked and the
-// delivery tried again on a fresh connection.
+// delivery tried again on a fresh connection. A watcher of the progress may
+// stop the delivery.
 
 #include <chrono>
 #include <memory>
@@ -10,20 +11,22 @@
 #include "delivery/smtp/mail_component.h"
 #include "delivery/smtp/mail_message.h"
 #include "delivery/smtp/sign_in.h"
+#include "delivery/smtp/smtp_session.h"
 #include "delivery/smtp/transport.h"
 
 namespace kt {
 
 struct SmtpTimeouts {
     ConnectionTimeouts connection;
-    std::chrono::milliseconds reply{60000};  // for each reply of the server, however much it sends
+    ReplyTimeouts replies;  // for each reply of the server, however much it sends
 };
 
 class SmtpMailer final : public MailComponent {
 public:
     // Without sign-ins, a server that wants one refuses the message.
     explicit SmtpMailer(TransportFactory connect, SmtpTimeouts timeouts = {},
-                        std::shared_ptr<SignInProvider> signIns = nullptr);
+                        std::shared_ptr<SignInProvider> signIns = nullptr,
+                        std::shared_ptr<DeliveryProgress> progress = std::make_shared<DeliveryProgress>());
 
     void Server(const std::wstring& server) override;
     void Port(long port) override;
@@ -41,6 +44,7 @@ private:
     TransportFactory connect_;
     SmtpTimeouts timeouts_;
     std::shared_ptr<SignInProvider> signIns_;
+    std::shared_ptr<DeliveryProgress> progress_;
     std::wstring server_;
     unsigned short port_ = 25;
     std::optional<std::wstring> fromName_;

@@ -28,12 +28,16 @@ ComponentError whileDoing(const ComponentError& error, const std::string& step) 
 
 class Dialogue {
 public:
-    Dialogue(Transport& transport, std::chrono::milliseconds replyTimeout)
-        : transport_(transport), replies_(transport), replyTimeout_(replyTimeout) {}
+    Dialogue(Transport& transport, const ReplyTimeouts& timeouts)
+        : transport_(transport), replies_(transport), timeouts_(timeouts) {}
 
-    SmtpReply reply(const std::string& awaited) {
+    // The reply to a command, within the time the command's kind has.
+    SmtpReply reply(const std::string& awaited) { return reply(awaited, timeouts_.command); }
+    SmtpReply reply(const std::string& awaited, std::chrono::milliseconds timeout) {
         try {
-            return replies_.read(replyTimeout_);
+            return replies_.read(timeout);
+        } catch (const DeliveryStopped&) {
+            throw;
         } catch (const ComponentError& error) {
             throw whileDoing(error, "waiting for the reply to " + awaited);
         }
@@ -42,6 +46,8 @@ public:
     void send(const std::string& bytes, const std::string& what) {
         try {
             transport_.send(bytes);
+        } catch (const DeliveryStopped&) {
+            throw;
         } catch (const ComponentError& error) {
             throw whileDoing(error, "sending " + what);
         }
@@ -89,7 +95,7 @@ public:
 
     void startTls(const std::string& host) {
         try {
-            transport_.startTls(host, replyTimeout_);
+            transport_.startTls(host, timeouts_.command);
         } catch (const ClosedDuringHandshake&) {
             throw mailError(MailFailure::ConnectionClosed,
                             L"The SMTP server closed the connection during the TLS handshake.");
@@ -105,10 +111,12 @@ public:
         }
     }
 
+    const ReplyTimeouts& timeouts() const { return timeouts_; }
+
 private:
     Transport& transport_;
     SmtpReplyReader replies_;
-    std::chrono::milliseconds replyTimeout_;
+    const ReplyTimeouts& timeouts_;
 };
 
 std::string upperCase(std::string text) {
@@ -324,15 +332,45 @@ ServerOffers serverOffers(const SmtpReply& hello) {
     return offers;
 }
 
+namespace {
+
+// The sender and the recipients: where the server takes pipelining, in
+// batches written at once, each batch's replies read before the next; a 530,
+// or a recipient refused for security, may ask for a sign-in.
+void sendEnvelope(Dialogue& smtp, const std::vector<std::string>& commands, bool pipelining,
+                  const std::function<void(const ComponentError&)>& demandSignIn) {
+    const std::size_t batch = pipelining ? kPipelineBatch : 1;
+    for (std::size_t first = 0; first < commands.size(); first += batch) {
+        const std::size_t end = std::min(commands.size(), first + batch);
+        std::string lines;
+        for (std::size_t i = first; i < end; ++i) lines += commands[i] + "\r\n";
+        smtp.send(lines, commands[first]);
+        for (std::size_t i = first; i < end; ++i) {
+            const SmtpReply reply = smtp.reply(commands[i]);
+            if (reply.code == 530 || (i > 0 && isSecurityRefusal(reply)))
+                demandSignIn(refusedReplyError(reply.code, commands[i], reply.text()));
+            smtp.expect(reply, 2, commands[i]);
+        }
+    }
+}
+
+}  // namespace
+
 void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
-                     std::chrono::milliseconds replyTimeout, const SessionSecurity& security) {
-    Dialogue smtp(transport, replyTimeout);
-    if (security.implicitTls) smtp.startTls(security.host);
-    smtp.expect(smtp.reply("the greeting"), 2, "");
+                     const ReplyTimeouts& timeouts, const SessionSecurity& security, DeliveryProgress* watched) {
+    DeliveryProgress unwatched;
+    DeliveryProgress& progress = watched ? *watched : unwatched;
+    Dialogue smtp(transport, timeouts);
+    if (security.implicitTls) {
+        progress.enter(DeliveryStep::Securing);
+        smtp.startTls(security.host);
+    }
+    smtp.expect(smtp.reply("the greeting", timeouts.greeting), 2, "");
 
     const std::string client = transport.localAddressLiteral();
     ServerOffers offers = smtp.hello(client);
     if (!transport.encrypted() && offers.startTls) {
+        progress.enter(DeliveryStep::Securing);
         // The go-ahead is 220 and nothing else (RFC 3207).
         const SmtpReply goAhead = smtp.ask("STARTTLS", "STARTTLS");
         if (goAhead.code != 220) smtp.refuse(goAhead, "STARTTLS");
@@ -357,6 +395,7 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     };
     if (security.submission) requireTls(L"The mail submission server " + server + L" wants TLS.");
     if (givesPassword) {
+        progress.enter(DeliveryStep::SigningIn);
         signIn(smtp, offers, *security.signIn, security.host);
         if (security.signInAccepted) security.signInAccepted();
     }
@@ -374,10 +413,10 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
                                                                 L" expects a sign-in"));
     const BodyEncoding encoding =
         offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable;
+    const std::size_t size = message.size(encoding);
     std::string mailFrom = "MAIL FROM:<" + envelope.reversePath + ">";
     if (encoding == BodyEncoding::EightBit) mailFrom += " BODY=8BITMIME";
     if (offers.size) {
-        const std::size_t size = message.size(encoding);
         if (offers.sizeLimit > 0 && size > offers.sizeLimit) {
             smtp.politeQuit();
             const auto [ours, limit] = sizesInWords(size, offers.sizeLimit);
@@ -387,26 +426,19 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
         }
         mailFrom += " SIZE=" + std::to_string(size);
     }
+    progress.enter(DeliveryStep::Sending);
     std::vector<std::string> commands{mailFrom};
     for (const auto& recipient : envelope.recipients) commands.push_back("RCPT TO:<" + recipient + ">");
-    // The sender and the recipients in one write where the server takes that.
-    if (offers.pipelining) {
-        std::string batch;
-        for (const auto& command : commands) batch += command + "\r\n";
-        smtp.send(batch, commands.front());
-    }
-    // A 530, or a recipient refused for security, may ask for a sign-in.
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        const SmtpReply reply = offers.pipelining ? smtp.reply(commands[i]) : smtp.ask(commands[i], commands[i]);
-        if (reply.code == 530 || (i > 0 && isSecurityRefusal(reply)))
-            demandSignIn(refusedReplyError(reply.code, commands[i], reply.text()));
-        smtp.expect(reply, 2, commands[i]);
-    }
-    smtp.command("DATA", 3);
+    sendEnvelope(smtp, commands, offers.pipelining, demandSignIn);
+    smtp.send("DATA\r\n", "DATA");
+    smtp.expect(smtp.reply("DATA", timeouts.dataStart), 3, "DATA");
+    progress.sendingData(size);
     DataSection data([&](const std::string& piece) { smtp.send(piece, "the message"); });
     message.write(encoding, [&](const std::string& piece) { data.add(piece); });
     data.finish();
-    smtp.expect(smtp.reply("the end of the message data"), 2, "the message");
+    progress.enter(DeliveryStep::AwaitingAcceptance);
+    smtp.expect(smtp.reply("the end of the message data", timeouts.dataEnd), 2, "the message");
+    progress.enter(DeliveryStep::Accepted);
 
     // The message is accepted; how the server takes leave changes nothing.
     try {

@@ -4,8 +4,8 @@
 // 3207), a sign-in (RFC 4954: PLAIN, or LOGIN) only over TLS, MAIL FROM (with
 // the message's size where the server takes SIZE, and no further when the
 // message is larger than it takes), one
-// RCPT TO per recipient (in one write where the server offers PIPELINING),
-// DATA with dot-stuffing (8-bit text where it offers 8BITMIME), QUIT. Every
+// RCPT TO per recipient (in batches of writes where the server offers
+// PIPELINING), DATA with dot-stuffing (8-bit text where it offers 8BITMIME), QUIT. Every
 // reply is checked; the first refusal, time-out or broken connection ends the
 // delivery with nothing sent.
 
@@ -94,6 +94,18 @@ struct ServerOffers {
 };
 ServerOffers serverOffers(const SmtpReply& hello);
 
+// How long the server may take for each reply: its full due by RFC 5321
+// (4.5.3.2), since the user can stop a delivery at will.
+struct ReplyTimeouts {
+    std::chrono::milliseconds greeting{std::chrono::minutes(5)};
+    // EHLO, STARTTLS and the handshake, AUTH, MAIL, RCPT, QUIT.
+    std::chrono::milliseconds command{std::chrono::minutes(5)};
+    std::chrono::milliseconds dataStart{std::chrono::minutes(2)};  // DATA's go-ahead
+    std::chrono::milliseconds dataEnd{std::chrono::minutes(10)};   // the verdict on the message
+
+    static ReplyTimeouts all(std::chrono::milliseconds timeout) { return {timeout, timeout, timeout, timeout}; }
+};
+
 struct SessionSecurity {
     std::string host;                // the name the server's certificate must carry
     bool implicitTls = false;        // TLS from the first byte
@@ -115,8 +127,14 @@ private:
     bool passwordRefused_;
 };
 
+// Pipelined commands go in batches of this many at most: a batch and its
+// replies fit in the sockets' buffers, so a server that answers one command
+// at a time never waits for a client that is still writing.
+constexpr std::size_t kPipelineBatch = 64;
+
 // Runs the whole dialogue; returns when the server accepted the message.
 void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
-                     std::chrono::milliseconds replyTimeout, const SessionSecurity& security = {});
+                     const ReplyTimeouts& timeouts, const SessionSecurity& security = {},
+                     DeliveryProgress* progress = nullptr);
 
 }  // namespace kt

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "delivery/smtp/delivery_progress.h"
 #include "foundation/component_error.h"
 
 namespace kt {
@@ -25,13 +26,16 @@ public:
     explicit ClosedDuringHandshake(const ComponentError& failure) : ComponentError(failure) {}
 };
 
+// Every wait of a transport ends at once with DeliveryStopped when its
+// delivery's progress asks to stop; the connection is then reset, so that the
+// server discards whatever part of the message it got.
 class Transport {
 public:
     virtual ~Transport() = default;
 
     // Sends every byte or throws; fails when the server takes nothing for
     // longer than the send time-out, or the whole write outlasts its
-    // writeDeadline.
+    // writeDeadline. Tells the progress of each part written.
     virtual void send(const std::string& bytes) = 0;
     // Bytes that arrived within the timeout; empty when the server closed the
     // connection. Throws on a time-out (at once when no time is left) or a
@@ -53,9 +57,10 @@ struct ConnectionTimeouts {
     // For the whole connection: every address of the server is tried in turn,
     // the next one when one fails, until one connects or this time is up.
     std::chrono::milliseconds connect{30000};
-    // How long the server may take nothing of what is sent; a whole write may
-    // take as long again and a second for every 10 KB.
-    std::chrono::milliseconds send{60000};
+    // How long the server may take nothing of what is sent (RFC 5321
+    // 4.5.3.2.5); a whole write may take as long again and a second for
+    // every 10 KB.
+    std::chrono::milliseconds send{std::chrono::minutes(3)};
 };
 
 // When a write of this many bytes must be done: a server that takes a byte
@@ -64,7 +69,9 @@ inline std::chrono::steady_clock::time_point writeDeadline(std::chrono::millisec
     return std::chrono::steady_clock::now() + sendTimeout + std::chrono::milliseconds(bytes / 10);
 }
 
-using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& host, unsigned short port,
-                                                                  const ConnectionTimeouts& timeouts)>;
+// Opens a connection: looks the host up and connects, telling `progress`
+// of both; the transport keeps `progress` for its writes and waits.
+using TransportFactory = std::function<std::unique_ptr<Transport>(
+    const std::string& host, unsigned short port, const ConnectionTimeouts& timeouts, DeliveryProgress& progress)>;
 
 }  // namespace kt

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "foundation/api_error.h"
-#include "foundation/message_pump.h"
 
 namespace kt {
 
@@ -37,41 +36,26 @@ std::unique_ptr<EventSocket> EventSocket::adopt(UniqueSocket socket, long& error
     return watched;
 }
 
-WaitEnd EventSocket::waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen,
-                               const std::function<bool()>& stop) const {
-    HANDLE event = event_.get();
-    for (;;) {
-        if (stop && stop()) return WaitEnd::Stopped;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        // Whatever ran in the messages may have outlasted the deadline: what
-        // arrived meanwhile still counts.
-        const DWORD wait = static_cast<DWORD>(std::max<long long>(left, 0));
-        const DWORD woke = quitSeen_ ? WaitForSingleObject(event, wait)
-                                     : MsgWaitForMultipleObjectsEx(1, &event, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0) {
-            seen = {};
-            WSAEnumNetworkEvents(socket_.get(), event_.get(), &seen);
-            return WaitEnd::NetworkEvent;
-        }
-        if (woke == WAIT_TIMEOUT || left <= 0) return WaitEnd::TimedOut;
-        if (woke != WAIT_OBJECT_0 + 1)
-            throw apiError(static_cast<long>(GetLastError()), L"Waiting for the network failed");
-        // A quit stays in the queue for the thread's loop, and would wake every
-        // wait at once; a wait that can stop, stops for it.
-        quitSeen_ = pumpWaitingMessages();
-        if (quitSeen_ && stop) return WaitEnd::Stopped;
-    }
+WSANETWORKEVENTS EventSocket::networkEvents() const {
+    WSANETWORKEVENTS seen{};
+    WSAEnumNetworkEvents(socket_.get(), event_.get(), &seen);
+    return seen;
 }
 
-long EventSocket::connect(const sockaddr* address, int length, Clock::time_point deadline) const {
-    if (::connect(get(), address, length) == 0) return 0;
-    const int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return error;
-    for (;;) {
-        WSANETWORKEVENTS seen;
-        if (waitUntil(deadline, seen) != WaitEnd::NetworkEvent) return WSAETIMEDOUT;
-        if (seen.lNetworkEvents & FD_CONNECT) return seen.iErrorCode[FD_CONNECT_BIT];
-    }
+WaitEnd EventSocket::waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen,
+                               const std::function<bool()>& stop) const {
+    const WaitEnd end = waitLettingMessagesThrough({event_.get()}, deadline, stop).end;
+    if (end == WaitEnd::Signalled) seen = networkEvents();
+    return end;
+}
+
+long EventSocket::startConnecting(const sockaddr* address, int length) const {
+    return ::connect(get(), address, length) == 0 ? 0 : WSAGetLastError();
+}
+
+void EventSocket::resetOnClose() const {
+    const linger abortive{1, 0};
+    setsockopt(get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
 }
 
 }  // namespace kt

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "foundation/message_pump.h"
 #include "foundation/unique_handle.h"
 
 namespace kt {
@@ -27,9 +28,6 @@ public:
 
 using UniqueSocket = UniqueHandle<HandleTraits<SOCKET, &closesocket, INVALID_SOCKET>>;
 
-// How a wait ended.
-enum class WaitEnd { NetworkEvent, TimedOut, Stopped };
-
 class EventSocket {
 public:
     // Null when no socket of the family can be made; `error` says why.
@@ -38,23 +36,29 @@ public:
     static std::unique_ptr<EventSocket> adopt(UniqueSocket socket, long& error);
 
     SOCKET get() const { return socket_.get(); }
+    // Signalled when network events came; networkEvents() takes them and resets it.
+    HANDLE event() const { return event_.get(); }
+    WSANETWORKEVENTS networkEvents() const;
 
     // Waits for network events until the deadline; the events seen are in
-    // `seen`. The thread's messages go through meanwhile, until the thread is
-    // told to quit; after each, `stop` (when given) may end the wait, as the
-    // quit does then.
+    // `seen` (Signalled). The thread's messages go through meanwhile; `stop`
+    // may end the wait after each.
     WaitEnd waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen,
                       const std::function<bool()>& stop = nullptr) const;
 
-    // Connects within the deadline; 0, or the error code when it fails.
-    long connect(const sockaddr* address, int length, Clock::time_point deadline) const;
+    // Starts connecting: 0 when connected at once, WSAEWOULDBLOCK while it
+    // goes on (FD_CONNECT tells its end), or the error.
+    long startConnecting(const sockaddr* address, int length) const;
+
+    // Closing resets the connection instead of ending it in order: the
+    // server drops whatever part of a message it got.
+    void resetOnClose() const;
 
 private:
     explicit EventSocket(UniqueSocket socket);
 
     UniqueSocket socket_;
     UniqueHandle<HandleTraits<WSAEVENT, &WSACloseEvent>> event_;
-    mutable bool quitSeen_ = false;
 };
 
 }  // namespace kt

@@ -48,7 +48,7 @@ std::optional<std::string> LoopbackListener::nextRequest(Clock::time_point deadl
         sockets_->request.reset();
         WSANETWORKEVENTS seen;
         const WaitEnd end = sockets_->listening->waitUntil(deadline, seen, stop);
-        if (end != WaitEnd::NetworkEvent) return std::nullopt;
+        if (end != WaitEnd::Signalled) return std::nullopt;
         if (!(seen.lNetworkEvents & FD_ACCEPT)) continue;
         UniqueSocket accepted(accept(sockets_->listening->get(), nullptr, nullptr));
         long error = 0;
@@ -65,7 +65,7 @@ std::optional<std::string> LoopbackListener::nextRequest(Clock::time_point deadl
                 continue;
             }
             if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
-                sockets_->request->waitUntil(requestDeadline, seen, stop) != WaitEnd::NetworkEvent)
+                sockets_->request->waitUntil(requestDeadline, seen, stop) != WaitEnd::Signalled)
                 break;
         }
         if (stop && stop()) return std::nullopt;

@@ -43,9 +43,11 @@ bool waitUntil(int fd, short events, Clock::time_point deadline) {
 }
 
 // Connects within the deadline; 0, or the error code when it fails.
-int connectWithin(const Socket& socket, const addrinfo& address, Clock::time_point deadline) {
+int connectWithin(const Socket& socket, const ResolvedAddress& address, Clock::time_point deadline) {
     ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
-    if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) == 0) return 0;
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(address.socketAddress.data()),
+                  static_cast<socklen_t>(address.socketAddress.size())) == 0)
+        return 0;
     if (errno != EINPROGRESS) return errno;
     if (!waitUntil(socket.get(), POLLOUT, deadline)) return ETIMEDOUT;
     int error = 0;
@@ -54,10 +56,11 @@ int connectWithin(const Socket& socket, const addrinfo& address, Clock::time_poi
     return error;
 }
 
+// A thread without messages: a Stop can only have come before a wait.
 class PosixTransport final : public Transport {
 public:
-    PosixTransport(Socket socket, std::chrono::milliseconds sendTimeout)
-        : socket_(std::move(socket)), sendTimeout_(sendTimeout) {}
+    PosixTransport(Socket socket, std::chrono::milliseconds sendTimeout, DeliveryProgress& progress)
+        : socket_(std::move(socket)), sendTimeout_(sendTimeout), progress_(progress) {}
 
     void send(const std::string& bytes) override {
         const auto deadline = writeDeadline(sendTimeout_, bytes.size());
@@ -66,7 +69,9 @@ public:
             const ssize_t n = ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n > 0) {
                 sent += static_cast<std::size_t>(n);
+                progress_.wrote(static_cast<std::size_t>(n));
             } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                progress_.throwIfStopped();
                 if (!waitUntil(socket_.get(), POLLOUT, std::min(deadline, Clock::now() + sendTimeout_)))
                     throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
             } else {
@@ -84,6 +89,7 @@ public:
             if (n >= 0) return std::string(buffer, static_cast<std::size_t>(n));
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
                 throw socketError(errno, L"Receiving from the SMTP server failed");
+            progress_.throwIfStopped();
             if (!waitUntil(socket_.get(), POLLIN, deadline))
                 throw socketError(ETIMEDOUT, L"The SMTP server did not answer in time");
         }
@@ -112,39 +118,49 @@ public:
 private:
     Socket socket_;
     std::chrono::milliseconds sendTimeout_;
+    DeliveryProgress& progress_;
 };
 
 }  // namespace
 
-std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short port,
-                                         const ConnectionTimeouts& timeouts) {
+std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, const std::string& host,
+                                                unsigned short port, const ConnectionTimeouts& timeouts,
+                                                DeliveryProgress& progress) {
     const auto deadline = Clock::now() + timeouts.connect;
-    const std::wstring where = fromUtf8(host) + L":" + std::to_wstring(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    UniqueAddressInfo addresses;
-    const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, addresses.put());
-    if (lookup != 0)
-        throw socketError(lookup == EAI_SYSTEM ? errno : EHOSTUNREACH, L"Looking up " + where + L" failed",
-                          ::gai_strerror(lookup));
-
+    progress.enter(DeliveryStep::LookingUp);
+    const auto addresses = interleavedByFamily(lookup(host, port));
+    progress.enter(DeliveryStep::Connecting);
     int lastError = ECONNREFUSED;
-    for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
+    for (const ResolvedAddress& address : addresses) {
         if (Clock::now() >= deadline) {
             lastError = ETIMEDOUT;
             break;
         }
-        Socket socket(::socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC, candidate->ai_protocol));
-        lastError = socket ? connectWithin(socket, *candidate, deadline) : errno;
+        progress.throwIfStopped();
+        Socket socket(::socket(address.family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        lastError = socket ? connectWithin(socket, address, deadline) : errno;
         if (lastError == 0) {
             // The dialogue waits for every reply: small writes must not wait for acknowledgements.
             const int noDelay = 1;
             ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-            return std::make_unique<PosixTransport>(std::move(socket), timeouts.send);
+            ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+            return std::make_unique<PosixTransport>(std::move(socket), timeouts.send, progress);
         }
     }
-    throw socketError(lastError, L"Connecting to " + where + L" failed");
+    throw socketError(lastError, L"Connecting to " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed");
+}
+
+std::vector<ResolvedAddress> systemLookup(const std::string& host, unsigned short port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    UniqueAddressInfo found;
+    const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, found.put());
+    if (lookup != 0)
+        throw socketError(lookup == EAI_SYSTEM ? errno : EHOSTUNREACH,
+                          L"Looking up " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed",
+                          ::gai_strerror(lookup));
+    return resolvedAddresses(found.get());
 }
 
 }  // namespace kt

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "delivery/smtp/utf8.h"
+#include "delivery/sockets/background_lookup.h"
 #include "delivery/sockets/event_socket.h"
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/api_error.h"
@@ -12,14 +13,17 @@ namespace {
 
 using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &freeaddrinfo>>;
 
+// The wait before the next address is tried while the last still tries (RFC 8305, 5).
+constexpr std::chrono::milliseconds kConnectionAttemptDelay{250};
+
 // The connection to the SMTP server: plain, or TLS once it is started.
 class WinsockTransport final : public Transport, private RawConnection {
 public:
     WinsockTransport(std::unique_ptr<WinsockStartup> startup, std::unique_ptr<EventSocket> socket,
-                     std::chrono::milliseconds sendTimeout)
-        : startup_(std::move(startup)), socket_(std::move(socket)), sendTimeout_(sendTimeout) {}
+                     std::chrono::milliseconds sendTimeout, DeliveryProgress& progress)
+        : startup_(std::move(startup)), socket_(std::move(socket)), sendTimeout_(sendTimeout), progress_(progress) {}
 
-    void send(const std::string& bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes); }
+    void send(const std::string& bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes, bytes.size()); }
 
     std::string receive(std::chrono::milliseconds timeout) override {
         if (timeout.count() <= 0) throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
@@ -44,26 +48,29 @@ public:
     bool encrypted() const override { return tls_ != nullptr; }
 
 private:
-    void sendRaw(const std::string& bytes) override {
+    void sendRaw(const std::string& bytes, std::size_t carried) override {
         const auto deadline = writeDeadline(sendTimeout_, bytes.size());
-        std::size_t sent = 0;
+        std::size_t sent = 0, told = 0;
         while (sent < bytes.size()) {
-            const int chunk = static_cast<int>(bytes.size() - sent < (1u << 20) ? bytes.size() - sent : (1u << 20));
+            const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1u << 20));
             const int n = ::send(socket_->get(), bytes.data() + sent, chunk, 0);
             if (n != SOCKET_ERROR) {
                 sent += static_cast<std::size_t>(n);
+                const std::size_t carriedSoFar = carried * sent / bytes.size();
+                progress_.wrote(carriedSoFar - told);
+                told = carriedSoFar;
                 continue;
             }
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the SMTP server failed");
             WSANETWORKEVENTS seen;
-            if (socket_->waitUntil(std::min(deadline, Clock::now() + sendTimeout_), seen) != WaitEnd::NetworkEvent)
+            if (wait(std::min(deadline, Clock::now() + sendTimeout_), seen) != WaitEnd::Signalled)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
         }
     }
 
     void sendRawAtOnce(const std::string& bytes) noexcept override {
-        ::send(socket_->get(), bytes.data(), static_cast<int>(bytes.size()), 0);
+        if (!stopped_) ::send(socket_->get(), bytes.data(), static_cast<int>(bytes.size()), 0);
     }
 
     std::string receiveRaw(Clock::time_point deadline) override {
@@ -74,49 +81,112 @@ private:
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) throw apiError(error, L"Receiving from the SMTP server failed");
             WSANETWORKEVENTS seen;
-            if (socket_->waitUntil(deadline, seen) != WaitEnd::NetworkEvent)
+            if (wait(deadline, seen) != WaitEnd::Signalled)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
         }
+    }
+
+    // A wait that a Stop ends: the connection is reset, so the server drops
+    // any part of the message it got, and TLS says no goodbye.
+    WaitEnd wait(Clock::time_point deadline, WSANETWORKEVENTS& seen) {
+        const WaitEnd end = socket_->waitUntil(deadline, seen, [this] { return progress_.stopRequested(); });
+        if (end != WaitEnd::Stopped) return end;
+        stopped_ = true;
+        socket_->resetOnClose();
+        throw DeliveryStopped();
     }
 
     std::unique_ptr<WinsockStartup> startup_;  // outlives the socket
     std::unique_ptr<EventSocket> socket_;
     std::chrono::milliseconds sendTimeout_;
+    DeliveryProgress& progress_;
+    bool stopped_ = false;
     std::unique_ptr<TlsChannel> tls_;  // ends before the socket it uses
 };
 
+// Connects to one of the addresses by the deadline, racing them (RFC 8305):
+// the next starts 250 ms after the one before, or at once when that one
+// failed; the first to connect wins and the others are closed. Null when
+// none connected; `lastError` says why.
+std::unique_ptr<EventSocket> connectRacing(const std::vector<ResolvedAddress>& addresses, Clock::time_point deadline,
+                                           const std::function<bool()>& stop, long& lastError) {
+    std::vector<std::unique_ptr<EventSocket>> attempts;
+    std::size_t next = 0;
+    auto nextStart = Clock::now();
+    for (;;) {
+        if (Clock::now() >= deadline) {
+            lastError = WSAETIMEDOUT;
+            return nullptr;
+        }
+        if (next < addresses.size() && Clock::now() >= nextStart) {
+            const ResolvedAddress& address = addresses[next++];
+            auto socket = EventSocket::open(address.family, SOCK_STREAM, IPPROTO_TCP, lastError);
+            const long started = socket ? socket->startConnecting(
+                                              reinterpret_cast<const sockaddr*>(address.socketAddress.data()),
+                                              static_cast<int>(address.socketAddress.size()))
+                                        : lastError;
+            if (started == 0) return socket;
+            if (started == WSAEWOULDBLOCK) {
+                attempts.push_back(std::move(socket));
+                nextStart = Clock::now() + kConnectionAttemptDelay;
+            } else {
+                lastError = started;
+            }
+            continue;
+        }
+        if (attempts.empty()) {
+            if (next == addresses.size()) return nullptr;
+            nextStart = Clock::now();  // the last attempt failed at once: the next one now
+            continue;
+        }
+        std::vector<HANDLE> events;
+        for (const auto& attempt : attempts) events.push_back(attempt->event());
+        const auto until = next < addresses.size() ? std::min(deadline, nextStart) : deadline;
+        const WaitResult woke = waitLettingMessagesThrough(events, until, stop);
+        if (woke.end == WaitEnd::Stopped) throw DeliveryStopped();
+        if (woke.end == WaitEnd::TimedOut) continue;  // time for the next attempt, or none left
+        const WSANETWORKEVENTS seen = attempts[woke.index]->networkEvents();
+        if (!(seen.lNetworkEvents & FD_CONNECT)) continue;
+        if (seen.iErrorCode[FD_CONNECT_BIT] == 0) return std::move(attempts[woke.index]);
+        lastError = seen.iErrorCode[FD_CONNECT_BIT];
+        attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(woke.index));
+        nextStart = Clock::now();
+    }
+}
+
 }  // namespace
 
-std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short port,
-                                         const ConnectionTimeouts& timeouts) {
+std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, const std::string& host,
+                                                unsigned short port, const ConnectionTimeouts& timeouts,
+                                                DeliveryProgress& progress) {
     auto startup = std::make_unique<WinsockStartup>();
     const auto deadline = Clock::now() + timeouts.connect;
-    const std::wstring where = fromUtf8(host) + L":" + std::to_wstring(port);
+    const auto stop = [&progress] { return progress.stopRequested(); };
+    progress.enter(DeliveryStep::LookingUp);
+    const auto addresses = interleavedByFamily(lookUpInBackground(lookup, host, port, deadline, stop));
+    progress.enter(DeliveryStep::Connecting);
+    long lastError = WSAECONNREFUSED;
+    auto socket = connectRacing(addresses, deadline, stop, lastError);
+    if (!socket)
+        throw apiError(lastError, L"Connecting to " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed");
+    // The dialogue waits for every reply: small writes must not wait for acknowledgements.
+    const BOOL noDelay = TRUE;
+    setsockopt(socket->get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+    setsockopt(socket->get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kSendBuffer), sizeof kSendBuffer);
+    return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send, progress);
+}
+
+std::vector<ResolvedAddress> systemLookup(const std::string& host, unsigned short port) {
+    const WinsockStartup startup;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    UniqueAddressInfo addresses;
-    const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, addresses.put());
-    if (lookup != 0) throw apiError(lookup, L"Looking up " + where + L" failed");
-
-    long lastError = WSAECONNREFUSED;
-    for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
-        if (Clock::now() >= deadline) {
-            lastError = WSAETIMEDOUT;
-            break;
-        }
-        auto socket = EventSocket::open(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol, lastError);
-        if (!socket) continue;
-        lastError = socket->connect(candidate->ai_addr, static_cast<int>(candidate->ai_addrlen), deadline);
-        if (lastError == 0) {
-            // The dialogue waits for every reply: small writes must not wait for acknowledgements.
-            const BOOL noDelay = TRUE;
-            setsockopt(socket->get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-            return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send);
-        }
-    }
-    throw apiError(lastError, L"Connecting to " + where + L" failed");
+    UniqueAddressInfo found;
+    const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, found.put());
+    if (lookup != 0)
+        throw apiError(lookup, L"Looking up " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed");
+    return resolvedAddresses(found.get());
 }
 
 }  // namespace kt

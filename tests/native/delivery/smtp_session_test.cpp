@@ -1,7 +1,8 @@
 // The SMTP dialogue against scripted servers whose bytes arrive in small
 // pieces (multi-line replies too): the error each broken reply ends with; when the session starts TLS,
 // when it will not go on without it, that a password never travels in the
-// clear, which refusals ask for a sign-in; the server text forms; the data
+// clear, which refusals ask for a sign-in; the server text forms; the steps
+// a delivery's watcher hears of; the order addresses are tried in; the data
 // section's dot-stuffing. The TLS itself is the Windows socket layer's.
 
 #include "delivery/smtp/smtp_session.h"
@@ -16,13 +17,14 @@
 #include "delivery/smtp/base64.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/server_address.h"
+#include "delivery/sockets/socket_transport.h"
 
 namespace kt {
 namespace {
 
 const SignIn kAnn{"ann", "pa55word"};
 const SignIn kAnnsToken{"ann@example.com", "ya29.t0ken", true};  // a provider's access token
-constexpr std::chrono::milliseconds kTimeout{1000};
+const ReplyTimeouts kTimeout = ReplyTimeouts::all(std::chrono::milliseconds(1000));
 
 long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind); }
 
@@ -121,7 +123,7 @@ TEST(SmtpReplies, BrokenRepliesEndWithTheErrorThatSaysWhy) {
     for (const auto& c : cases) {
         ScriptedServer server(ScriptedServer::Script{{"greeting", {c.arriving}}});
         try {
-            SmtpReplyReader(server).read(kTimeout);
+            SmtpReplyReader(server).read(kTimeout.greeting);
             ADD_FAILURE() << "read a reply from " << c.arriving.substr(0, 20);
         } catch (const ComponentError& error) {
             EXPECT_EQ(error.number(), c.number) << c.arriving.substr(0, 20);
@@ -268,6 +270,30 @@ TEST(ServerText, FormsTheirPortsAndTls) {
             EXPECT_NE(error.description().find(L"smtps://host[:port]"), std::wstring::npos);
         }
     }
+}
+
+TEST(SmtpProgress, StepsComeInTheirOrderAndNoStopOnceTheMessagesEndIsOut) {
+    std::vector<DeliveryStep> steps;
+    std::uint64_t counted = 0;
+    DeliveryProgress progress([&](const DeliveryProgress& seen) {
+        if (steps.empty() || steps.back() != seen.step()) steps.push_back(seen.step());
+        counted = seen.total();
+    });
+    ScriptedServer server(ScriptedServer::Script{{"EHLO", {"250-x\r\n250-STARTTLS\r\n250 AUTH PLAIN"}}});
+    deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage(), kTimeout,
+                    {"mail.example.com", false, false, &kAnn}, &progress);
+    EXPECT_EQ(steps, (std::vector<DeliveryStep>{DeliveryStep::Securing, DeliveryStep::SigningIn, DeliveryStep::Sending,
+                                                DeliveryStep::AwaitingAcceptance, DeliveryStep::Accepted}));
+    EXPECT_EQ(counted, 7u);
+    progress.stop();
+    EXPECT_FALSE(progress.stopRequested());
+}
+
+TEST(ConnectionOrder, AddressFamiliesTakeTurnsThePreferredFirst) {
+    std::string order;
+    for (const auto& address : interleavedByFamily({{6, "a"}, {6, "b"}, {6, "c"}, {4, "x"}, {4, "y"}}))
+        order += address.socketAddress;
+    EXPECT_EQ(order, "axbyc");
 }
 
 TEST(DataSection, DoublesLeadingDotsAcrossPiecesAndEndsWithTheDotLine) {

@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Arriving dialogue(data, size);
     const kt::SignIn account{"user", "secret"};
     try {
-        kt::deliverOverSmtp(dialogue, {"me@example.com", {"you@example.com"}}, Hello(), std::chrono::milliseconds(0),
+        kt::deliverOverSmtp(dialogue, {"me@example.com", {"you@example.com"}}, Hello(),
+                            kt::ReplyTimeouts::all(std::chrono::milliseconds(0)),
                             {"mail.example.com", false, false, &account});
     } catch (const kt::ComponentError&) {
     }

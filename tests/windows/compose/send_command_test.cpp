@@ -14,54 +14,16 @@
 
 #include "compose/frmEmail.h"
 #include "compose/frmSignInWait.h"
-#include "delivery/oauth/oauth_profiles.h"
 #include "delivery/mEmail.h"
 #include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/smtp_mailer.h"
 #include "delivery/smtp/utf8.h"
-#include "delivery/sockets/socket_transport.h"
 #include "delivery/system_sign_in.h"
 #include "foundation/component_error.h"
+#include "support/test_servers.h"
 #include "support/windows_test.h"
 
 namespace kt::test {
 namespace {
-
-// A server that takes connections into its backlog and never says a word.
-class SilentServer {
-public:
-    SilentServer() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{AF_INET, 0, {}, {}};
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        listen(listener_, 4);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-    ~SilentServer() {
-        closesocket(listener_);
-        WSACleanup();
-    }
-    std::wstring server() const { return L"127.0.0.1:" + std::to_wstring(port_); }
-    // Takes the waiting connection and closes it at once.
-    void hangUp() const {
-        fd_set waiting;
-        FD_ZERO(&waiting);
-        FD_SET(listener_, &waiting);
-        timeval fiveSeconds{5, 0};
-        if (select(0, &waiting, nullptr, nullptr, &fiveSeconds) == 1) closesocket(accept(listener_, nullptr, nullptr));
-    }
-
-private:
-    SOCKET listener_ = INVALID_SOCKET;
-    unsigned short port_ = 0;
-};
 
 class DeliveryTest : public WindowsTest {
 protected:
@@ -312,23 +274,6 @@ TEST_F(SignInTest, TheDialogAsksWhenASignInIsWantedAndCancelKeepsTheWindow) {
     EXPECT_TRUE(signIn.caught(subject).empty());
 }
 
-// An OAuth profile for the catchers' host while it lives; its endpoints are
-// never reached.
-class ProviderProfile {
-public:
-    ProviderProfile() {
-        for (const auto& [name, value] : {std::pair{L"AuthorizationEndpoint", L"https://authorization.invalid/authorize"},
-                                          std::pair{L"TokenEndpoint", L"https://authorization.invalid/token"},
-                                          std::pair{L"ClientId", L"kt-emailer"}, std::pair{L"Scope", L"smtp"}})
-            RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name, REG_SZ, value,
-                            static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-    }
-    ~ProviderProfile() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
-
-private:
-    const std::wstring key_ = std::wstring(kOAuthProfilesKey) + L"\\localhost";
-};
-
 TEST_F(SignInTest, CancelWhileTheUserSignsInInTheBrowserKeepsTheWindowAndSendsNothing) {
     const ProviderProfile profile;
     const std::wstring subject = uniqueSubject(L"Provider cancelled");
@@ -349,28 +294,6 @@ TEST_F(SignInTest, CancelWhileTheUserSignsInInTheBrowserKeepsTheWindowAndSendsNo
     expectReportAndTheWindowKept(form, kMailErrorBase + static_cast<long>(MailFailure::SignInCancelled));
     EXPECT_EQ(findThreadWindow(L"Ardwyn E-Mail Sign-in"), nullptr);
     EXPECT_TRUE(signIn.caught(subject).empty());
-}
-
-TEST(WinsockTransport, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) {
-    const SilentServer silent;
-    const std::wstring server = silent.server();
-    // Waiting for the greeting, and for the answer to TLS's first words.
-    for (const std::wstring& text : {server, L"smtps://" + server}) {
-        int ticks = 0;
-        StepsOnTimer counting([&] { ++ticks; }, 10);
-        SmtpMailer mailer(connectSocket, SmtpTimeouts{{1000ms, 1000ms}, 800ms});
-        mailer.Server(text);
-        mailer.FromAddress(L"me@example.com");
-        mailer.AddTo(L"ann@example.com");
-        long number = 0;
-        try {
-            mailer.Send();
-        } catch (const ComponentError& error) {
-            number = error.number();
-        }
-        EXPECT_EQ(number, kApiErrorBase + WSAETIMEDOUT);
-        EXPECT_GT(ticks, 10) << "the window's messages waited with the delivery";
-    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "addressbook/address_book_store.h"
 #include "component/class_factory.h"
 #include "compose/frmEmail.h"
+#include "delivery/oauth/oauth_profiles.h"
 #include "delivery/smtp/utf8.h"
 
 namespace kt::test {
@@ -221,6 +222,20 @@ void AddressBookTest::allowOnly(DWORD rights) const {
     const UniqueLocalMemory owned(descriptor);
     EXPECT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
 }
+
+namespace {
+const std::wstring kLocalhostProfile = std::wstring(kOAuthProfilesKey) + L"\\localhost";
+}
+
+ProviderProfile::ProviderProfile() {
+    for (const auto& [name, value] : {std::pair{L"AuthorizationEndpoint", L"https://authorization.invalid/authorize"},
+                                      std::pair{L"TokenEndpoint", L"https://authorization.invalid/token"},
+                                      std::pair{L"ClientId", L"kt-emailer"}, std::pair{L"Scope", L"smtp"}})
+        RegSetKeyValueW(HKEY_CURRENT_USER, kLocalhostProfile.c_str(), name, REG_SZ, value,
+                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+}
+
+ProviderProfile::~ProviderProfile() { RegDeleteTreeW(HKEY_CURRENT_USER, kLocalhostProfile.c_str()); }
 
 Catcher::Catcher(const std::string& name) : directory(toUtf8(windowsPathOf(KT_SMTP_CATCHERS_DIR "/smtp-" + name))) {
     std::ifstream(directory + "\\port") >> port;

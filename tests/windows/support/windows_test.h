@@ -142,6 +142,16 @@ struct Catcher {
     int port = 0;
 };
 
+// An OAuth profile for "localhost" (the catchers' host) while it lives; its
+// endpoints are never reached.
+class ProviderProfile {
+public:
+    ProviderProfile();
+    ProviderProfile(const ProviderProfile&) = delete;
+    ProviderProfile& operator=(const ProviderProfile&) = delete;
+    ~ProviderProfile();
+};
+
 // A subject no other test run sent.
 std::wstring uniqueSubject(const std::wstring& what);
 

@@ -124,7 +124,7 @@ SECURITY_STATUS TlsChannel::step(bool feed) {
     if (feed) incoming_.erase(0, incoming_.size() - (in[1].BufferType == SECBUFFER_EXTRA ? in[1].cbBuffer : 0));
     if (token && out.cbBuffer > 0) {
         const std::string bytes(static_cast<const char*>(token.get()), out.cbBuffer);
-        closing_ ? connection_.sendRawAtOnce(bytes) : connection_.sendRaw(bytes);
+        closing_ ? connection_.sendRawAtOnce(bytes) : connection_.sendRaw(bytes, 0);
     }
     return status;
 }
@@ -171,7 +171,7 @@ void TlsChannel::checkProtocolVersion() const {
 
 void TlsChannel::send(const std::string& plaintext) {
     std::string wire;
-    std::size_t offset = 0;
+    std::size_t offset = 0, carried = 0;
     while (offset < plaintext.size()) {
         const std::size_t chunk = std::min<std::size_t>(plaintext.size() - offset, sizes_.cbMaximumMessage);
         const std::size_t start = wire.size();
@@ -188,9 +188,11 @@ void TlsChannel::send(const std::string& plaintext) {
             throw apiError(static_cast<unsigned long>(status), L"Encrypting for " + hostName_ + L" failed");
         wire.resize(start + buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
         offset += chunk;
+        carried += chunk;
         if (wire.size() >= kSendBatch || offset == plaintext.size()) {
-            connection_.sendRaw(wire);
+            connection_.sendRaw(wire, carried);
             wire.clear();
+            carried = 0;
         }
     }
 }

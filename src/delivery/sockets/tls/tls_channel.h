@@ -23,8 +23,9 @@ using Clock = std::chrono::steady_clock;
 class RawConnection {
 public:
     virtual ~RawConnection() = default;
-    // Sends every byte or throws.
-    virtual void sendRaw(const std::string& bytes) = 0;
+    // Sends every byte or throws; the bytes carry `carried` bytes of the
+    // plaintext, told to the delivery's progress as they go.
+    virtual void sendRaw(const std::string& bytes, std::size_t carried) = 0;
     // Sends what the connection takes at once, without waiting; never throws.
     virtual void sendRawAtOnce(const std::string& bytes) noexcept = 0;
     // What arrived by the deadline; empty when the server closed. Throws on

@@ -1,0 +1,309 @@
+// A long delivery as the user sees it in the composition window, at catchers
+// that take the message slowly (plain and STARTTLS) and accept it a second
+// after its end: the bar, the status and the taskbar button follow it and
+// go when it ends; Stop ends it at every step with nothing delivered, no
+// report and the window as it was; the window answers throughout, while a
+// lookup that never answers waits for its deadline too.
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "compose/frmEmail.h"
+#include "controls/taskbar_progress.h"
+#include "delivery/smtp/mail_error.h"
+#include "foundation/component_error.h"
+#include "support/test_servers.h"
+#include "support/windows_test.h"
+
+namespace kt::test {
+namespace {
+
+// What the window showed at one moment of its delivery.
+struct Sample {
+    std::wstring status;
+    int bar = -1;  // the progress bar's position; -1 while there is none
+    std::wstring cancel;
+    bool cancelEnabled = false;
+};
+
+int barPosition(HWND form) {
+    const HWND bar = FindWindowExW(form, nullptr, PROGRESS_CLASSW, nullptr);
+    return bar ? static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1;
+}
+
+// Looks at the window every 20 ms, inside its delivery too, and may act on what it sees.
+class Watcher {
+public:
+    explicit Watcher(frmEmail& form, std::function<void(const Sample&)> act = nullptr)
+        : form_(form), act_(std::move(act)) {}
+    std::vector<Sample> samples;
+
+private:
+    void look() {
+        if (!IsWindow(form_.hwnd())) return;
+        samples.push_back({form_.lbInfo().Text(), barPosition(form_.hwnd()), form_.KT_CB_Cancel().Text(),
+                           IsWindowEnabled(form_.KT_CB_Cancel().hwnd()) != FALSE});
+        if (act_) act_(samples.back());
+    }
+
+    frmEmail& form_;
+    std::function<void(const Sample&)> act_;
+    StepsOnTimer ticks_{[this] { look(); }, 20};
+};
+
+bool startsWith(const std::wstring& text, const std::wstring& start) { return text.rfind(start, 0) == 0; }
+
+// The share of the message a status names, or -1.
+int percentOf(const std::wstring& status) {
+    const auto colon = status.rfind(L": ");
+    return startsWith(status, L"Sending the message to ") && colon != std::wstring::npos
+               ? std::stoi(status.substr(colon + 2))
+               : -1;
+}
+
+// A lookup that answers only when the test is over.
+class StalledLookup {
+public:
+    AddressLookup lookup() const {
+        return [released = released_](const std::string&, unsigned short) {
+            WaitForSingleObject(released->get(), INFINITE);
+            return std::vector<ResolvedAddress>{};
+        };
+    }
+    ~StalledLookup() { SetEvent(released_->get()); }
+
+private:
+    std::shared_ptr<UniqueKernelHandle> released_ =
+        std::make_shared<UniqueKernelHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+};
+
+const std::wstring kTypedNote = L"my note\r\n";
+
+class LongDeliveryTest : public WindowsTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(slow.port && slowTls.port) << "no slow catchers"; }
+
+    // A composition window whose message is 2.4 MB.
+    frmEmail& compose(const std::wstring& server, const std::wstring& subject) {
+        frmEmail& form = sendEMail(email.get(), kTypedNote, L"ann@example.com,Ann", server, {}, L"me@example.com",
+                                   subject);
+        std::wstring body = kTypedNote;
+        for (int i = 0; i < 40000; ++i) body += L"A line of the page as long as lines of pages are, or so.\r\n";
+        form.tbBody().Text(body);
+        return form;
+    }
+
+    // The window as the user left it, ready to send again.
+    void expectTheWindowAsItWas(frmEmail& form, const std::wstring& what) {
+        ASSERT_TRUE(IsWindow(form.hwnd())) << what;
+        EXPECT_TRUE(shownBoxes.empty()) << what << ": " << shownBoxes.front().text;
+        EXPECT_EQ(form.tbTo().Text(), L"ann@example.com,Ann") << what;
+        EXPECT_EQ(form.tbBody().Text().substr(0, kTypedNote.size()), kTypedNote) << what;
+        EXPECT_EQ(form.lbInfo().Text(), L"Type in any message you want to appear before the web page.") << what;
+        EXPECT_EQ(barPosition(form.hwnd()), -1) << what;
+        EXPECT_EQ(form.KT_CB_Cancel().Text(), L"Cancel") << what;
+        const FormControl* inputs[] = {&form.KT_CB_Send(), &form.KT_CB_Cancel(), &form.tbTo(), &form.tbBody()};
+        for (const FormControl* control : inputs)
+            EXPECT_TRUE(IsWindowEnabled(control->hwnd())) << what << ": " << control->name();
+        EXPECT_EQ(form.Pointer(), MousePointer::Default) << what;
+    }
+
+    Catcher slow{"slow"}, slowTls{"slowtls"}, signIn{"signin"};
+    ComPtr<IDispatch> email = newEmail();
+};
+
+TEST_F(LongDeliveryTest, TheBarTheStatusAndTheTaskbarFollowTheDeliveryAndAllGoesWhenItEnds) {
+    for (const auto& [catcher, host] : {std::pair{&slow, L"127.0.0.1"}, std::pair{&slowTls, L"localhost"}}) {
+        const std::wstring subject = uniqueSubject(L"Long");
+        frmEmail& form = compose(catcher->server(host), subject);
+        std::vector<TaskbarProgressCall> taskbar;
+        const ScopedTaskbarRecorder recorder([&](const TaskbarProgressCall& call) { taskbar.push_back(call); });
+        Watcher watcher(form);
+        press(form.KT_CB_Send());
+        ASSERT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+        EXPECT_EQ(catcher->caught(subject).size(), 1u) << host;
+
+        // The bar rises with the bytes written, through many steps, short of its end until the verdict.
+        std::vector<int> positions;
+        for (const Sample& sample : watcher.samples)
+            if (sample.bar >= 0) positions.push_back(sample.bar);
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << host;
+        const auto between = std::count_if(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 990; });
+        EXPECT_GE(between, 5) << host << ": the bar jumped";
+        // The steps in their order, Stop while the message goes, none once its end is out.
+        const std::vector<std::wstring> steps = {L"Looking up ", L"Connecting to ", L"Securing the connection to ",
+                                                 L"Sending the message to ", L"Waiting for "};
+        std::size_t reached = 0;
+        bool sawShare = false, sawVerdictWait = false;
+        for (const Sample& sample : watcher.samples) {
+            if (sample.bar < 0) continue;
+            const auto step = std::find_if(steps.begin(), steps.end(),
+                                           [&](const std::wstring& s) { return startsWith(sample.status, s); });
+            ASSERT_NE(step, steps.end()) << sample.status;
+            const auto index = static_cast<std::size_t>(step - steps.begin());
+            EXPECT_GE(index, reached) << sample.status;
+            reached = std::max(reached, index);
+            EXPECT_EQ(sample.cancel, L"Stop");
+            EXPECT_EQ(sample.cancelEnabled, index < 4) << sample.status;
+            sawShare |= percentOf(sample.status) > 0;
+            sawVerdictWait |= sample.status == std::wstring(L"Waiting for ") + host + L" to accept the message...";
+        }
+        EXPECT_TRUE(sawShare && sawVerdictWait) << host;
+
+        // The taskbar button shows the same: from the start to the end, then nothing.
+        ASSERT_GE(taskbar.size(), 3u);
+        EXPECT_EQ(taskbar.front().state, TBPF_NORMAL);
+        EXPECT_EQ(taskbar.back().state, TBPF_NOPROGRESS);
+        std::vector<ULONGLONG> values;
+        for (const auto& call : taskbar) {
+            EXPECT_EQ(call.window, form.hwnd());
+            if (call.total) values.push_back(call.completed);
+        }
+        EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+        EXPECT_EQ(values.back(), 1000u);
+        for (int position : positions)
+            EXPECT_NE(std::find(values.begin(), values.end(), static_cast<ULONGLONG>(position)), values.end());
+        // Delivered, the window closes; until then it shows nothing of the delivery.
+        if (IsWindow(form.hwnd())) {
+            EXPECT_EQ(barPosition(form.hwnd()), -1);
+            EXPECT_EQ(form.KT_CB_Cancel().Text(), L"Cancel");
+        }
+        EXPECT_TRUE(pumpUntil([&] { return !IsWindow(form.hwnd()); }));
+    }
+}
+
+TEST_F(LongDeliveryTest, StopAtEveryStepDeliversNothingAndKeepsTheWindowAndSendDeliversOnceAfterwards) {
+    const StalledLookup stalled;
+    const DroppingServer dropping;
+    const SilentServer silent;
+    const ProviderProfile profile;  // for localhost: the sign-in waits for the browser
+    const struct {
+        std::wstring what, server;
+        TransportFactory network;  // none: the system's
+        std::function<bool(const Sample&)> stopNow;
+        const Catcher* catcher;
+    } cases[] = {
+        {L"lookup", L"mail.example.com", socketsLookingUpWith(stalled.lookup()),
+         [](const Sample& s) { return startsWith(s.status, L"Looking up mail.example.com"); }, nullptr},
+        {L"connect", L"mail.example.com",
+         socketsLookingUpWith([&](const std::string&, unsigned short) {
+             return std::vector<ResolvedAddress>{loopbackAddress(dropping.port())};
+         }),
+         [](const Sample& s) { return startsWith(s.status, L"Connecting to mail.example.com"); }, nullptr},
+        {L"TLS", L"smtps://" + silent.server(), nullptr,
+         [](const Sample& s) { return startsWith(s.status, L"Securing the connection to 127.0.0.1"); }, nullptr},
+        {L"sign-in", signIn.server(L"localhost"), nullptr,
+         [](const Sample&) { return findThreadWindow(L"Ardwyn E-Mail Sign-in") != nullptr; }, &signIn},
+        {L"body", slow.server(), nullptr, [](const Sample& s) { return percentOf(s.status) >= 10; }, &slow},
+    };
+    for (const auto& c : cases) {
+        const std::wstring subject = uniqueSubject(L"Stopped " + c.what);
+        frmEmail& form = compose(c.server, subject);
+        if (c.network) form.Network(c.network);
+        std::chrono::steady_clock::time_point stoppedAt{};
+        {
+            Watcher watcher(form, [&](const Sample& sample) {
+                if (stoppedAt == decltype(stoppedAt){} && c.stopNow(sample)) {
+                    stoppedAt = std::chrono::steady_clock::now();
+                    press(form.KT_CB_Cancel());
+                }
+            });
+            press(form.KT_CB_Send());
+        }
+        ASSERT_NE(stoppedAt, decltype(stoppedAt){}) << c.what << ": the step never came";
+        EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 3s) << c.what << ": the delivery went on";
+        expectTheWindowAsItWas(form, c.what);
+        EXPECT_EQ(findThreadWindow(L"Ardwyn E-Mail Sign-in"), nullptr) << c.what;
+        if (c.catcher) {
+            pumpFor(300ms);
+            EXPECT_TRUE(c.catcher->caught(subject).empty()) << c.what << ": delivered";
+        }
+        if (c.what == L"body") {
+            press(form.KT_CB_Send());
+            EXPECT_EQ(slow.caught(subject).size(), 1u);
+            EXPECT_TRUE(shownBoxes.empty());
+        }
+        DestroyWindow(form.hwnd());
+    }
+}
+
+TEST_F(LongDeliveryTest, OnceTheMessagesEndIsOutStopWaitsForTheVerdictAndClosingTheWindowEarlierStopsAndCloses) {
+    const std::wstring accepted = uniqueSubject(L"Stop too late");
+    frmEmail& late = compose(slow.server(), accepted);
+    bool stopOffered = true;
+    {
+        Watcher watcher(late, [&](const Sample& sample) {
+            if (!startsWith(sample.status, L"Waiting for ")) return;
+            stopOffered = stopOffered && sample.cancelEnabled;
+            press(late.KT_CB_Cancel());
+        });
+        press(late.KT_CB_Send());
+    }
+    EXPECT_FALSE(stopOffered);
+    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_EQ(slow.caught(accepted).size(), 1u);
+
+    const std::wstring closed = uniqueSubject(L"Closed while sending");
+    frmEmail& form = compose(slowTls.server(L"localhost"), closed);
+    const HWND window = form.hwnd();
+    {
+        Watcher watcher(form, [&](const Sample& sample) {
+            if (percentOf(sample.status) >= 10) PostMessageW(window, WM_CLOSE, 0, 0);
+        });
+        press(form.KT_CB_Send());
+    }
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }));
+    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_TRUE(slowTls.caught(closed).empty());
+}
+
+TEST_F(LongDeliveryTest, ALookupThatNeverAnswersKeepsTheWindowAnsweringUntilItsDeadlineEndsItWithAReport) {
+    const StalledLookup stalled;
+    frmEmail& form = sendEMail(email.get(), kTypedNote, L"ann@example.com,Ann", L"mail.example.com");
+    const auto lookUp = socketsLookingUpWith(stalled.lookup());
+    form.Network([&](const std::string& host, unsigned short port, const ConnectionTimeouts& timeouts,
+                     DeliveryProgress& progress) {
+        ConnectionTimeouts shorter = timeouts;
+        shorter.connect = 2s;
+        return lookUp(host, port, shorter, progress);
+    });
+    // Another thread asks the window for an answer again and again.
+    std::atomic<bool> delivering{true};
+    std::atomic<long long> slowestMs{0};
+    const HWND window = form.hwnd();
+    std::thread probe([&] {
+        while (delivering) {
+            const auto asked = std::chrono::steady_clock::now();
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+            const auto took =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+            slowestMs = std::max(slowestMs.load(), static_cast<long long>(took.count()));
+            Sleep(20);
+        }
+    });
+    int ticks = 0;
+    {
+        StepsOnTimer hostTimer([&] { ++ticks; }, 50);
+        press(form.KT_CB_Send());
+    }
+    delivering = false;
+    probe.join();
+    EXPECT_LT(slowestMs.load(), 100) << "the window did not answer";
+    EXPECT_GE(ticks, 20) << "the host's timer stood still";
+    ASSERT_EQ(shownBoxes.size(), 1u);
+    EXPECT_NE(shownBoxes[0].text.find(L"Error Number: " + std::to_wstring(kApiErrorBase + WSAETIMEDOUT)),
+              std::wstring::npos) << shownBoxes[0].text;
+    EXPECT_NE(shownBoxes[0].text.find(L"Looking up mail.example.com:25 took too long"), std::wstring::npos);
+    EXPECT_TRUE(IsWindow(window));
+}
+
+}  // namespace
+}  // namespace kt::test
