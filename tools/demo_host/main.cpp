@@ -3,8 +3,9 @@
 // and hands it the page, as the browser does.
 //
 //   demo_host [--server host[:port]] [--from sender] [--to recipients]
-//             [--plain] [--open] [--screen FILE] [--check]
+//             [--plain] [--long-page] [--open] [--screen FILE] [--check]
 //
+// --long-page sends a page of some 2 MB, whose delivery takes a while.
 // For unattended runs: --open runs the command at start; --screen keeps
 // FILE describing what is on the screen (see screen_report.h) and ends the
 // browser when FILE.quit appears; --check runs the command without a
@@ -35,6 +36,7 @@ struct Options {
     std::wstring to = L"friend@example.com, A Friend";
     std::wstring screenReport;
     bool html = true;
+    bool longPage = false;
     bool openAtStart = false;
     bool check = false;
 };
@@ -50,6 +52,7 @@ Options parseOptions() {
         else if (argument == L"--from" && hasValue) options.from = arguments[++i];
         else if (argument == L"--to" && hasValue) options.to = arguments[++i];
         else if (argument == L"--plain") options.html = false;
+        else if (argument == L"--long-page") options.longPage = true;
         else if (argument == L"--screen" && hasValue) options.screenReport = arguments[++i];
         else if (argument == L"--open") options.openAtStart = true;
         else if (argument == L"--check") options.check = true;
@@ -75,8 +78,7 @@ public:
         BSTR labelText = label.get();
         mailer_->put_InfoLabel(&labelText);
         const HRESULT hr = mailer_->SendEMail(
-            kt::Bstr(options_.html ? kPage : L"Welcome to Ardwyn\r\n\r\nThis page stands for whatever the user is reading.")
-                .get(),
+            kt::Bstr(page()).get(),
             kt::Bstr(L"Welcome to Ardwyn").get(), kt::Bstr(options_.to).get(), kt::Bstr(options_.server).get(),
             kt::Bstr(options_.from).get(), VARIANT_TRUE, options_.html ? VARIANT_TRUE : VARIANT_FALSE);
         return FAILED(hr) ? failure(hr, L"SendEMail failed.") : std::wstring();
@@ -94,6 +96,17 @@ public:
     }
 
 private:
+    std::wstring page() const {
+        std::wstring page =
+            options_.html ? kPage : L"Welcome to Ardwyn\r\n\r\nThis page stands for whatever the user is reading.\r\n";
+        if (options_.longPage) {
+            std::wstring more;
+            for (int i = 0; i < 30000; ++i) more += L"<p>Further down, the page goes on and on, as long pages do.</p>\r\n";
+            page.insert(options_.html ? page.find(L"</body>") : page.size(), more);
+        }
+        return page;
+    }
+
     static std::wstring failure(HRESULT hr, const std::wstring& what) {
         wchar_t hex[16];
         wsprintfW(hex, L"%08X", static_cast<unsigned>(hr));

@@ -40,6 +40,8 @@ public:
     DeliveryProgress& operator=(const DeliveryProgress&) = delete;
 
     // --- the delivery's side
+    // Whether anyone hears of it: what is only for showing need not be counted.
+    bool watched() const noexcept { return static_cast<bool>(changed_); }
     void server(std::string host) { host_ = std::move(host); }
     void enter(DeliveryStep step);
     // Enters Sending the message's data: `bytes` of it to write.

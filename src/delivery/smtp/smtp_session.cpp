@@ -413,7 +413,8 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
                                                                 L" expects a sign-in"));
     const BodyEncoding encoding =
         offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable;
-    const std::size_t size = message.size(encoding);
+    // Counting the size takes a pass over the message: for SIZE, or for showing.
+    const std::size_t size = offers.size || progress.watched() ? message.size(encoding) : 0;
     std::string mailFrom = "MAIL FROM:<" + envelope.reversePath + ">";
     if (encoding == BodyEncoding::EightBit) mailFrom += " BODY=8BITMIME";
     if (offers.size) {

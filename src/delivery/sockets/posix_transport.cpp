@@ -56,6 +56,11 @@ int connectWithin(const Socket& socket, const ResolvedAddress& address, Clock::t
     return error;
 }
 
+void setSendRoom(int socket, const SendRoom& room) {
+    const int bytes = room.bytes();
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
 // A thread without messages: a Stop can only have come before a wait.
 class PosixTransport final : public Transport {
 public:
@@ -70,8 +75,10 @@ public:
             if (n > 0) {
                 sent += static_cast<std::size_t>(n);
                 progress_.wrote(static_cast<std::size_t>(n));
+                if (room_.took(static_cast<std::size_t>(n), Clock::now())) setSendRoom(socket_.get(), room_);
             } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 progress_.throwIfStopped();
+                room_.waiting(Clock::now());
                 if (!waitUntil(socket_.get(), POLLOUT, std::min(deadline, Clock::now() + sendTimeout_)))
                     throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
             } else {
@@ -119,6 +126,7 @@ private:
     Socket socket_;
     std::chrono::milliseconds sendTimeout_;
     DeliveryProgress& progress_;
+    SendRoom room_;
 };
 
 }  // namespace
@@ -143,7 +151,7 @@ std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, con
             // The dialogue waits for every reply: small writes must not wait for acknowledgements.
             const int noDelay = 1;
             ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-            ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+            setSendRoom(socket.get(), SendRoom());
             return std::make_unique<PosixTransport>(std::move(socket), timeouts.send, progress);
         }
     }

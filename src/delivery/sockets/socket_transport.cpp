@@ -31,6 +31,17 @@ std::vector<ResolvedAddress> interleavedByFamily(std::vector<ResolvedAddress> ad
     return ordered;
 }
 
+bool SendRoom::took(std::size_t written, Clock::time_point now) {
+    if (pacedSince_ == Clock::time_point{}) return false;
+    pacedBytes_ += written;
+    const double seconds = std::chrono::duration<double>(now - pacedSince_).count();
+    if (seconds < 0.002) return false;  // too soon to tell the pace
+    const double quarterSecond = std::min(static_cast<double>(pacedBytes_) / seconds / 4, double{kMost});
+    if (quarterSecond < 2.0 * bytes_) return false;
+    bytes_ = static_cast<int>(quarterSecond);
+    return true;
+}
+
 std::unique_ptr<Transport> connectSocket(const std::string& host, unsigned short port,
                                          const ConnectionTimeouts& timeouts, DeliveryProgress& progress) {
     return connectLookingUpWith(systemLookup, host, port, timeouts, progress);

@@ -4,6 +4,8 @@
 // repainting, and the name lookup runs on a thread of its own; POSIX sockets
 // elsewhere.
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,10 +31,31 @@ std::vector<ResolvedAddress> systemLookup(const std::string& host, unsigned shor
 // the system's preferred one first.
 std::vector<ResolvedAddress> interleavedByFamily(std::vector<ResolvedAddress> addresses);
 
-// What the system may hold of what is written to a connection: enough to
-// keep a fast link busy, and little enough that bytes written are on their
-// way, as the progress shown says. Left to itself a system may hold megabytes.
-constexpr int kSendBuffer = 256 * 1024;
+// The room the system keeps for what is written to a connection: about a
+// quarter of a second of what the connection takes, at least 256 KB and at
+// most 8 MB. What the progress shows then never runs far ahead of the bytes
+// on their way, and a fast link still has room to stay busy. (Left to itself
+// a system may hold megabytes for a slow link too.)
+class SendRoom {
+public:
+    static constexpr int kLeast = 256 * 1024;
+    static constexpr int kMost = 8 * 1024 * 1024;
+    using Clock = std::chrono::steady_clock;
+
+    int bytes() const noexcept { return bytes_; }
+    // The writer waits for room: from the first wait on, what the system
+    // takes comes at the connection's pace.
+    void waiting(Clock::time_point now) {
+        if (pacedSince_ == Clock::time_point{}) pacedSince_ = now;
+    }
+    // The system took `written` more bytes; true when the room is to grow to bytes().
+    bool took(std::size_t written, Clock::time_point now);
+
+private:
+    int bytes_ = kLeast;
+    Clock::time_point pacedSince_{};
+    std::uint64_t pacedBytes_ = 0;
+};
 
 // Looks the host up within the connection's time-out, then connects to one
 // of its addresses: several at a time where they are slow to answer (on

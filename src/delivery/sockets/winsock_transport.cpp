@@ -16,6 +16,11 @@ using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &freeaddrinfo>>;
 // The wait before the next address is tried while the last still tries (RFC 8305, 5).
 constexpr std::chrono::milliseconds kConnectionAttemptDelay{250};
 
+void setSendRoom(SOCKET socket, const SendRoom& room) {
+    const int bytes = room.bytes();
+    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
 // The connection to the SMTP server: plain, or TLS once it is started.
 class WinsockTransport final : public Transport, private RawConnection {
 public:
@@ -56,6 +61,7 @@ private:
             const int n = ::send(socket_->get(), bytes.data() + sent, chunk, 0);
             if (n != SOCKET_ERROR) {
                 sent += static_cast<std::size_t>(n);
+                if (room_.took(static_cast<std::size_t>(n), Clock::now())) setSendRoom(socket_->get(), room_);
                 const std::size_t carriedSoFar = carried * sent / bytes.size();
                 progress_.wrote(carriedSoFar - told);
                 told = carriedSoFar;
@@ -63,6 +69,7 @@ private:
             }
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the SMTP server failed");
+            room_.waiting(Clock::now());
             WSANETWORKEVENTS seen;
             if (wait(std::min(deadline, Clock::now() + sendTimeout_), seen) != WaitEnd::Signalled)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
@@ -100,9 +107,20 @@ private:
     std::unique_ptr<EventSocket> socket_;
     std::chrono::milliseconds sendTimeout_;
     DeliveryProgress& progress_;
+    SendRoom room_;
     bool stopped_ = false;
     std::unique_ptr<TlsChannel> tls_;  // ends before the socket it uses
 };
+
+// The system's addresses for a TCP connection to host and port; 0, or the lookup's error.
+int addressInfo(const std::string& host, unsigned short port, int flags, UniqueAddressInfo& found) {
+    addrinfo hints{};
+    hints.ai_flags = flags;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    return getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, found.put());
+}
 
 // Connects to one of the addresses by the deadline, racing them (RFC 8305):
 // the next starts 250 ms after the one before, or at once when that one
@@ -163,7 +181,11 @@ std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, con
     const auto deadline = Clock::now() + timeouts.connect;
     const auto stop = [&progress] { return progress.stopRequested(); };
     progress.enter(DeliveryStep::LookingUp);
-    const auto addresses = interleavedByFamily(lookUpInBackground(lookup, host, port, deadline, stop));
+    // A numeric address needs no lookup, nor a thread for one.
+    UniqueAddressInfo numeric;
+    const auto addresses = interleavedByFamily(addressInfo(host, port, AI_NUMERICHOST, numeric) == 0
+                                                   ? resolvedAddresses(numeric.get())
+                                                   : lookUpInBackground(lookup, host, port, deadline, stop));
     progress.enter(DeliveryStep::Connecting);
     long lastError = WSAECONNREFUSED;
     auto socket = connectRacing(addresses, deadline, stop, lastError);
@@ -172,18 +194,14 @@ std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, con
     // The dialogue waits for every reply: small writes must not wait for acknowledgements.
     const BOOL noDelay = TRUE;
     setsockopt(socket->get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    setsockopt(socket->get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kSendBuffer), sizeof kSendBuffer);
+    setSendRoom(socket->get(), SendRoom());
     return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send, progress);
 }
 
 std::vector<ResolvedAddress> systemLookup(const std::string& host, unsigned short port) {
     const WinsockStartup startup;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
     UniqueAddressInfo found;
-    const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, found.put());
+    const int lookup = addressInfo(host, port, 0, found);
     if (lookup != 0)
         throw apiError(lookup, L"Looking up " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed");
     return resolvedAddresses(found.get());
