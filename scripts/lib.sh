@@ -120,9 +120,12 @@ kt_new_wine_prefix() {
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # A crashing program ends at once instead of waiting in the debugger.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  # Wine's own mail program hands mail to the desktop's: a message handed to
+  # "the user's mail program" must never leave the prefix.
   local view
   for view in 32 64; do
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
+    wine reg delete 'HKLM\Software\Clients\Mail' /ve /f /reg:$view >/dev/null 2>&1 || true
   done
   # Let the first start settle completely (a second service manager started
   # while the first is still busy makes every COM program wait 20 s), then

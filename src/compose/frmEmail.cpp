@@ -13,6 +13,7 @@
 #include "foundation/module.h"
 #include "controls/window_input.h"
 #include "delivery/mEmail.h"
+#include "delivery/mapi/mail_program.h"
 #include "foundation/scope_exit.h"
 #include "settings/error_with_time.h"
 
@@ -230,8 +231,10 @@ void frmEmail::KT_CB_Send_Click() {
 }
 
 bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc) {
-    // One delivery at a time: the window takes no input but Cancel (Stop) until it is over.
-    const ScopedControlsDisabled busy(hwnd(), KT_CB_Cancel().hwnd());
+    // One delivery at a time: the window takes no input but Stop until it is
+    // over, and none at all while the mail program has the message.
+    const bool handOff = usesMailProgram(delivery_.smtpServer);
+    const ScopedControlsDisabled busy(hwnd(), handOff ? nullptr : KT_CB_Cancel().hwnd());
     Pointer(MousePointer::ArrowHourglass);
     const ScopeExit resetPointer([this] { Pointer(MousePointer::Default); });
     progress_ = std::make_shared<DeliveryProgress>([this](const DeliveryProgress& progress) {
@@ -246,6 +249,16 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
         progress_.reset();
     });
 
+    // The mail program takes the note as the text and the page as its attachment.
+    const std::wstring note = tbBody().Text();
+    const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, delivery_.htmlPage);
+    delivered_ = DeliverMail(body, tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
+                             delivery_.showError, delivery_.html,
+                             handOff ? mapiMailComponent(hwnd(), delivery_.htmlPage) : smtpComponent());
+    return progress_->stopRequested();
+}
+
+MailComponentFactory frmEmail::smtpComponent() {
     SmtpComponentParts parts;
     parts.signInOwner = hwnd();
     parts.tokens = SharedMessageSettings::forThisThread().accessTokens;
@@ -254,10 +267,7 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
     };
     parts.progress = progress_;
     if (connect_) parts.connect = connect_;
-    delivered_ = DeliverMail(composeMessageBody(tbBody().Text(), delivery_.html, delivery_.htmlPage),
-                             tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
-                             delivery_.showError, delivery_.html, smtpMailComponent(std::move(parts)));
-    return progress_->stopRequested();
+    return smtpMailComponent(std::move(parts));
 }
 
 void frmEmail::KT_CB_Help_Click() {

@@ -12,6 +12,7 @@
 #include "controls/push_button.h"
 #include "controls/timer.h"
 #include "delivery/smtp/delivery_progress.h"
+#include "delivery/mEmail.h"
 #include "delivery/smtp/transport.h"
 
 namespace kt {
@@ -89,6 +90,8 @@ private:
     void askToClose();
     // Sends the message, showing how it goes; true when the user stopped it.
     bool deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc);
+    // The SMTP mail component as this window's Send uses it.
+    MailComponentFactory smtpComponent();
 
     DeliverySettings delivery_;
     TransportFactory connect_;

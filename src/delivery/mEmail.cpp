@@ -4,6 +4,7 @@
 
 #include "foundation/message_box.h"
 #include "foundation/message_pump.h"
+#include "delivery/mapi/mapi_mailer.h"
 #include "delivery/recipient_list.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
@@ -71,6 +72,12 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
         auto signIns =
             std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(parts.signInOwner), parts.tokens, parts.wait);
         return std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
+    };
+}
+
+MailComponentFactory mapiMailComponent(HWND owner, std::wstring page) {
+    return [owner, page = std::move(page)]() -> std::unique_ptr<MailComponent> {
+        return std::make_unique<MapiMailer>(owner, page);
     };
 }
 

@@ -35,10 +35,15 @@ struct SmtpComponentParts {
 // credentials everywhere else.
 MailComponentFactory smtpMailComponent(SmtpComponentParts parts = {});
 
+// The hand-off to the user's own mail program, for a server text that asks
+// for it (usesMailProgram): an HTML message carries `page` as its attachment,
+// and the program's windows belong to `owner`.
+MailComponentFactory mapiMailComponent(HWND owner, std::wstring page);
+
 // True when every operation, the send included, succeeded. The sender is
 // "name <address>" or an address; the lists are recipient lists
 // ("address,name" entries separated by ";"). A delivery the user stopped
-// is no failure to report.
+// (or cancelled in the mail program) is no failure to report.
 bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
                  const std::wstring& sender, bool showError, bool html,

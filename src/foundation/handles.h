@@ -20,6 +20,13 @@ using UniqueFont = UniqueHandle<HandleTraits<HFONT, &DeleteObject>>;
 using UniqueMenu = UniqueHandle<HandleTraits<HMENU, &DestroyMenu>>;
 using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseHandle>>;
 using ScreenDc = UniqueHandle<HandleTraits<HDC, &releaseScreenDc>>;
+// A file's handle, whose empty value is not null.
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Handle handle) noexcept { CloseHandle(handle); }
+};
+using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueLocalMemory = UniqueHandle<HandleTraits<void*, &freeLocalMemory>>;  // what a system call allocated for us
 
 // A COM string (BSTR) that frees itself.
@@ -63,6 +70,10 @@ public:
 private:
     T* object_ = nullptr;
 };
+
+// A string value (REG_SZ) of a key, or of its subkey when one is named;
+// empty when there is none. The default value has no name (nullptr).
+std::wstring registryString(HKEY key, const wchar_t* subkey, const wchar_t* name);
 
 // Holds CoInitialize for the lifetime of a scope on the calling thread.
 class ComApartment {

@@ -35,14 +35,7 @@ const OAuthProfile* builtInProfile(const std::string& host) {
 }
 
 // A string value of an open key; empty when there is none.
-std::string stringValue(HKEY key, const wchar_t* name) {
-    DWORD size = 0;
-    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS) return {};
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) return {};
-    text.resize(std::min<std::size_t>(text.size(), wcsnlen(text.c_str(), text.size())));
-    return toUtf8(text);
-}
+std::string stringValue(HKEY key, const wchar_t* name) { return toUtf8(registryString(key, nullptr, name)); }
 
 // A value left empty so far comes from the next source.
 void fillFrom(OAuthProfile& profile, const OAuthProfile& next) {

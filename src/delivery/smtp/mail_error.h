@@ -25,6 +25,7 @@ enum class MailFailure : long {
     MessageTooLarge = 10, // larger than the server's announced SIZE limit
     SignInFailed = 11,    // the provider's sign-in (OAuth) could not be finished
     Stopped = 12,         // the user stopped the delivery before the message's end went
+    NoMailProgram = 13,   // no server given, and no mail program takes the message (Simple MAPI)
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

@@ -1,0 +1,300 @@
+// The hand-off to the user's own mail program when no SMTP server is given,
+// with a test mail program set up as Windows sets up mail programs (the
+// default under HKLM\Software\Clients\Mail, whose key names its DLL): what
+// it receives of plain and HTML messages, each of its answers as the user
+// meets them in the window, none set up, one that offers only the narrow
+// call, and one that takes its time while the window answers.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "compose/frmEmail.h"
+#include "delivery/mapi/mail_program.h"
+#include "delivery/mapi/mapi_mailer.h"
+#include "delivery/smtp/mail_error.h"
+#include "delivery/smtp/utf8.h"
+#include "foundation/handles.h"
+#include "support/windows_test.h"
+
+namespace kt::test {
+namespace {
+
+const wchar_t kClients[] = L"Software\\Clients\\Mail";
+const wchar_t kProgram[] = L"Software\\Clients\\Mail\\KT Test Mail";
+
+void setString(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// One message as the mail program received it.
+struct Received {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string operator[](const std::string& key) const {
+        for (const auto& [name, value] : fields)
+            if (name == key) return value;
+        return "(none)";
+    }
+    std::vector<std::string> all(const std::string& key) const {
+        std::vector<std::string> values;
+        for (const auto& [name, value] : fields)
+            if (name == key) values.push_back(value);
+        return values;
+    }
+};
+
+// The machine's default mail program as a test wants it while this lives:
+// the test mail program (from the given DLL), or none.
+class MailProgramSetUp {
+public:
+    explicit MailProgramSetUp(const char* library = KT_TEST_MAIL_PROGRAM)
+        : previous_(registryString(HKEY_LOCAL_MACHINE, kClients, nullptr)) {
+        if (!library) {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kClients, nullptr);
+            return;
+        }
+        wchar_t temporary[MAX_PATH];
+        GetTempPathW(MAX_PATH, temporary);
+        outbox_ = std::wstring(temporary) + L"kt-test-mail-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(outbox_.c_str(), nullptr);
+        setString(kClients, nullptr, L"KT Test Mail");
+        setString(kProgram, L"DLLPath", windowsPathOf(library));
+        setString(kProgram, L"Outbox", outbox_);
+        answer(0);
+    }
+    MailProgramSetUp(const MailProgramSetUp&) = delete;
+    MailProgramSetUp& operator=(const MailProgramSetUp&) = delete;
+    ~MailProgramSetUp() {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProgram);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProgram);
+        if (previous_.empty())
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kClients, nullptr);
+        else
+            setString(kClients, nullptr, previous_);
+        for (int n = 1; DeleteFileW(message(n).c_str()); ++n) {
+        }
+        RemoveDirectoryW(outbox_.c_str());
+    }
+
+    // What the program answers the next calls (a Simple MAPI code), after how long.
+    void answer(DWORD code, DWORD delayMs = 0) const {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProgram, L"Answer", REG_DWORD, &code, sizeof code);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProgram, L"DelayMs", REG_DWORD, &delayMs, sizeof delayMs);
+    }
+
+    std::vector<Received> received() const {
+        std::vector<Received> messages;
+        for (int n = 1;; ++n) {
+            std::ifstream file(toUtf8(message(n)), std::ios::binary);  // the temporary folder's path is ASCII here
+            if (!file) return messages;
+            Received received;
+            std::string key;
+            std::size_t length = 0;
+            while (file >> key >> length) {
+                file.get();
+                std::string value(length, '\0');
+                file.read(value.data(), static_cast<std::streamsize>(length));
+                file.get();
+                received.fields.emplace_back(key, value);
+            }
+            messages.push_back(received);
+        }
+    }
+
+private:
+    std::wstring message(int n) const { return outbox_ + L"\\message-" + std::to_wstring(n) + L".txt"; }
+
+    std::wstring previous_;
+    std::wstring outbox_;
+};
+
+bool folderExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(fromUtf8(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+class MailProgramTest : public WindowsTest {
+protected:
+    // A window whose message goes to the mail program; what it holds of the note is `note`.
+    frmEmail& compose(const std::wstring& body, std::vector<Argument> flags = {},
+                      const std::wstring& subject = L"A page") {
+        frmEmail& form = sendEMail(email.get(), body, L"bob@example.com,Bob Ray;ann@example.com,Анна Иванова", L"",
+                                   std::move(flags), L"Ann Sender <a@example.com>", subject);
+        form.tbcc().Text(L"cy@example.com,李小龍");
+        form.tbBcc().Text(L"dee@example.com,Dee");
+        return form;
+    }
+
+    // The window after a hand-off that sent nothing: every field as it was, all enabled.
+    void expectTheWindowKept(frmEmail& form, const std::wstring& body) {
+        pumpFor(100ms);
+        ASSERT_TRUE(IsWindow(form.hwnd()));
+        EXPECT_EQ(form.tbBody().Text(), body);
+        EXPECT_EQ(form.tbcc().Text(), L"cy@example.com,李小龍");
+        EXPECT_TRUE(IsWindowEnabled(form.KT_CB_Send().hwnd()));
+        EXPECT_TRUE(IsWindowEnabled(form.KT_CB_Cancel().hwnd()));
+    }
+
+    ComPtr<IDispatch> email = newEmail();
+};
+
+TEST_F(MailProgramTest, PlainAndHtmlMessagesArriveWithEveryRecipientAndThePageAsAFileThatIsGoneAfterwards) {
+    const MailProgramSetUp program;
+    const std::wstring subject =
+        L"Ünïcödé 件名: a subject as long as subjects get when people paste the page's title / and more";
+    frmEmail& plain = compose(L"Dear Bob,\r\nhave a look.\r\n", {}, subject);
+    const HWND plainWindow = plain.hwnd();
+    press(plain.KT_CB_Send());
+    EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(plainWindow); })) << "a delivered message's window closes";
+
+    const std::wstring page = L"<html><HEAD><title>t</title></HEAD><body>Grüße</body></html>";
+    frmEmail& html = sendEMail(email.get(), page, L"bob@example.com,Bob Ray", L"mapi:", {true, true},
+                               L"a@example.com", L"Con");
+    html.tbBody().Text(L"Look at this");
+    press(html.KT_CB_Send());
+    EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+
+    const auto received = program.received();
+    ASSERT_EQ(received.size(), 2u);
+    const Received& first = received[0];
+    EXPECT_EQ(first["call"], "W");
+    EXPECT_EQ(first["flags"], "1");  // MAPI_LOGON_UI, and no dialog of its own
+    EXPECT_EQ(first["owner"], "yes");
+    EXPECT_EQ(first["subject"], toUtf8(subject));
+    EXPECT_EQ(first["note"], "Dear Bob,\r\nhave a look.\r\n");
+    EXPECT_EQ(first["originator"], "0\tAnn Sender\tSMTP:a@example.com");
+    EXPECT_EQ(first.all("recipient"),
+              (std::vector<std::string>{"1\tBob Ray\tSMTP:bob@example.com", toUtf8(L"1\tАнна Иванова\tSMTP:ann@example.com"),
+                                        toUtf8(L"2\t李小龍\tSMTP:cy@example.com"), "3\tDee\tSMTP:dee@example.com"}));
+    EXPECT_EQ(first["file"], "(none)");
+
+    const Received& second = received[1];
+    EXPECT_EQ(second["note"], "Look at this");
+    EXPECT_EQ(second["originator"], "0\ta@example.com\tSMTP:a@example.com");
+    const std::string file = second["file"];
+    EXPECT_EQ(file.substr(0, file.find('\t')), "_Con.htm");  // a device name is no file name
+    EXPECT_EQ(second["file-bytes"],
+              "\xEF\xBB\xBF<html><HEAD><meta charset=\"utf-8\"><title>t</title></HEAD>"
+              "<body>Gr\xC3\xBC\xC3\x9F" "e</body></html>");
+    const std::string path = file.substr(file.find('\t') + 1);
+    EXPECT_FALSE(folderExists(path.substr(0, path.rfind('\\')))) << path;
+}
+
+TEST_F(MailProgramTest, EachAnswerOfTheMailProgramAsTheUserMeetsItAndNoneSetUp) {
+    const struct {
+        DWORD code;
+        long number;  // 0: no report
+        const wchar_t* words;
+    } answers[] = {
+        {1, 0, nullptr},  // the user cancelled in the mail program
+        {3, kMailProgramErrorBase + 3, L"signing in to it failed (Simple MAPI code 3)"},
+        {14, kMailProgramErrorBase + 14, L"a recipient is unknown to it"},
+        {21, kMailProgramErrorBase + 21, L"a recipient is ambiguous"},
+        {18, kMailProgramErrorBase + 18, L"the text is too large for it"},
+        {26, kMailErrorBase + static_cast<long>(MailFailure::NoMailProgram), L"Give an SMTP server"},
+    };
+    const std::wstring body = L"my note";
+    {
+        const MailProgramSetUp program;
+        for (const auto& a : answers) {
+            shownBoxes.clear();
+            program.answer(a.code);
+            frmEmail& form = compose(body);
+            press(form.KT_CB_Send());
+            if (a.number == 0) {
+                EXPECT_TRUE(shownBoxes.empty()) << a.code;
+            } else {
+                ASSERT_EQ(shownBoxes.size(), 1u) << a.code;
+                EXPECT_NE(shownBoxes[0].text.find(L"Error Number: " + std::to_wstring(a.number) + L"\r\n"),
+                          std::wstring::npos) << shownBoxes[0].text;
+                EXPECT_NE(shownBoxes[0].text.find(L"KT Test Mail"), std::wstring::npos) << shownBoxes[0].text;
+                EXPECT_NE(shownBoxes[0].text.find(a.words), std::wstring::npos) << shownBoxes[0].text;
+            }
+            expectTheWindowKept(form, body);
+            DestroyWindow(form.hwnd());
+        }
+        EXPECT_EQ(program.received().size(), std::size(answers) + 1) << "26: the narrow call tried too";
+    }
+    // None set up: said in plain words, with the way out.
+    const MailProgramSetUp none(nullptr);
+    shownBoxes.clear();
+    frmEmail& form = compose(body);
+    press(form.KT_CB_Send());
+    ASSERT_EQ(shownBoxes.size(), 1u);
+    EXPECT_NE(shownBoxes[0].text.find(L"Error Number: " +
+                                      std::to_wstring(kMailErrorBase + static_cast<long>(MailFailure::NoMailProgram))),
+              std::wstring::npos);
+    EXPECT_NE(shownBoxes[0].text.find(L"no mail program is set up"), std::wstring::npos) << shownBoxes[0].text;
+    EXPECT_NE(shownBoxes[0].text.find(L"Give an SMTP server"), std::wstring::npos);
+    expectTheWindowKept(form, body);
+}
+
+TEST_F(MailProgramTest, AProgramWithTheNarrowCallAloneGetsTheTextAsTheCodePageWritesIt) {
+    const MailProgramSetUp program(KT_TEST_MAIL_PROGRAM_NARROW);
+    // Through the system's MAPI, which turns the wide call into the narrow one.
+    frmEmail& form = compose(L"<p>page</p>", {true, true}, L"Café ÷ 件");
+    form.tbBody().Text(L"Grüße");
+    press(form.KT_CB_Send());
+    EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+    // And the component's own narrow call, for a system that offers no wide one.
+    MapiMailer mailer(nullptr, L"<p>page</p>", MailProgramCalls{nullptr, systemMailProgramCalls().sendAnsi});
+    mailer.IsHTML(true);
+    mailer.FromAddress(L"a@example.com");
+    mailer.FromName(L"Łukasz");
+    mailer.AddTo(L"bob@example.com", L"Bob");
+    mailer.Subject(L"Café ł 件");
+    mailer.Body(L"Grüße ł");
+    mailer.Send();
+
+    const auto received = program.received();
+    ASSERT_EQ(received.size(), 2u);
+    for (const Received& message : received) {
+        EXPECT_EQ(message["call"], "A");
+        // What the code page (1252) writes arrives whole.
+        EXPECT_EQ(message["note"].substr(0, 6), "Gr\xC3\xBC\xC3\x9F");
+        EXPECT_NE(message["file-bytes"].find("<meta charset=\"utf-8\">"), std::string::npos);
+    }
+    EXPECT_EQ(received[1]["subject"], "Caf\xC3\xA9 ? ?");  // never a look-alike
+    EXPECT_EQ(received[1]["originator"], "0\t?ukasz\tSMTP:a@example.com");
+    EXPECT_EQ(received[1]["file"].substr(0, received[1]["file"].find('\t')), "Caf\xC3\xA9 _ _.htm");
+}
+
+TEST_F(MailProgramTest, AProgramThatTakesItsTimeLeavesTheWindowAnsweringAndTakingNoInput) {
+    const MailProgramSetUp program;
+    program.answer(0, 10000);
+    frmEmail& form = compose(L"my note");
+    const HWND window = form.hwnd();
+    std::atomic<bool> waiting{true};
+    std::atomic<long long> slowestMs{0};
+    std::thread probe([&] {
+        while (waiting) {
+            const auto asked = std::chrono::steady_clock::now();
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+            slowestMs = std::max<long long>(slowestMs.load(), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                  std::chrono::steady_clock::now() - asked).count());
+            Sleep(20);
+        }
+    });
+    bool inputTaken = false;
+    {
+        StepsOnTimer looking([&] { inputTaken |= IsWindowEnabled(form.KT_CB_Cancel().hwnd()) != FALSE; }, 100);
+        press(form.KT_CB_Send());
+    }
+    waiting = false;
+    probe.join();
+    EXPECT_LT(slowestMs.load(), 100) << "the window did not answer";
+    EXPECT_FALSE(inputTaken) << "Cancel took input while the mail program had the message";
+    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_EQ(program.received().size(), 1u);
+}
+
+}  // namespace
+}  // namespace kt::test
