@@ -41,13 +41,17 @@ import background
 
 
 def summary(mail_from, rcpt_tos, raw):
+    """Envelope, decoded headers and the body: of alternatives, the last (a page's HTML), its type named."""
     message = email.message_from_bytes(raw, policy=email.policy.default)
-    body = message.get_payload(decode=True) or b""
+    shown = message.get_payload()[-1] if message.is_multipart() else message
+    body = shown.get_payload(decode=True) or b""
     lines = ["Envelope-From: " + mail_from, "Envelope-To: " + ", ".join(rcpt_tos)]
     for header in ("From", "To", "Cc", "Subject", "Content-Type"):
         if header in message:
             lines.append("%s: %s" % (header, message[header]))
-    return "\n".join(lines) + "\n\n" + body.decode(message.get_content_charset() or "utf-8", "replace")
+    if shown is not message:
+        lines.append("Content-Type: %s" % shown["Content-Type"])
+    return "\n".join(lines) + "\n\n" + body.decode(shown.get_content_charset() or "utf-8", "replace")
 
 
 class Spool:

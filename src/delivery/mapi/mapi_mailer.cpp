@@ -173,10 +173,12 @@ void MapiMailer::Server(const std::wstring& server) {
         throw mailError(MailFailure::InvalidServer, L"The server " + server + L" is no hand-off to the mail program.");
 }
 
-void MapiMailer::FromAddress(const std::wstring& address) { fromAddress_ = fromUtf8(checkedAddress(address)); }
+void MapiMailer::FromAddress(const std::wstring& address) {
+    fromAddress_ = fromUtf8(checkedAddress(address).unicode());
+}
 
 void MapiMailer::add(ULONG kind, const std::wstring& address, const std::optional<std::wstring>& name) {
-    recipients_.push_back({kind, fromUtf8(checkedAddress(address)), name.value_or(L"")});
+    recipients_.push_back({kind, fromUtf8(checkedAddress(address).unicode()), name.value_or(L"")});
 }
 
 void MapiMailer::AddTo(const std::wstring& address, const std::optional<std::wstring>& name) {

@@ -26,6 +26,7 @@ enum class MailFailure : long {
     SignInFailed = 11,    // the provider's sign-in (OAuth) could not be finished
     Stopped = 12,         // the user stopped the delivery before the message's end went
     NoMailProgram = 13,   // no server given, and no mail program takes the message (Simple MAPI)
+    NeedsSmtpUtf8 = 14,   // an address beyond ASCII before its @, and a server without SMTPUTF8
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

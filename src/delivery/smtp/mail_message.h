@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "delivery/smtp/address_rules.h"
+
 namespace kt {
 
 struct Mailbox {
-    std::string address;               // checked, ASCII
+    MailAddress address;
     std::optional<std::wstring> name;  // display name
 };
 
@@ -22,10 +24,12 @@ struct MailMessage {
     bool html = false;
 };
 
-// What makes one copy of a message unique: its date and identifier.
+// What makes one copy of a message unique: its date and identifier, and the
+// boundary between the parts of a page's message.
 struct MessageStamp {
     std::string date;       // RFC 5322 date-time
     std::string messageId;  // with its angle brackets
+    std::string boundary = "=_kt-part";
 };
 
 }  // namespace kt

@@ -83,13 +83,17 @@ std::string headerField(const char* name, const HeaderWords& words) {
 }
 
 // "Name: a, b, c" with each mailbox's display name and address as words.
-std::string addressHeader(const char* name, const std::vector<Mailbox>& mailboxes) {
+std::string addressHeader(const char* name, const std::vector<Mailbox>& mailboxes, bool smtpUtf8) {
     HeaderWords words;
     for (std::size_t i = 0; i < mailboxes.size(); ++i) {
-        const HeaderWords phrase = mailboxes[i].name ? displayNameWords(*mailboxes[i].name) : HeaderWords();
+        const MailAddress& address = mailboxes[i].address;
+        HeaderWords phrase = mailboxes[i].name ? displayNameWords(*mailboxes[i].name) : HeaderWords();
+        // A reader shows an address written beyond ASCII as written: as its name, where it has none.
+        if (phrase.empty() && !smtpUtf8 && address.isInternational())
+            phrase = displayNameWords(fromUtf8(address.unicode()));
         words.insert(words.end(), phrase.begin(), phrase.end());
-        const std::string& address = mailboxes[i].address;
-        words.push_back((phrase.empty() ? address : "<" + address + ">") + (i + 1 < mailboxes.size() ? "," : ""));
+        const std::string spec = smtpUtf8 ? address.unicode() : address.ascii();
+        words.push_back((phrase.empty() ? spec : "<" + spec + ">") + (i + 1 < mailboxes.size() ? "," : ""));
     }
     return headerField(name, words);
 }
@@ -127,10 +131,14 @@ int localUtcOffsetMinutes(std::time_t moment) {
     return static_cast<int>((secondsOf(local) - secondsOf(utc)) / 60);
 }
 
-std::string messageIdDomain(const std::string& senderAddress) {
-    const auto at = senderAddress.rfind('@');
-    const std::string domain = at == std::string::npos ? std::string() : senderAddress.substr(at + 1);
-    return domain.empty() || domain.front() == '[' ? "kt-emailer.invalid" : domain;
+// A part's Content-Type (UTF-8 text) and Content-Transfer-Encoding lines.
+std::string partHeaders(const char* type, BodyEncoding encoding) {
+    return std::string("Content-Type: ") + type + "; charset=UTF-8\r\nContent-Transfer-Encoding: " +
+           (encoding == BodyEncoding::EightBit ? "8bit" : "quoted-printable") + "\r\n";
+}
+
+std::string messageIdDomain(const MailAddress& sender) {
+    return sender.domain.empty() || sender.domain.front() == '[' ? "kt-emailer.invalid" : sender.domain;
 }
 
 }  // namespace
@@ -208,36 +216,74 @@ std::string formatDate(std::time_t moment, int utcOffsetMinutes) {
     return text;
 }
 
-MessageStamp stampMessage(const std::string& senderAddress) {
+MessageStamp stampMessage(const MailAddress& sender) {
     const std::time_t now = std::time(nullptr);
     std::random_device entropy;
     std::mt19937_64 random((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy() ^
                            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    char id[96];
+    char id[96], boundary[64];
     std::snprintf(id, sizeof id, "<%llx.%016llx@", static_cast<unsigned long long>(now),
                   static_cast<unsigned long long>(random()));
-    return {formatDate(now, localUtcOffsetMinutes(now)), id + messageIdDomain(senderAddress) + ">"};
+    // "=_" cannot occur in quoted-printable, and chance keeps it out of 8-bit text.
+    std::snprintf(boundary, sizeof boundary, "=_kt-%016llx%016llx", static_cast<unsigned long long>(random()),
+                  static_cast<unsigned long long>(random()));
+    return {formatDate(now, localUtcOffsetMinutes(now)), id + messageIdDomain(sender) + ">", boundary};
 }
 
-std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, BodyEncoding encoding) {
+std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form) {
+    const BodyEncoding encoding = form.encoding;
     std::string text = "Date: " + stamp.date + "\r\n";
-    if (message.from) text += addressHeader("From", {*message.from});
-    if (!message.to.empty()) text += addressHeader("To", message.to);
-    if (!message.cc.empty()) text += addressHeader("Cc", message.cc);
+    if (message.from) text += addressHeader("From", {*message.from}, form.smtpUtf8);
+    if (!message.to.empty()) text += addressHeader("To", message.to, form.smtpUtf8);
+    if (!message.cc.empty()) text += addressHeader("Cc", message.cc, form.smtpUtf8);
     if (message.to.empty() && message.cc.empty()) text += "To: undisclosed-recipients:;\r\n";
     text += headerField("Subject", unstructuredWords(message.subject));
     text += "Message-ID: " + stamp.messageId + "\r\n";
     text += "MIME-Version: 1.0\r\n";
-    text += std::string("Content-Type: ") + (message.html ? "text/html" : "text/plain") + "; charset=UTF-8\r\n";
-    text += std::string("Content-Transfer-Encoding: ") +
-            (encoding == BodyEncoding::EightBit ? "8bit" : "quoted-printable") + "\r\n";
+    if (message.html) {
+        text += "Content-Type: multipart/alternative; boundary=\"" + stamp.boundary + "\"\r\n";
+        if (encoding == BodyEncoding::EightBit) text += "Content-Transfer-Encoding: 8bit\r\n";
+    } else {
+        text += partHeaders("text/plain", encoding);
+    }
     text += "X-Mailer: Ardwyn E-Mailer (KT_EMailer " KT_VERSION_NAME ")\r\n";
     return text + "\r\n";
 }
 
-std::string writeMessage(const MailMessage& message, const MessageStamp& stamp, BodyEncoding encoding) {
-    std::string text = writeHeaders(message, stamp, encoding);
-    encodeBody(message.body, encoding, [&](const std::string& piece) { text += piece; });
+std::string textPart(const MailMessage& message) {
+    if (!message.html) return {};
+    const std::wstring text = pageText(message.body);
+    std::string part;
+    part.reserve(text.size() + text.size() / 16);  // a page's text is mostly plain: little grows
+    encodeBody(text, BodyEncoding::QuotedPrintable, [&](const std::string& piece) { part += piece; });
+    return part;
+}
+
+void writeBody(const MailMessage& message, const std::string& textPart, const MessageStamp& stamp,
+               BodyEncoding encoding, const BytesSink& sink) {
+    if (!message.html) return encodeBody(message.body, encoding, sink);
+    // The line break before a boundary line belongs to it, not to the part.
+    const std::string next = "\r\n--" + stamp.boundary + "\r\n";
+    sink(next.substr(2) + partHeaders("text/plain", BodyEncoding::QuotedPrintable) + "\r\n" + textPart);
+    sink(next + partHeaders("text/html", encoding) + "\r\n");
+    encodeBody(message.body, encoding, sink);
+    sink("\r\n--" + stamp.boundary + "--\r\n");
+}
+
+std::size_t bodySize(const MailMessage& message, const std::string& textPart, const MessageStamp& stamp,
+                     BodyEncoding encoding) {
+    if (!message.html) return encodedBodySize(message.body, encoding);
+    // The frame alone (boundary lines and the parts' headers), then the parts.
+    MailMessage frame;
+    frame.html = true;
+    std::size_t size = 0;
+    writeBody(frame, {}, stamp, encoding, [&](const std::string& piece) { size += piece.size(); });
+    return size + textPart.size() + encodedBodySize(message.body, encoding);
+}
+
+std::string writeMessage(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form) {
+    std::string text = writeHeaders(message, stamp, form);
+    writeBody(message, textPart(message), stamp, form.encoding, [&](const std::string& piece) { text += piece; });
     return text;
 }
 

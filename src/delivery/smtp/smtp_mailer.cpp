@@ -12,23 +12,26 @@ namespace kt {
 
 namespace {
 
-// The message, written as the session asks for it.
+// The message, written as the session asks for it; a page with its
+// plain-text part, made once.
 class WrittenMessage final : public OutgoingMessage {
 public:
-    WrittenMessage(const MailMessage& message, MessageStamp stamp) : message_(message), stamp_(std::move(stamp)) {}
+    WrittenMessage(const MailMessage& message, MessageStamp stamp)
+        : message_(message), stamp_(std::move(stamp)), text_(textPart(message)) {}
 
     bool fitsEightBit() const override { return kt::fitsEightBit(message_.body); }
-    std::size_t size(BodyEncoding encoding) const override {
-        return writeHeaders(message_, stamp_, encoding).size() + encodedBodySize(message_.body, encoding);
+    std::size_t size(const MessageForm& form) const override {
+        return writeHeaders(message_, stamp_, form).size() + bodySize(message_, text_, stamp_, form.encoding);
     }
-    void write(BodyEncoding encoding, const BytesSink& sink) const override {
-        sink(writeHeaders(message_, stamp_, encoding));
-        encodeBody(message_.body, encoding, sink);
+    void write(const MessageForm& form, const BytesSink& sink) const override {
+        sink(writeHeaders(message_, stamp_, form));
+        writeBody(message_, text_, stamp_, form.encoding, sink);
     }
 
 private:
     const MailMessage& message_;
     MessageStamp stamp_;
+    std::string text_;
 };
 
 // TLS from the first byte was asked of a server that speaks plain SMTP there.
@@ -96,7 +99,7 @@ void SmtpMailer::Send() {
     const WrittenMessage message(message_, stampMessage(message_.from->address));
     const ServerAddress server = parseServerAddress(server_, port_);
     SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
-    const SignInScope scope{server.host, message_.from->address};
+    const SignInScope scope{server.host, message_.from->address.unicode()};
     progress_->server(server.host);
     std::optional<SignIn> signIn = signIns_ ? signIns_->stored(scope) : std::nullopt;
     bool userGaveIt = false;

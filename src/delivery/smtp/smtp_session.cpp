@@ -226,6 +226,13 @@ void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account, c
 
 }  // namespace
 
+const MailAddress* Envelope::needingSmtpUtf8() const {
+    if (reversePath.needsSmtpUtf8()) return &reversePath;
+    for (const auto& recipient : recipients)
+        if (recipient.needsSmtpUtf8()) return &recipient;
+    return nullptr;
+}
+
 std::string SmtpReply::text() const {
     std::string joined = std::to_string(code);
     for (const auto& line : lines)
@@ -318,6 +325,7 @@ ServerOffers serverOffers(const SmtpReply& hello) {
         if (keyword == "STARTTLS") offers.startTls = true;
         if (keyword == "PIPELINING") offers.pipelining = true;
         if (keyword == "8BITMIME") offers.eightBitMime = true;
+        if (keyword == "SMTPUTF8") offers.smtpUtf8 = true;
         if (keyword == "SIZE") {
             offers.size = true;
             words >> offers.sizeLimit;  // none given, or 0: no limit named
@@ -411,12 +419,24 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     if (security.submission)
         demandSignIn(mailError(MailFailure::SignInRequired, L"The mail submission server " + server +
                                                                 L" expects a sign-in"));
-    const BodyEncoding encoding =
-        offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable;
+    // An address beyond ASCII before its @ goes with SMTPUTF8, or not at all.
+    const MailAddress* international = envelope.needingSmtpUtf8();
+    if (international && !offers.smtpUtf8) {
+        smtp.politeQuit();
+        throw mailError(MailFailure::NeedsSmtpUtf8,
+                        L"The address " + fromUtf8(international->unicode()) +
+                            L" has letters beyond ASCII before its @, and the SMTP server " + server +
+                            L" cannot take such an address (it offers no SMTPUTF8); nothing was sent.");
+    }
+    const MessageForm form{
+        offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable,
+        international != nullptr};
+    const auto pathOf = [&](const MailAddress& address) { return form.smtpUtf8 ? address.unicode() : address.ascii(); };
     // Counting the size takes a pass over the message: for SIZE, or for showing.
-    const std::size_t size = offers.size || progress.watched() ? message.size(encoding) : 0;
-    std::string mailFrom = "MAIL FROM:<" + envelope.reversePath + ">";
-    if (encoding == BodyEncoding::EightBit) mailFrom += " BODY=8BITMIME";
+    const std::size_t size = offers.size || progress.watched() ? message.size(form) : 0;
+    std::string mailFrom = "MAIL FROM:<" + pathOf(envelope.reversePath) + ">";
+    if (form.smtpUtf8) mailFrom += " SMTPUTF8";
+    if (form.encoding == BodyEncoding::EightBit || form.smtpUtf8) mailFrom += " BODY=8BITMIME";
     if (offers.size) {
         if (offers.sizeLimit > 0 && size > offers.sizeLimit) {
             smtp.politeQuit();
@@ -429,13 +449,13 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     }
     progress.enter(DeliveryStep::Sending);
     std::vector<std::string> commands{mailFrom};
-    for (const auto& recipient : envelope.recipients) commands.push_back("RCPT TO:<" + recipient + ">");
+    for (const auto& recipient : envelope.recipients) commands.push_back("RCPT TO:<" + pathOf(recipient) + ">");
     sendEnvelope(smtp, commands, offers.pipelining, demandSignIn);
     smtp.send("DATA\r\n", "DATA");
     smtp.expect(smtp.reply("DATA", timeouts.dataStart), 3, "DATA");
     progress.sendingData(size);
     DataSection data([&](const std::string& piece) { smtp.send(piece, "the message"); });
-    message.write(encoding, [&](const std::string& piece) { data.add(piece); });
+    message.write(form, [&](const std::string& piece) { data.add(piece); });
     data.finish();
     progress.enter(DeliveryStep::AwaitingAcceptance);
     smtp.expect(smtp.reply("the end of the message data", timeouts.dataEnd), 2, "the message");

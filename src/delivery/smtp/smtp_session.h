@@ -3,10 +3,11 @@
 // server does not know EHLO), STARTTLS whenever the server offers it (RFC
 // 3207), a sign-in (RFC 4954: PLAIN, or LOGIN) only over TLS, MAIL FROM (with
 // the message's size where the server takes SIZE, and no further when the
-// message is larger than it takes), one
-// RCPT TO per recipient (in batches of writes where the server offers
-// PIPELINING), DATA with dot-stuffing (8-bit text where it offers 8BITMIME), QUIT. Every
-// reply is checked; the first refusal, time-out or broken connection ends the
+// message is larger than it takes; with SMTPUTF8 where an address needs it,
+// and no further where the server does not take it), one RCPT TO per
+// recipient (in batches of writes where the server offers PIPELINING), DATA
+// with dot-stuffing (8-bit text where it offers 8BITMIME), QUIT. Every reply
+// is checked; the first refusal, time-out or broken connection ends the
 // delivery with nothing sent.
 
 #include <chrono>
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/body_encoder.h"
+#include "delivery/smtp/mime_writer.h"
 #include "delivery/smtp/sign_in.h"
 #include "delivery/smtp/transport.h"
 #include "foundation/component_error.h"
@@ -44,8 +47,11 @@ private:
 };
 
 struct Envelope {
-    std::string reversePath;              // MAIL FROM
-    std::vector<std::string> recipients;  // RCPT TO
+    MailAddress reversePath;               // MAIL FROM
+    std::vector<MailAddress> recipients;  // RCPT TO
+
+    // An address beyond ASCII before its @: SMTPUTF8 or nothing.
+    const MailAddress* needingSmtpUtf8() const;
 };
 
 // The message as the session hands it to the server after DATA.
@@ -54,10 +60,10 @@ public:
     virtual ~OutgoingMessage() = default;
     // Whether the message may go as 8-bit text to a server that takes it.
     virtual bool fitsEightBit() const = 0;
-    // How many bytes write() hands on in the given encoding.
-    virtual std::size_t size(BodyEncoding encoding) const = 0;
-    // The message's bytes, header block then body, in the given encoding.
-    virtual void write(BodyEncoding encoding, const BytesSink& sink) const = 0;
+    // How many bytes write() hands on in the given form.
+    virtual std::size_t size(const MessageForm& form) const = 0;
+    // The message's bytes, header block then body, in the given form.
+    virtual void write(const MessageForm& form, const BytesSink& sink) const = 0;
 };
 
 // The message data as DATA sends it, given in pieces: a line that starts with
@@ -84,6 +90,7 @@ struct ServerOffers {
     bool startTls = false;
     bool pipelining = false;
     bool eightBitMime = false;
+    bool smtpUtf8 = false;             // SMTPUTF8 (RFC 6531): addresses and headers beyond ASCII
     bool size = false;                 // SIZE (RFC 1870): MAIL names the message's size
     unsigned long long sizeLimit = 0;  // the largest message it takes; 0 when it names none
     bool plain = false;        // AUTH PLAIN

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "delivery/message_rules.h"
 #include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/mail_error.h"
@@ -29,10 +31,10 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
         L"ends with break\r\n", L"lone\nfeed\rreturn", L"trailing blank \r\nand tab\t", std::wstring(5000, L'x'),
         L"a=b", L"Gr\u00fc\u00dfe \U0001F600", L".\r\n..\r\n.x", std::wstring(74, L'y') + L".", std::wstring(200, L' ')};
     MailMessage message;
-    message.cc.push_back({std::string(64, 'l') + "@" + std::string(189, 'd'), std::wstring(L"Long Address")});
+    message.cc.push_back({checkedAddress(std::wstring(64, L'l') + L"@" + std::wstring(189, L'd')), L"Long Address"});
     for (const auto& text : texts) {
-        message.from = Mailbox{"me@example.com", text};
-        message.to = {{"p@example.com", text}, {"q@example.com", std::nullopt}};
+        message.from = Mailbox{checkedAddress(L"me@example.com"), text};
+        message.to = {{checkedAddress(L"p@example.com"), text}, {checkedAddress(L"q@example.com"), std::nullopt}};
         message.subject = message.body = text;
         EXPECT_EQ(test::brokenRule(message), "") << toUtf8(text).substr(0, 40);
         EXPECT_EQ(encoded(text, BodyEncoding::QuotedPrintable, 7), encoded(text, BodyEncoding::QuotedPrintable, 1 << 20));
@@ -71,13 +73,14 @@ TEST(MessageText, DatesAreInTheLocalOffset) {
     EXPECT_EQ(formatDate(1796555056, -330), "Sun, 06 Dec 2026 05:34:16 -0530");
 }
 
-TEST(Addresses, OnlyPlainAddressesPass) {
-    EXPECT_EQ(checkedAddress(L"  ann.lee+tag@mail.example.com\t"), "ann.lee+tag@mail.example.com");
-    EXPECT_EQ(checkedAddress(L"root@[127.0.0.1]"), "root@[127.0.0.1]");
+TEST(Addresses, OnlyAddressesThatCannotBecomeProtocolPass) {
+    EXPECT_EQ(checkedAddress(L"  ann.lee+tag@mail.example.com\t").ascii(), "ann.lee+tag@mail.example.com");
+    EXPECT_EQ(checkedAddress(L"root@[127.0.0.1]").ascii(), "root@[127.0.0.1]");
     for (const std::wstring& bad : std::vector<std::wstring>{
              L"", L"  ", L"ann", L"@example.com", L"ann@", L"a b@example.com", L"<ann@example.com>",
              L"ann@example.com\r\nRCPT TO:<x@y>", L"ann..lee@example.com", L"ann@exa>mple.com",
-             L"j\u00f6rg@example.com", std::wstring(L"ann@exa\0mple.com", 16)}) {
+             L"j\u00f6rg\u0085@example.com", L"j\u00f6rg@b\u00fccher\u2028.example", L"\u00f6 \u00f6@example.com",
+             std::wstring(L"ann@exa\0mple.com", 16)}) {
         try {
             checkedAddress(bad);
             ADD_FAILURE() << "accepted " << toUtf8(bad);
@@ -85,6 +88,18 @@ TEST(Addresses, OnlyPlainAddressesPass) {
             EXPECT_EQ(error.number(), kMailErrorBase + 1) << toUtf8(bad);
         }
     }
+}
+
+// The conversion of domains is the system's (its table of pairs runs against
+// each build in smtp_delivery_test.py); a local part is never touched.
+TEST(Addresses, InternationalOnesKeepTheirLocalPartAndGoWithTheirDomainsAsciiForm) {
+    const MailAddress idn = checkedAddress(L"Info@B\u00dcCHER.Example");
+    EXPECT_EQ(idn.ascii(), "Info@xn--bcher-kva.example");
+    EXPECT_EQ(idn.unicode(), "Info@B\xC3\x9C" "CHER.Example");
+    EXPECT_FALSE(idn.needsSmtpUtf8());
+    const MailAddress eai = checkedAddress(L"J\u00d6rg@example.de");
+    EXPECT_EQ(eai.ascii(), "J\xC3\x96rg@example.de");
+    EXPECT_TRUE(eai.needsSmtpUtf8());
 }
 
 }  // namespace kt

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/base64.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/server_address.h"
@@ -25,6 +26,7 @@ namespace {
 const SignIn kAnn{"ann", "pa55word"};
 const SignIn kAnnsToken{"ann@example.com", "ya29.t0ken", true};  // a provider's access token
 const ReplyTimeouts kTimeout = ReplyTimeouts::all(std::chrono::milliseconds(1000));
+const Envelope kAnnsEnvelope{checkedAddress(L"me@example.com"), {checkedAddress(L"ann@example.com")}};
 
 long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind); }
 
@@ -94,8 +96,8 @@ private:
 class FixedMessage final : public OutgoingMessage {
 public:
     bool fitsEightBit() const override { return false; }
-    std::size_t size(BodyEncoding) const override { return 7; }
-    void write(BodyEncoding, const BytesSink& sink) const override { sink("Hello\r\n"); }
+    std::size_t size(const MessageForm&) const override { return 7; }
+    void write(const MessageForm&, const BytesSink& sink) const override { sink("Hello\r\n"); }
 };
 
 std::string repeated(const std::string& line, int times) {
@@ -200,7 +202,7 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
         Ends ends = kDelivered;
         long number = 0;
         try {
-            deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage(), kTimeout, c.security);
+            deliverOverSmtp(server, kAnnsEnvelope, FixedMessage(), kTimeout, c.security);
         } catch (const SignInDemanded& demand) {
             ends = demand.passwordRefused() ? kAsksAgain : kAsksForSignIn;
             number = demand.number();
@@ -223,7 +225,7 @@ TEST(SmtpSize, MailNamesTheSizeAndAMessageLargerThanTheServerTakesNeverStarts) {
              {"250 x", "EHLO MAIL RCPT DATA . QUIT ", "MAIL FROM:<me@example.com>"}}) {
         ScriptedServer server({{"EHLO", {ehlo}}});
         try {
-            deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage(), kTimeout);
+            deliverOverSmtp(server, kAnnsEnvelope, FixedMessage(), kTimeout);
         } catch (const ComponentError& error) {
             EXPECT_EQ(error.number(), failure(MailFailure::MessageTooLarge));
             EXPECT_NE(error.description().find(L"nothing was sent"), std::wstring::npos);
@@ -241,7 +243,7 @@ TEST(SmtpSignIn, ATokenGoesAsXoauth2OrOauthbearerSayAndARefusalIsAnswered) {
                                {"AUTH " + mechanism, {"334 eyJzdGF0dXMiOiI0MDEifQ=="}},
                                {"answer", {"535 5.7.8 no"}}});
         try {
-            deliverOverSmtp(server, {"ann@example.com", {"bob@example.com"}}, FixedMessage(), kTimeout,
+            deliverOverSmtp(server, Envelope{checkedAddress(L"ann@example.com"), {checkedAddress(L"bob@example.com")}}, FixedMessage(), kTimeout,
                             {"mail.example.com", true, false, &kAnnsToken});
         } catch (const SignInDemanded&) {
         }
@@ -272,6 +274,32 @@ TEST(ServerText, FormsTheirPortsAndTls) {
     }
 }
 
+TEST(SmtpUtf8, AnAddressBeyondAsciiBeforeItsAtGoesWithSmtpUtf8OrNotAtAll) {
+    const Envelope international{checkedAddress(L"me@example.com"),
+                                 {checkedAddress(L"info@b\u00fccher.example"), checkedAddress(L"j\u00f6rg@example.de")}};
+    ScriptedServer without(ScriptedServer::Script{{"EHLO", {"250-x\r\n250 8BITMIME"}}});
+    try {
+        deliverOverSmtp(without, international, FixedMessage(), kTimeout);
+        ADD_FAILURE() << "delivered";
+    } catch (const ComponentError& error) {
+        EXPECT_EQ(error.number(), failure(MailFailure::NeedsSmtpUtf8));
+        EXPECT_NE(error.description().find(L"j\u00f6rg@example.de"), std::wstring::npos);
+    }
+    EXPECT_EQ(without.trace, "EHLO QUIT ");
+
+    ScriptedServer with(ScriptedServer::Script{{"EHLO", {"250-x\r\n250-8BITMIME\r\n250 SMTPUTF8"}}});
+    deliverOverSmtp(with, international, FixedMessage(), kTimeout);
+    EXPECT_EQ(std::vector<std::string>(with.lines.begin() + 1, with.lines.begin() + 4),
+              (std::vector<std::string>{"MAIL FROM:<me@example.com> SMTPUTF8 BODY=8BITMIME",
+                                        "RCPT TO:<info@b\xC3\xBC" "cher.example>", "RCPT TO:<j\xC3\xB6rg@example.de>"}));
+    // A domain alone needs no SMTPUTF8: its ASCII form goes everywhere.
+    ScriptedServer plain(ScriptedServer::Script{{"EHLO", {"250-x\r\n250 SMTPUTF8"}}});
+    deliverOverSmtp(plain, Envelope{checkedAddress(L"me@example.com"), {checkedAddress(L"info@b\u00fccher.example")}},
+                    FixedMessage(), kTimeout);
+    EXPECT_EQ(plain.lines.at(1), "MAIL FROM:<me@example.com>");
+    EXPECT_EQ(plain.lines.at(2), "RCPT TO:<info@xn--bcher-kva.example>");
+}
+
 TEST(SmtpProgress, StepsComeInTheirOrderAndNoStopOnceTheMessagesEndIsOut) {
     std::vector<DeliveryStep> steps;
     std::uint64_t counted = 0;
@@ -280,7 +308,7 @@ TEST(SmtpProgress, StepsComeInTheirOrderAndNoStopOnceTheMessagesEndIsOut) {
         counted = seen.total();
     });
     ScriptedServer server(ScriptedServer::Script{{"EHLO", {"250-x\r\n250-STARTTLS\r\n250 AUTH PLAIN"}}});
-    deliverOverSmtp(server, {"me@example.com", {"ann@example.com"}}, FixedMessage(), kTimeout,
+    deliverOverSmtp(server, kAnnsEnvelope, FixedMessage(), kTimeout,
                     {"mail.example.com", false, false, &kAnn}, &progress);
     EXPECT_EQ(steps, (std::vector<DeliveryStep>{DeliveryStep::Securing, DeliveryStep::SigningIn, DeliveryStep::Sending,
                                                 DeliveryStep::AwaitingAcceptance, DeliveryStep::Accepted}));

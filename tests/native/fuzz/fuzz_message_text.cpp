@@ -1,6 +1,7 @@
 // Whatever text a user types into the subject, a name, an address or the
-// body: an address is refused or plain, and the message keeps every rule of
-// brokenRule.
+// body (or a host passes as the page): an address is refused or one that
+// cannot become protocol, and the message, a page's with its rendered text,
+// keeps every rule of brokenRule.
 
 #include <cstdint>
 #include <string>
@@ -39,17 +40,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::wstring name = wholeUtf8(parts[1]);
     kt::MailMessage message;
-    message.from = kt::Mailbox{"me@example.com", name};
-    message.to = {{"ann@example.com", name}};
+    message.from = kt::Mailbox{kt::checkedAddress(L"me@example.com"), name};
+    message.to = {{kt::checkedAddress(L"ann@example.com"), name}};
     try {
         message.to[0].address = kt::checkedAddress(wholeUtf8(parts[2]));
-        for (char c : message.to[0].address)
-            if (c <= 0x20 || c >= 0x7F || c == '<' || c == '>') __builtin_trap();
+        // Nothing of it could end or extend a command or a header, in either form.
+        for (const std::string& form : {message.to[0].address.ascii(), message.to[0].address.unicode()})
+            for (char c : form)
+                if ((c >= 0 && c <= 0x20) || c == 0x7F || c == '<' || c == '>') __builtin_trap();
+        for (char c : message.to[0].address.domain)
+            if (c <= 0x20 || c >= 0x7F) __builtin_trap();  // the domain's ASCII form is ASCII
     } catch (const kt::ComponentError& error) {
         if (error.number() != kt::kMailErrorBase + 1) __builtin_trap();  // anything but a refused address
     }
     message.subject = wholeUtf8(parts[0]);
     message.body = wholeUtf8(parts[3]);
+    // Half the bodies are pages, which go with their text rendered from whatever markup they hold.
+    message.html = !parts[3].empty() && (parts[3][0] & 1);
     if (!kt::test::brokenRule(message).empty()) __builtin_trap();
     return 0;
 }

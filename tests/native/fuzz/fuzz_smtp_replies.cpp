@@ -41,8 +41,8 @@ private:
 class Hello final : public kt::OutgoingMessage {
 public:
     bool fitsEightBit() const override { return true; }
-    std::size_t size(kt::BodyEncoding) const override { return 5; }
-    void write(kt::BodyEncoding, const kt::BytesSink& sink) const override { sink("Hello"); }
+    std::size_t size(const kt::MessageForm&) const override { return 5; }
+    void write(const kt::MessageForm&, const kt::BytesSink& sink) const override { sink("Hello"); }
 };
 
 }  // namespace
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Arriving dialogue(data, size);
     const kt::SignIn account{"user", "secret"};
     try {
-        kt::deliverOverSmtp(dialogue, {"me@example.com", {"you@example.com"}}, Hello(),
+        kt::deliverOverSmtp(dialogue, kt::Envelope{kt::checkedAddress(L"me@example.com"), {kt::checkedAddress(L"you@example.com")}}, Hello(),
                             kt::ReplyTimeouts::all(std::chrono::milliseconds(0)),
                             {"mail.example.com", false, false, &account});
     } catch (const kt::ComponentError&) {

@@ -100,7 +100,8 @@ TEST_F(DeliveryTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
     for (const wchar_t* part : {L"Envelope-From: a@example.com\n",
                                 L"Envelope-To: ann@example.com, bob@example.com, cy@example.com, hidden@example.com\n",
                                 L"To: Ann <ann@example.com>, Bob <bob@example.com>, Lee <cy@example.com>\n",
-                                L"From: Ann Sender <a@example.com>\n", L"Content-Type: text/html",
+                                L"From: Ann Sender <a@example.com>\n", L"Content-Type: multipart/alternative",
+                                L"Content-Type: text/html",
                                 L"\n\n<p>Look at this<br>page</p>\r\n<hr>\r\n<html>the page</html>"})
         EXPECT_NE(pageSent[0].find(part), std::wstring::npos) << part << "\n" << pageSent[0].c_str();
     EXPECT_EQ(pageSent[0].find(L"hidden@example.com", pageSent[0].find(L"\n\n")), std::wstring::npos);

@@ -1,0 +1,446 @@
+#include "delivery/smtp/page_text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+
+namespace kt {
+namespace {
+
+constexpr std::size_t kDeepestListIndent = 8;
+constexpr std::size_t kLongestEntity = 32;
+
+bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
+bool isNameCharacter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'); }
+wchar_t lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+struct NamedEntity {
+    const wchar_t* name;
+    char32_t character;
+};
+
+// The named entities pages use; others stay as they are written.
+constexpr NamedEntity kEntities[] = {
+    {L"amp", U'&'},       {L"lt", U'<'},        {L"gt", U'>'},        {L"quot", U'"'},      {L"apos", U'\''},
+    {L"nbsp", U'\u00A0'}, {L"copy", U'\u00A9'}, {L"reg", U'\u00AE'},  {L"trade", U'\u2122'}, {L"hellip", U'\u2026'},
+    {L"mdash", U'\u2014'}, {L"ndash", U'\u2013'}, {L"lsquo", U'\u2018'}, {L"rsquo", U'\u2019'}, {L"ldquo", U'\u201C'},
+    {L"rdquo", U'\u201D'}, {L"laquo", U'\u00AB'}, {L"raquo", U'\u00BB'}, {L"bull", U'\u2022'}, {L"middot", U'\u00B7'},
+    {L"euro", U'\u20AC'}, {L"pound", U'\u00A3'}, {L"yen", U'\u00A5'},  {L"cent", U'\u00A2'},  {L"sect", U'\u00A7'},
+    {L"deg", U'\u00B0'},  {L"plusmn", U'\u00B1'}, {L"times", U'\u00D7'}, {L"divide", U'\u00F7'}, {L"para", U'\u00B6'},
+    {L"auml", U'\u00E4'}, {L"ouml", U'\u00F6'}, {L"uuml", U'\u00FC'},  {L"Auml", U'\u00C4'},  {L"Ouml", U'\u00D6'},
+    {L"Uuml", U'\u00DC'}, {L"szlig", U'\u00DF'}, {L"eacute", U'\u00E9'}, {L"egrave", U'\u00E8'}, {L"ecirc", U'\u00EA'},
+    {L"aacute", U'\u00E1'}, {L"agrave", U'\u00E0'}, {L"acirc", U'\u00E2'}, {L"iacute", U'\u00ED'}, {L"oacute", U'\u00F3'},
+    {L"uacute", U'\u00FA'}, {L"ccedil", U'\u00E7'}, {L"ntilde", U'\u00F1'}, {L"Eacute", U'\u00C9'}, {L"shy", U'\u00AD'},
+    {L"zwnj", U'\u200C'}, {L"zwj", U'\u200D'},  {L"thinsp", U'\u2009'}, {L"ensp", U'\u2002'},  {L"emsp", U'\u2003'},
+};
+
+// RawText: hidden, and its content is no markup at all: it ends only at its end tag.
+enum class Kind { Other, Paragraph, Line, Item, List, Row, Cell, Link, Image, Rule, Break, Preformatted, Hidden, RawText, Body };
+
+struct Element {
+    const wchar_t* name;
+    Kind kind;
+};
+
+constexpr Element kElements[] = {
+    {L"p", Kind::Paragraph},     {L"h1", Kind::Paragraph},    {L"h2", Kind::Paragraph},   {L"h3", Kind::Paragraph},
+    {L"h4", Kind::Paragraph},    {L"h5", Kind::Paragraph},    {L"h6", Kind::Paragraph},   {L"blockquote", Kind::Paragraph},
+    {L"table", Kind::Paragraph}, {L"dl", Kind::Paragraph},    {L"figure", Kind::Paragraph}, {L"address", Kind::Paragraph},
+    {L"fieldset", Kind::Paragraph}, {L"div", Kind::Line},     {L"section", Kind::Line},   {L"article", Kind::Line},
+    {L"header", Kind::Line},     {L"footer", Kind::Line},     {L"nav", Kind::Line},       {L"aside", Kind::Line},
+    {L"main", Kind::Line},       {L"dt", Kind::Line},         {L"dd", Kind::Line},        {L"caption", Kind::Line},
+    {L"figcaption", Kind::Line}, {L"center", Kind::Line},     {L"details", Kind::Line},   {L"summary", Kind::Line},
+    {L"form", Kind::Line},       {L"li", Kind::Item},         {L"ul", Kind::List},        {L"ol", Kind::List},
+    {L"menu", Kind::List},       {L"tr", Kind::Row},          {L"td", Kind::Cell},        {L"th", Kind::Cell},
+    {L"a", Kind::Link},          {L"img", Kind::Image},       {L"hr", Kind::Rule},        {L"br", Kind::Break},
+    {L"pre", Kind::Preformatted}, {L"head", Kind::Hidden},    {L"script", Kind::RawText}, {L"style", Kind::RawText},
+    {L"title", Kind::RawText},    {L"template", Kind::Hidden}, {L"noscript", Kind::Hidden}, {L"svg", Kind::Hidden},
+    {L"math", Kind::Hidden},     {L"iframe", Kind::Hidden},   {L"object", Kind::Hidden},  {L"textarea", Kind::RawText},
+    {L"select", Kind::Hidden},   {L"body", Kind::Body},
+};
+
+// A name of up to ten letters and digits as a number, 0 for any other:
+// the tables of elements and entities are looked up by it, with no text to
+// hash or compare.
+std::uint64_t nameKey(std::wstring_view name, bool anyCase = false) {
+    if (name.empty() || name.size() > 10) return 0;
+    std::uint64_t key = 0;
+    for (const wchar_t c : name) {
+        const int digit = c >= L'a' && c <= L'z'   ? c - L'a' + 1
+                          : c >= L'A' && c <= L'Z' ? c - L'A' + (anyCase ? 1 : 27)
+                          : c >= L'0' && c <= L'9' ? c - L'0' + 53
+                                                   : -1;
+        if (digit < 0) return 0;
+        key = key * 63 + static_cast<std::uint64_t>(digit);
+    }
+    return key;
+}
+
+Kind kindOf(std::wstring_view name) {
+    static const std::unordered_map<std::uint64_t, Kind> kinds = [] {
+        std::unordered_map<std::uint64_t, Kind> map;
+        for (const auto& element : kElements) map.emplace(nameKey(element.name), element.kind);
+        return map;
+    }();
+    const auto found = kinds.find(nameKey(name, true));
+    return found == kinds.end() ? Kind::Other : found->second;
+}
+
+void appendCodePoint(std::wstring& out, char32_t c) {
+    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<wchar_t>(0xD800 + (c >> 10));
+            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+            return;
+        }
+    }
+    out += static_cast<wchar_t>(c);
+}
+
+// The text with its entities decoded.
+std::wstring decoded(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        // An entity is short: a "&" is looked past only that far.
+        const std::size_t semicolon = text[i] == L'&' ? text.substr(i, kLongestEntity).find(L';') : std::wstring_view::npos;
+        const std::size_t end = semicolon == std::wstring_view::npos ? semicolon : i + semicolon;
+        if (end == std::wstring_view::npos) {
+            out += text[i++];
+            continue;
+        }
+        const std::wstring_view name = text.substr(i + 1, end - i - 1);
+        char32_t c = 0;
+        if (name.size() > 1 && name[0] == L'#') {
+            const bool hex = name[1] == L'x' || name[1] == L'X';
+            bool valid = name.size() > (hex ? 2u : 1u);
+            for (std::size_t k = hex ? 2 : 1; valid && k < name.size(); ++k) {
+                const wchar_t d = lower(name[k]);
+                const int value = d >= L'0' && d <= L'9' ? d - L'0' : hex && d >= L'a' && d <= L'f' ? d - L'a' + 10 : -1;
+                valid = value >= 0;
+                c = std::min<char32_t>(c * (hex ? 16 : 10) + static_cast<char32_t>(value), 0x110000);
+            }
+            if (!valid) c = 0xFFFFFFFF;
+        } else {
+            static const std::unordered_map<std::uint64_t, char32_t> characters = [] {
+                std::unordered_map<std::uint64_t, char32_t> map;
+                for (const auto& entity : kEntities) map.emplace(nameKey(entity.name), entity.character);
+                return map;
+            }();
+            const auto found = characters.find(nameKey(name));
+            c = found == characters.end() ? 0xFFFFFFFF : found->second;
+        }
+        if (c == 0xFFFFFFFF) {
+            out += text[i++];
+            continue;
+        }
+        appendCodePoint(out, c);
+        i = end + 1;
+    }
+    return out;
+}
+
+// Writes the text the way it shows: blanks collapsed, line breaks owed until
+// text follows, so that none pile up and none trail.
+class PlainWriter {
+public:
+    // A page's text is as a rule no longer than its markup: room taken is
+    // only backed by memory as it is written.
+    explicit PlainWriter(std::size_t pageSize) { out_.reserve(pageSize); }
+
+    const std::wstring& text() const { return out_; }
+
+    void write(std::wstring_view text) {
+        for (std::size_t i = 0; i < text.size();) {
+            const wchar_t c = text[i];
+            if (preformatted_ > 0 && (c == L'\n' || c == L'\r')) {
+                if (c == L'\n') breakLine(1, true);
+                ++i;
+                continue;
+            }
+            if (preformatted_ == 0 && isBlank(c)) {
+                blankOwed_ = true;
+                ++i;
+                continue;
+            }
+            // A run of what shows goes at once.
+            std::size_t end = i + 1;
+            while (end < text.size() && !isBlank(text[end]) && text[end] != L'\u00A0') ++end;
+            flushOwed();
+            if (c == L'\u00A0') {
+                out_ += L' ';
+                ++i;
+                continue;
+            }
+            out_.append(text, i, end - i);
+            i = end;
+        }
+    }
+
+    // At least `lines` line ends before the next text (2: a blank line);
+    // `counted` adds them up, as consecutive <br> do.
+    void breakLine(int lines, bool counted = false) {
+        if (out_.empty()) return;
+        breaksOwed_ = std::min(2, counted ? breaksOwed_ + lines : std::max(breaksOwed_, lines));
+        blankOwed_ = false;
+    }
+
+    void startItem(std::size_t depth) {
+        breakLine(1);
+        prefix_ = std::wstring(2 * std::min(depth > 0 ? depth - 1 : 0, kDeepestListIndent), L' ') + L"- ";
+    }
+
+    void startCell(bool first) { separatorOwed_ = !first; }
+
+    void preformatted(bool entering) {
+        preformatted_ = entering ? preformatted_ + 1 : std::max(0, preformatted_ - 1);
+    }
+
+    // Where the next text goes: what was owed before it comes first.
+    std::size_t mark() {
+        flushOwed();
+        return out_.size();
+    }
+
+    void append(const std::wstring& text) { out_ += text; }
+
+private:
+    void flushOwed() {
+        if (breaksOwed_ > 0) {
+            for (int i = 0; i < breaksOwed_; ++i) out_ += L"\r\n";
+            breaksOwed_ = 0;
+            blankOwed_ = false;
+            atLineStart_ = true;
+        }
+        if (separatorOwed_) {
+            if (!atLineStart_) out_ += L" | ";
+            separatorOwed_ = blankOwed_ = false;
+        }
+        if (blankOwed_ && !atLineStart_ && !out_.empty()) out_ += L' ';
+        blankOwed_ = false;
+        if (!prefix_.empty()) {
+            out_ += prefix_;
+            prefix_.clear();
+        }
+        atLineStart_ = false;
+    }
+
+    std::wstring out_;
+    std::wstring prefix_;
+    int breaksOwed_ = 0;
+    int preformatted_ = 0;
+    bool blankOwed_ = false;
+    bool separatorOwed_ = false;
+    bool atLineStart_ = true;
+};
+
+struct Tag {
+    std::wstring_view name;  // as the page writes it
+    Kind kind = Kind::Other;
+    bool end = false;
+    std::wstring href, alt;  // of links and images alone
+};
+
+bool sameInAnyCase(std::wstring_view text, std::wstring_view lowerCase) {
+    if (text.size() != lowerCase.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (lower(text[i]) != lowerCase[i]) return false;
+    return true;
+}
+
+class PageReader {
+public:
+    explicit PageReader(std::wstring_view html) : html_(html), writer_(html.size()) {}
+
+    std::wstring read() {
+        while (at_ < html_.size()) {
+            const std::size_t open = html_.find(L'<', at_);
+            text(html_.substr(at_, open == std::wstring_view::npos ? std::wstring_view::npos : open - at_));
+            if (open == std::wstring_view::npos) break;
+            at_ = open;
+            markup();
+        }
+        return writer_.text();
+    }
+
+private:
+    void text(std::wstring_view raw) {
+        if (raw.empty() || hidden_ > 0) return;
+        if (raw.find(L'&') == std::wstring_view::npos)
+            writer_.write(raw);
+        else
+            writer_.write(decoded(raw));
+    }
+
+    // What starts at a "<": a tag, a comment, a declaration, or a "<" of the text.
+    void markup() {
+        const std::size_t next = at_ + 1;
+        const wchar_t c = next < html_.size() ? html_[next] : L'\0';
+        if (c == L'!' && next + 2 < html_.size() && html_[next + 1] == L'-' && html_[next + 2] == L'-') {
+            const std::size_t end = html_.find(L"-->", next + 3);
+            at_ = end == std::wstring_view::npos ? html_.size() : end + 3;
+        } else if (c == L'!' || c == L'?') {
+            const std::size_t end = html_.find(L'>', next);
+            at_ = end == std::wstring_view::npos ? html_.size() : end + 1;
+        } else if (isNameCharacter(c) || (c == L'/' && next + 1 < html_.size() && isNameCharacter(html_[next + 1]))) {
+            element(tag());
+        } else {
+            text(L"<");
+            at_ = next;
+        }
+    }
+
+    // Reads a tag from its "<" to its ">", attributes and their quotes included.
+    const Tag& tag() {
+        Tag& tag = tag_;
+        std::size_t i = at_ + 1;
+        tag.end = html_[i] == L'/';
+        if (tag.end) ++i;
+        const std::size_t nameStart = i;
+        while (i < html_.size() && isNameCharacter(html_[i])) ++i;
+        tag.name = html_.substr(nameStart, i - nameStart);
+        tag.kind = kindOf(tag.name);
+        const bool attributesMatter = !tag.end && (tag.kind == Kind::Link || tag.kind == Kind::Image);
+        tag.href.clear();
+        tag.alt.clear();
+        while (i < html_.size() && html_[i] != L'>') {
+            if (isBlank(html_[i]) || html_[i] == L'/') {
+                ++i;
+                continue;
+            }
+            const std::size_t attributeStart = i;
+            while (i < html_.size() && !isBlank(html_[i]) && html_[i] != L'=' && html_[i] != L'>' && html_[i] != L'/')
+                ++i;
+            const std::wstring_view attribute = html_.substr(attributeStart, i - attributeStart);
+            while (i < html_.size() && isBlank(html_[i])) ++i;
+            if (i >= html_.size() || html_[i] != L'=') continue;
+            ++i;
+            while (i < html_.size() && isBlank(html_[i])) ++i;
+            std::size_t start = i, end = i;
+            if (i < html_.size() && (html_[i] == L'"' || html_[i] == L'\'')) {
+                const std::size_t close = html_.find(html_[i], i + 1);
+                start = i + 1;
+                end = close == std::wstring_view::npos ? html_.size() : close;
+                i = end == html_.size() ? end : end + 1;
+            } else {
+                while (i < html_.size() && !isBlank(html_[i]) && html_[i] != L'>') ++i;
+                end = i;
+            }
+            if (!attributesMatter) continue;
+            if (sameInAnyCase(attribute, L"href")) tag.href = decoded(html_.substr(start, end - start));
+            if (sameInAnyCase(attribute, L"alt")) tag.alt = decoded(html_.substr(start, end - start));
+        }
+        at_ = std::min(i + 1, html_.size());
+        return tag;
+    }
+
+    void element(const Tag& tag) {
+        const Kind kind = tag.kind;
+        if (kind == Kind::RawText) {
+            if (!tag.end) skipRawText(tag.name);
+            return;
+        }
+        if (kind == Kind::Body) hidden_ = 0;  // a head left open ends where the body starts
+        if (kind == Kind::Hidden) {
+            hidden_ = tag.end ? std::max(0, hidden_ - 1) : hidden_ + 1;
+            return;
+        }
+        if (hidden_ > 0) return;
+        switch (kind) {
+            case Kind::Paragraph:
+                writer_.breakLine(2);
+                break;
+            case Kind::Line:
+                writer_.breakLine(1);
+                break;
+            case Kind::List:
+                // A list stands apart as a paragraph; a list within it does not.
+                if (!tag.end) ++listDepth_;
+                writer_.breakLine(listDepth_ <= 1 ? 2 : 1);
+                if (tag.end && listDepth_ > 0) --listDepth_;
+                break;
+            case Kind::Item:
+                if (tag.end)
+                    writer_.breakLine(1);
+                else
+                    writer_.startItem(listDepth_);
+                break;
+            case Kind::Row:
+                writer_.breakLine(1);
+                firstCell_ = true;
+                break;
+            case Kind::Cell:
+                if (!tag.end) writer_.startCell(std::exchange(firstCell_, false));
+                break;
+            case Kind::Link:
+                link(tag);
+                break;
+            case Kind::Image:
+                if (!tag.alt.empty()) writer_.write(L" " + tag.alt + L" ");
+                break;
+            case Kind::Rule:
+                writer_.breakLine(2);
+                writer_.write(L"----------");
+                writer_.breakLine(2);
+                break;
+            case Kind::Break:
+                writer_.breakLine(1, true);
+                break;
+            case Kind::Preformatted:
+                writer_.breakLine(2);
+                writer_.preformatted(!tag.end);
+                break;
+            default:
+                break;
+        }
+    }
+
+    // A link's address follows its text, unless the text says it already.
+    void link(const Tag& tag) {
+        if (!tag.end) {
+            href_ = tag.href;
+            linkStart_ = writer_.mark();
+            return;
+        }
+        const std::wstring href = std::exchange(href_, std::wstring());
+        if (href.empty() || href[0] == L'#' || href.compare(0, 11, L"javascript:") == 0) return;
+        const std::wstring& written = writer_.text();
+        const std::wstring shown = linkStart_ <= written.size() ? written.substr(linkStart_) : std::wstring();
+        if (shown == href || L"mailto:" + shown == href) return;
+        writer_.mark();
+        writer_.append(shown.empty() ? L"<" + href + L">" : L" <" + href + L">");
+    }
+
+    // Skips what a raw-text element holds, up to its end tag.
+    void skipRawText(std::wstring_view name) {
+        for (std::size_t i = at_; i + 2 + name.size() <= html_.size(); ++i) {
+            if (html_[i] != L'<' || html_[i + 1] != L'/') continue;
+            bool found = true;
+            for (std::size_t k = 0; found && k < name.size(); ++k) found = lower(html_[i + 2 + k]) == lower(name[k]);
+            if (!found) continue;
+            const std::size_t close = html_.find(L'>', i);
+            at_ = close == std::wstring_view::npos ? html_.size() : close + 1;
+            return;
+        }
+        at_ = html_.size();
+    }
+
+    std::wstring_view html_;
+    std::size_t at_ = 0;
+    Tag tag_;  // the last tag read, its room kept for the next
+    PlainWriter writer_;
+    int hidden_ = 0;
+    std::size_t listDepth_ = 0;
+    bool firstCell_ = true;
+    std::wstring href_;
+    std::size_t linkStart_ = 0;
+};
+
+}  // namespace
+
+std::wstring pageText(std::wstring_view html) { return PageReader(html).read(); }
+
+}  // namespace kt
