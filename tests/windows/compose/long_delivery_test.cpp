@@ -11,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "compose/frmEmail.h"
 #include "controls/taskbar_progress.h"
@@ -274,29 +272,14 @@ TEST_F(LongDeliveryTest, ALookupThatNeverAnswersKeepsTheWindowAnsweringUntilItsD
         shorter.connect = 2s;
         return lookUp(host, port, shorter, progress);
     });
-    // Another thread asks the window for an answer again and again.
-    std::atomic<bool> delivering{true};
-    std::atomic<long long> slowestMs{0};
     const HWND window = form.hwnd();
-    std::thread probe([&] {
-        while (delivering) {
-            const auto asked = std::chrono::steady_clock::now();
-            DWORD_PTR result = 0;
-            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
-            const auto took =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
-            slowestMs = std::max(slowestMs.load(), static_cast<long long>(took.count()));
-            Sleep(20);
-        }
-    });
+    AnswerProbe probe(window);
     int ticks = 0;
     {
         StepsOnTimer hostTimer([&] { ++ticks; }, 50);
         press(form.KT_CB_Send());
     }
-    delivering = false;
-    probe.join();
-    EXPECT_LT(slowestMs.load(), 100) << "the window did not answer";
+    EXPECT_LT(probe.stop(), 100ms) << "the window did not answer";
     EXPECT_GE(ticks, 20) << "the host's timer stood still";
     ASSERT_EQ(shownBoxes.size(), 1u);
     EXPECT_NE(shownBoxes[0].text.find(L"Error Number: " + std::to_wstring(kApiErrorBase + WSAETIMEDOUT)),

@@ -9,10 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "compose/frmEmail.h"
 #include "delivery/mapi/mail_program.h"
@@ -271,26 +269,13 @@ TEST_F(MailProgramTest, AProgramThatTakesItsTimeLeavesTheWindowAnsweringAndTakin
     program.answer(0, 10000);
     frmEmail& form = compose(L"my note");
     const HWND window = form.hwnd();
-    std::atomic<bool> waiting{true};
-    std::atomic<long long> slowestMs{0};
-    std::thread probe([&] {
-        while (waiting) {
-            const auto asked = std::chrono::steady_clock::now();
-            DWORD_PTR result = 0;
-            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
-            slowestMs = std::max<long long>(slowestMs.load(), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                  std::chrono::steady_clock::now() - asked).count());
-            Sleep(20);
-        }
-    });
+    AnswerProbe probe(window);
     bool inputTaken = false;
     {
         StepsOnTimer looking([&] { inputTaken |= IsWindowEnabled(form.KT_CB_Cancel().hwnd()) != FALSE; }, 100);
         press(form.KT_CB_Send());
     }
-    waiting = false;
-    probe.join();
-    EXPECT_LT(slowestMs.load(), 100) << "the window did not answer";
+    EXPECT_LT(probe.stop(), 100ms) << "the window did not answer";
     EXPECT_FALSE(inputTaken) << "Cancel took input while the mail program had the message";
     EXPECT_TRUE(shownBoxes.empty());
     EXPECT_EQ(program.received().size(), 1u);

@@ -84,6 +84,31 @@ StepsOnTimer::StepsOnTimer(std::function<void()> everyTick, unsigned intervalMs)
     everyTick_ = std::move(everyTick);
 }
 
+AnswerProbe::AnswerProbe(HWND window)
+    : thread_([this, window] {
+          while (asking_) {
+              const auto asked = std::chrono::steady_clock::now();
+              DWORD_PTR result = 0;
+              SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+              const auto took = std::chrono::steady_clock::now() - asked;
+              slowestMs_ = std::max<long long>(
+                  slowestMs_, std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
+              Sleep(20);
+          }
+          ended_ = true;
+      }) {}
+
+AnswerProbe::~AnswerProbe() {
+    if (thread_.joinable()) stop();
+}
+
+std::chrono::milliseconds AnswerProbe::stop() {
+    asking_ = false;
+    pumpUntil([this] { return ended_.load(); }, 10s);
+    thread_.join();
+    return std::chrono::milliseconds(slowestMs_);
+}
+
 StepsOnTimer::~StepsOnTimer() {
     KillTimer(nullptr, timer_);
     t_steps = nullptr;

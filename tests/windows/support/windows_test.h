@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/message_box.h"
@@ -81,6 +83,24 @@ private:
     std::deque<std::function<void()>> steps_;
     std::function<void()> everyTick_;
     UINT_PTR timer_;
+};
+
+// Another thread that asks a window for an answer again and again, as a
+// host's other threads do.
+class AnswerProbe {
+public:
+    explicit AnswerProbe(HWND window);
+    AnswerProbe(const AnswerProbe&) = delete;
+    AnswerProbe& operator=(const AnswerProbe&) = delete;
+    ~AnswerProbe();
+    // Ends the asking, this thread still answering a question under way; the
+    // slowest answer.
+    std::chrono::milliseconds stop();
+
+private:
+    std::atomic<bool> asking_{true}, ended_{false};
+    std::atomic<long long> slowestMs_{0};
+    std::thread thread_;
 };
 
 // A text or a Boolean, as a script passes it.
