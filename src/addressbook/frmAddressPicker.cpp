@@ -35,7 +35,7 @@ void showCritical(const std::wstring& text) { showMessageBox(text, L"Error", MB_
 
 }  // namespace
 
-frmAddressPicker::frmAddressPicker() : Form(kForm) {
+frmAddressPicker::frmAddressPicker(std::shared_ptr<AddressBook> book) : Form(kForm), book_(std::move(book)) {
     // A menu bar that is never shown, holding the pop-up "Delete Menu".
     mnuDelete_.reset(CreateMenu());
     const HMENU popup = CreatePopupMenu();
@@ -56,10 +56,10 @@ void frmAddressPicker::Form_Load() {
     entries_.reset();
     std::vector<std::pair<std::wstring, unsigned>> rows;
     std::optional<ComponentError> failure;
-    book_ = storeSnapshot();
+    const RegSnapshot* book = book_->snapshot();
     const std::vector<RegValue> none;
     try {
-        for (const RegValue& value : book_ ? book_->values() : none) {
+        for (const RegValue& value : book ? book->values() : none) {
             const auto text = recordTextOf(value);
             const auto record = text ? splitAddressAndName(*text) : std::nullopt;
             if (!record) throw subscriptOutOfRangeError();
@@ -148,7 +148,7 @@ void frmAddressPicker::KT_CB_AddName_Click() {
             return;
         }
         mark = 115;
-        const RegSnapshot* book = currentBook();
+        const RegSnapshot* book = book_->snapshot();
         const std::wstring valueName = book ? newValueName(book->values()) : L"0";
         mark = 120;
         if (!storeRecord(valueName, record)) {
@@ -193,15 +193,10 @@ void frmAddressPicker::mnuDeleteEmail_Click() {
     if (deleteEntry(*index)) List1().RemoveItem(currentRow);
 }
 
-const RegSnapshot* frmAddressPicker::currentBook() {
-    if (!book_ || !book_->current()) book_ = storeSnapshot();
-    return book_ ? &*book_ : nullptr;
-}
-
 bool frmAddressPicker::deleteEntry(std::size_t index) {
     // The store is renumbered densely; what it holds besides the entry stays,
     // values the load could not read included.
-    const RegSnapshot* book = currentBook();
+    const RegSnapshot* book = book_->snapshot();
     if (!book) {
         showCritical(L"Error in Delete E-Mail Address, could not Get Reg Item Info in cleanup area.");
         return false;

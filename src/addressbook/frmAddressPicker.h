@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "addressbook/address_book.h"
 #include "addressbook/entry_list.h"
 #include "controls/event.h"
 #include "controls/form.h"
@@ -19,7 +20,8 @@ namespace kt {
 
 class frmAddressPicker : public Form {
 public:
-    frmAddressPicker();
+    // Shows `book`, the snapshot the thread's windows share.
+    explicit frmAddressPicker(std::shared_ptr<AddressBook> book = std::make_shared<AddressBook>());
 
     // The chosen records joined by ";".
     Event<const std::wstring&> AddressList;
@@ -60,14 +62,11 @@ private:
     // Deletes an entry from the list and the store; false when the store
     // could not be read and nothing changed.
     bool deleteEntry(std::size_t index);
-    // The store as it is now: what was read last, unless the store changed
-    // since (a registry call per value spared); nullptr when it cannot be read.
-    const RegSnapshot* currentBook();
     // The entry a row stands for; nullptr when it has none.
     const AddressBookEntry* entryOfRow(int row) const;
 
     EntryList entries_;
-    std::optional<RegSnapshot> book_;  // the store as last read, watched since
+    std::shared_ptr<AddressBook> book_;
     UniqueMenu mnuDelete_;
     std::vector<Subscription> subscriptions_;
 };

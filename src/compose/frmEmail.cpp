@@ -2,6 +2,8 @@
 
 #include "compose/delivery_display.h"
 #include "compose/frmEmail_resources.h"
+#include "compose/recipient_suggestions.h"
+#include "compose/recipient_typing.h"
 #include "compose/frmSignInWait.h"
 #include "compose/shared_message_settings.h"
 #include "compose/layout.h"
@@ -71,6 +73,23 @@ void frmEmail::Form_Load() {
     subscriptions_.push_back(KT_CB_To().Click.subscribe([this] { KT_CB_To_Click(); }));
     subscriptions_.push_back(KT_CB_CC().Click.subscribe([this] { KT_CB_CC_Click(); }));
     subscriptions_.push_back(KT_CB_Bcc().Click.subscribe([this] { KT_CB_Bcc_Click(); }));
+    suggestions_ = std::make_unique<RecipientSuggestions>(hwnd(), SharedMessageSettings::forThisThread().addressBook);
+    for (const FormControl* field : {&tbTo(), &tbcc(), &tbBcc()}) suggestions_->watch(*field);
+    subscriptions_.push_back(tbTo().Change.subscribe([this] { tbTo_Change(); }));
+    subscriptions_.push_back(tbcc().Change.subscribe([this] { tbcc_Change(); }));
+    subscriptions_.push_back(tbBcc().Change.subscribe([this] { tbBcc_Change(); }));
+}
+
+void frmEmail::tbTo_Change() { suggestions_->fieldChanged(tbTo()); }
+void frmEmail::tbcc_Change() { suggestions_->fieldChanged(tbcc()); }
+void frmEmail::tbBcc_Change() { suggestions_->fieldChanged(tbBcc()); }
+
+void frmEmail::Form_Move() {
+    if (suggestions_) suggestions_->place();
+}
+
+void frmEmail::Form_Deactivate() {
+    if (suggestions_) suggestions_->close();
 }
 
 // Closed during a delivery, the window stops it, and closes when it has ended.
@@ -83,6 +102,7 @@ bool frmEmail::Form_QueryUnload() {
 
 void frmEmail::Form_Unload() {
     if (progress_) progress_->stop();  // its owner unloads it: the delivery has nowhere to report
+    ignoreFailure([&] { suggestions_.reset(); });
     ignoreFailure([&] { Pointer(MousePointer::Default); });
     ignoreFailure([&] {
         m_oTimerUnloadAddressFormEvents_.reset();
@@ -141,6 +161,7 @@ void frmEmail::layOut() {
         mark = 1220;
         tbBody().Height(layout.tbBodyHeight);
         if (display_) display_->place();
+        if (suggestions_) suggestions_->place();
     } catch (...) {
         ShowErrorWithTime(
             failureReport(L"Error in Email Form Resize Function.", currentError(), StepMark{L"Debug code : ", mark}));
@@ -154,7 +175,7 @@ void frmEmail::KT_CB_Bcc_Click() { pickRecipients(kTbBcc); }
 void frmEmail::pickRecipients(Row field) {
     const auto keepAlive = shared_from_this();  // the modal loop runs inside this handler
     m_oAddressPickerEvents_.reset();
-    m_oAddressPicker = std::make_shared<frmAddressPicker>();
+    m_oAddressPicker = std::make_shared<frmAddressPicker>(SharedMessageSettings::forThisThread().addressBook);
     // The answer goes to the field whose button asked, whatever happens to
     // the window meanwhile (moved, resized, minimized).
     m_oAddressPickerEvents_ = m_oAddressPicker->AddressList.subscribe(
@@ -167,7 +188,7 @@ void frmEmail::pickRecipients(Row field) {
 
 void frmEmail::m_oAddressPicker_AddressList(Row field, const std::wstring& sList) {
     const std::wstring text = control(field).Text();
-    control(field).Text(text.empty() ? sList : text + L";" + sList);
+    control(field).Text(withRecipientsAdded(text, sList));
     m_oTimerUnloadAddressForm->Interval(25);
 }
 

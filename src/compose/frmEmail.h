@@ -29,6 +29,7 @@ struct DeliverySettings {
 };
 
 class DeliveryDisplay;
+class RecipientSuggestions;
 
 class frmEmail : public Form {
 public:
@@ -76,6 +77,11 @@ private:
     bool Form_QueryUnload() override;
     void Form_Unload() override;
     void Form_Resize() override;
+    void Form_Move() override;
+    void Form_Deactivate() override;
+    void tbTo_Change();
+    void tbcc_Change();
+    void tbBcc_Change();
     void KT_CB_Cancel_Click();
     void KT_CB_Help_Click();
     void KT_CB_Send_Click();
@@ -99,6 +105,7 @@ private:
     // While the message goes: how far it got, and what the window shows of it.
     std::shared_ptr<DeliveryProgress> progress_;
     std::unique_ptr<DeliveryDisplay> display_;
+    std::unique_ptr<RecipientSuggestions> suggestions_;
     bool closeWhenDelivered_ = false;  // the user closed the window meanwhile
     std::unique_ptr<SSubTimer> closeTimer_;  // closes a window no owner listens to
     Subscription closeTimerEvents_;

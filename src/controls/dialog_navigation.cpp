@@ -32,10 +32,16 @@ const NavigatedWindow* navigatedWindowOf(HWND hwnd) {
 bool isKeyMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM_KEYLAST; }
 
 // Escape means nothing in our windows; as a dialog key a multi-line field
-// would answer it by closing the window, with all that was typed in it.
-bool isEscape(const MSG& message) {
-    return (message.message == WM_KEYDOWN || message.message == WM_KEYUP || message.message == WM_CHAR) &&
-           message.wParam == VK_ESCAPE;
+// would answer it by closing the window, with all that was typed in it. A
+// one-line field asks for every key only for the moment it has a use for
+// them (its suggestions are open), and then gets Escape too.
+bool isEscapeForNoOne(MSG& message) {
+    const bool escape = (message.message == WM_KEYDOWN || message.message == WM_KEYUP || message.message == WM_CHAR) &&
+                        message.wParam == VK_ESCAPE;
+    if (!escape) return false;
+    const bool multiLine = (GetWindowLongW(message.hwnd, GWL_STYLE) & ES_MULTILINE) != 0;
+    const auto wants = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam, reinterpret_cast<LPARAM>(&message));
+    return multiLine || !(wants & DLGC_WANTALLKEYS);
 }
 bool isMouseMessage(UINT message) { return message >= WM_MOUSEFIRST && message <= WM_MOUSELAST; }
 
@@ -47,7 +53,7 @@ LRESULT CALLBACK getMessageHook(int code, WPARAM removal, LPARAM lParam) {
             if (isMouseMessage(message->message)) {
                 if (navigated->tooltip)
                     SendMessageW(navigated->tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(message));
-            } else if (isEscape(*message) || IsDialogMessageW(navigated->window, message)) {
+            } else if (isEscapeForNoOne(*message) || IsDialogMessageW(navigated->window, message)) {
                 // Handled as a dialog key: the loop that fetched it dispatches nothing.
                 message->message = WM_NULL;
                 message->wParam = 0;

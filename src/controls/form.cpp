@@ -230,6 +230,12 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             if (controlsReady_ && shownBefore_) layOutIfResized();
             return 0;
+        case WM_MOVE:
+            if (controlsReady_) Form_Move();
+            return 0;
+        case WM_ACTIVATE:
+            if (controlsReady_ && LOWORD(wParam) == WA_INACTIVE) Form_Deactivate();
+            break;
         case WM_NEXTDLGCTL: {
             // What a dialog does for its controls, asked by a multi-line field on Tab.
             const HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)

@@ -62,6 +62,9 @@ protected:
     virtual bool Form_QueryUnload() { return true; }
     virtual void Form_Unload() {}
     virtual void Form_Resize() {}
+    virtual void Form_Move() {}
+    // The window is no longer the active one.
+    virtual void Form_Deactivate() {}
     // A command of a pop-up menu of this window.
     virtual void onMenuCommand(WORD) {}
 

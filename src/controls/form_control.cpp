@@ -42,7 +42,9 @@ void FormControl::Height(float twips) {
 
 void FormControl::SetFocus() { ::SetFocus(hwnd_); }
 
-void FormControl::onCommand(WORD) {}
+void FormControl::onCommand(WORD notification) {
+    if (notification == EN_CHANGE) Change.raise();
+}
 
 void FormControl::applyGeometry() {
     const PixelRect at = form_.pixelsFor(design_, geometry_);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "controls/event.h"
 #include "controls/form_design.h"
 
 namespace kt {
@@ -44,6 +45,9 @@ public:
     void Height(float twips);
 
     void SetFocus();
+
+    // A text field's text changed, by the user or the program.
+    Event<> Change;
 
     // A notification from the control to its form (WM_COMMAND).
     virtual void onCommand(WORD notification);

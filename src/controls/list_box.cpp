@@ -10,19 +10,14 @@
 #include "foundation/scope_exit.h"
 
 namespace kt {
-namespace {
 
-// A sorted list box orders its rows as CompareStringW does for the user's
-// locale, ignoring case; sort keys of the same flags order them alike.
-std::string sortKeyOf(const std::wstring& text) {
+std::string listSortKey(const std::wstring& text) {
     constexpr DWORD kFlags = LCMAP_SORTKEY | NORM_IGNORECASE;
     const int bytes = LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text.c_str(), -1, nullptr, 0);
     std::string key(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
     LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text.c_str(), -1, reinterpret_cast<LPWSTR>(key.data()), bytes);
     return key;  // compared byte by byte
 }
-
-}  // namespace
 
 // The list's mouse buttons pass through a window procedure of ours. It is
 // put in front of the list's own directly: the common controls' subclassing
@@ -101,7 +96,7 @@ void ListBox::AddItems(const std::vector<std::pair<std::wstring, unsigned>>& row
     // search through the list for every row.
     std::vector<std::pair<std::string, std::size_t>> keys;
     keys.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(sortKeyOf(rows[i].first), i);
+    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(listSortKey(rows[i].first), i);
     std::stable_sort(keys.begin(), keys.end());
     for (const auto& key : keys) {
         const auto& [text, data] = rows[key.second];
@@ -126,8 +121,36 @@ void ListBox::onCommand(WORD notification) {
     }
 }
 
+void ListBox::findAsYouType(wchar_t typed) {
+    const DWORD now = GetTickCount();
+    if (now - lastTyped_ > kTypingPause) typed_.clear();
+    lastTyped_ = now;
+    typed_ += typed;
+    const auto length = static_cast<int>(typed_.size());
+    for (int row = 0; row < ListCount(); ++row) {
+        const std::wstring text = List(row);
+        if (static_cast<int>(text.size()) < length ||
+            CompareStringOrdinal(text.data(), length, typed_.data(), length, TRUE) != CSTR_EQUAL)
+            continue;
+        // As the list's own keys move: this row alone selected, current, and where Shift extends from.
+        SendMessageW(hwnd(), LB_SETSEL, FALSE, -1);
+        SendMessageW(hwnd(), LB_SETSEL, TRUE, row);
+        SendMessageW(hwnd(), LB_SETANCHORINDEX, static_cast<WPARAM>(row), 0);
+        SendMessageW(hwnd(), LB_SETCARETINDEX, static_cast<WPARAM>(row), FALSE);
+        hasCurrentRow_ = true;
+        Click.raise();
+        return;
+    }
+}
+
 LRESULT CALLBACK ListBox::listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const auto* before = reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    // Letters typed go to our search, which finds names in any script.
+    if (message == WM_CHAR && wParam >= L' ' && wParam != 0x7F) {
+        auto* list = const_cast<ListBox*>(before);
+        runHandler(list->name(), [&] { list->findAsYouType(static_cast<wchar_t>(wParam)); });
+        return 0;
+    }
     const LRESULT result = CallWindowProcW(before->listOwnProcedure_, hwnd, message, wParam, lParam);
     // After the list's own handling, so the event sees the row the click made
     // current; that handling may have closed the window and ended the list.

@@ -1,6 +1,7 @@
 #pragma once
 // A list box of a form: sorted rows, extended multiple selection, and a
-// current row (the caret row), with click, double-click and mouse-down events.
+// current row (the caret row), with click, double-click and mouse-down
+// events, and find-as-you-type in any script.
 
 #include <string>
 #include <utility>
@@ -12,6 +13,10 @@
 namespace kt {
 
 enum class MouseButton { Left, Right, Middle };
+
+// A sorted list box orders its rows as CompareStringW does for the user's
+// locale, ignoring case; these keys, compared byte by byte, order rows alike.
+std::string listSortKey(const std::wstring& text);
 
 class ListBox : public FormControl {
 public:
@@ -42,9 +47,17 @@ public:
     void onCommand(WORD notification) override;
 
 private:
+    // Letters typed within a second of each other make one search: the first
+    // row whose text starts with them all, in any case, becomes the current
+    // and only selected row.
+    static constexpr DWORD kTypingPause = 1000;
+    void findAsYouType(wchar_t typed);
+
     static LRESULT CALLBACK listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     WNDPROC listOwnProcedure_ = nullptr;
     bool hasCurrentRow_ = false;
+    std::wstring typed_;
+    DWORD lastTyped_ = 0;
 };
 
 }  // namespace kt

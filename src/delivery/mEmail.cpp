@@ -41,7 +41,8 @@ void addRecipients(MailComponent& mail, const std::wstring& list, const Recipien
     mark = steps.count;
     checkEntryCount16(entries);
     for (const auto& entry : entries) {
-        if (!entry.empty()) {
+        // An entry of blanks alone is as empty: an accepted suggestion leaves "; " behind.
+        if (entry.find_first_not_of(L' ') != std::wstring::npos) {
             mark = steps.entry;
             const AddressAndName recipient = splitRecipientEntry(entry);
             (mail.*steps.add)(recipient.address, recipient.name);

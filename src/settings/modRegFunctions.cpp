@@ -208,12 +208,25 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
         RegNotifyChangeKeyValue(snapshot.key_.get(), FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                 snapshot.changed_.get(), TRUE) != ERROR_SUCCESS)
         snapshot.changed_.reset();
+    // Some systems tell a key's own watchers nothing when it is deleted; its
+    // parent's names always change.
+    const std::size_t parentEnd = keyPath.rfind(L'\\');
+    if (snapshot.changed_ && parentEnd != std::wstring::npos &&
+        (RegOpenKeyExW(root, keyPath.substr(0, parentEnd).c_str(), 0, KEY_NOTIFY, snapshot.parent_.put()) !=
+             ERROR_SUCCESS ||
+         RegNotifyChangeKeyValue(snapshot.parent_.get(), FALSE, REG_NOTIFY_CHANGE_NAME, snapshot.changed_.get(),
+                                 TRUE) != ERROR_SUCCESS))
+        snapshot.changed_.reset();
     snapshot.values_ = valuesOf(snapshot.key_.get());
     return snapshot;
 }
 
+bool RegSnapshot::changeNotified() const {
+    return !changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT;
+}
+
 bool RegSnapshot::current() const {
-    if (!changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT) return false;
+    if (changeNotified()) return false;
     // A key deleted (and perhaps made again) fires no notification on every
     // system; its handle then fails, or counts other values.
     DWORD count = 0;

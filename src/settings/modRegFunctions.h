@@ -76,9 +76,13 @@ public:
     // False once anything in the key may have changed, or when the system
     // could not watch it.
     bool current() const;
+    // Whether a change notification fired (or could not be set up):
+    // current() without asking the registry.
+    bool changeNotified() const;
 
 private:
-    UniqueRegKey key_;  // the notification lasts while the key is open
+    UniqueRegKey key_;     // the notification lasts while the key is open
+    UniqueRegKey parent_;  // watched for the key's deletion or making anew
     UniqueKernelHandle changed_;
     std::vector<RegValue> values_;
 };

@@ -2,7 +2,9 @@
 """Recipient picking with real input on the X server (xdotool): click To, type
 a name and an address, Add, select, OK, and the To field holds the record;
 then right-click, "Delete this EMail Address", Yes, and the registry is
-renumbered.
+renumbered. Suggestions while typing in To, in any script and case, taken
+with Enter and Tab, closed with Escape, and of an entry added in the picker
+at once; and the picker's find-as-you-type.
 
     real_input_test.py --host PATH_TO_demo_host.exe
 
@@ -18,6 +20,7 @@ import unittest
 HOST = None
 KEY = r"HKCU\Software\Veltrano\Ardwyn\E_MailList"
 COMPOSE, PICKER = "Ardwyn E-Mail Message", "Ardwyn Address Picker"
+SUGGESTIONS = "Ardwyn Address Suggestions"
 # Control identifiers: 100 + the control's row in its form's design table.
 TB_TO, KT_CB_TO = 100, 107
 TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 102, 103, 106, 107, 108
@@ -31,7 +34,10 @@ def centre(r):
     return (r[0] + r[2]) // 2, (r[1] + r[3]) // 2
 
 
-class RealInputTest(unittest.TestCase):
+class RealInput(unittest.TestCase):
+    """The demo browser with its composition window open, on an address book of its own."""
+    BOOK = []  # the address book a test starts with: (name, address)
+
     def setUp(self):
         work = self.enterContext(tempfile.TemporaryDirectory())
         saved = "Z:" + os.path.join(work, "saved.reg").replace("/", "\\")
@@ -39,6 +45,13 @@ class RealInputTest(unittest.TestCase):
             self.addCleanup(wine, "reg", "import", saved)
         wine("reg", "delete", KEY, "/f")
         self.addCleanup(wine, "reg", "delete", KEY, "/f")
+        if self.BOOK:  # through a file in UTF-16: a command line's text would go through the code page
+            book = os.path.join(work, "book.reg")
+            with open(book, "w", encoding="utf-16") as f:
+                f.write("Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n" % KEY.replace("HKCU", "HKEY_CURRENT_USER"))
+                for i, (name, address) in enumerate(self.BOOK):
+                    f.write('"%d"="%s,%s"\r\n' % (i, address, name))
+            wine("reg", "import", "Z:" + book.replace("/", "\\"))
         self.state = os.path.join(work, "screen.txt")
         host = subprocess.Popen(["wine", HOST, "--open", "--to", "", "--screen", "Z:" + self.state.replace("/", "\\")],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -78,10 +91,31 @@ class RealInputTest(unittest.TestCase):
     def row(self, name):
         return centre(self.rect(PICKER, "row " + name))
 
+    def type(self, text):
+        subprocess.run(["xdotool", "type", "--delay", "60", text], check=True)
+
+    def key(self, name):
+        subprocess.run(["xdotool", "key", name], check=True)
+
+    def shows_rows(self, caption, rows, selected=False):
+        """Waits until a window's list shows these rows (the selected ones alone), top to bottom."""
+        def shown(screen):
+            found = sorted((rect[1], what[4:]) for (c, what), (rect, text) in screen.items()
+                           if c == caption and what.startswith("row ") and (not selected or text == "selected"))
+            return [text for _, text in found] == rows
+        self.wait_for("%s to show %s" % (caption, rows), shown)
+
+    def suggested(self, rows):
+        self.shows_rows(SUGGESTIONS, rows)
+
+    def no_suggestions(self):
+        self.wait_for("the suggestions to close", lambda s: not [c for c, _ in s if c == SUGGESTIONS])
+
     def stored(self):
         out = wine("reg", "query", KEY).stdout
         return sorted(" ".join(line.split()) for line in out.splitlines() if "REG_SZ" in line)
 
+class PickingTest(RealInput):
     def test_pick_a_new_entry_then_delete_one_with_real_input(self):
         self.click_control(COMPOSE, KT_CB_TO)
         for name, address in (("Ann Lee", "ann@example.com"), ("Bob Ray", "bob@example.com")):
@@ -106,6 +140,57 @@ class RealInputTest(unittest.TestCase):
         self.wait_for("the row to go", lambda s: [w for c, w in s if c == PICKER and w.startswith("row ")] == ["row Bob Ray"])
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
+
+
+class SuggestionTest(RealInput):
+    BOOK = [("Bea Lee", "bea@example.com"), ("Bob Ray", "bob@example.com"), ("Мария Иванова", "maria@example.ru"),
+            ("Łukasz Nowak", "lukasz@example.pl"), ("Mark", "mark@example.com"), ("Mary", "mary@example.com"),
+            ("Yvonne", "yv@example.com")]
+
+    def test_suggestions_while_typing_in_to(self):
+        self.click_control(COMPOSE, TB_TO)
+        self.type("b")
+        self.suggested(["Bea Lee  <bea@example.com>", "Bob Ray  <bob@example.com>"])
+        self.type("o")
+        self.suggested(["Bob Ray  <bob@example.com>"])
+        self.key("Return")
+        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; ")
+        self.no_suggestions()
+        # The next recipient has suggestions of its own, from any word of a name, in any script and case.
+        self.type("ив")
+        self.suggested(["Мария Иванова  <maria@example.ru>"])
+        self.key("Tab")
+        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; ")
+        self.type("ł")
+        self.suggested(["Łukasz Nowak  <lukasz@example.pl>"])
+        self.key("Escape")
+        self.no_suggestions()
+        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; ł")
+        self.key("Escape")  # and the window stays
+        time.sleep(0.5)
+        self.rect(COMPOSE, "")
+
+    def test_an_entry_added_in_the_picker_is_suggested_at_once_and_the_picker_finds_as_you_type(self):
+        self.click_control(COMPOSE, KT_CB_TO)
+        self.click(self.row("Bea Lee"))
+        self.type("ma")
+        self.shows_rows(PICKER, ["Mark"], selected=True)
+        time.sleep(1.2)  # a second later, a search of its own
+        self.type("y")
+        self.shows_rows(PICKER, ["Yvonne"], selected=True)
+        time.sleep(1.2)
+        self.type("ł")
+        self.shows_rows(PICKER, ["Łukasz Nowak"], selected=True)
+        for control_id, text in ((TB_NAME, "Zoë Ng"), (TB_ADDRESS, "zoe@example.com")):
+            self.click_control(PICKER, control_id)
+            self.type(text)
+            self.rect(PICKER, control_id, text)
+        self.click_control(PICKER, KT_CB_ADDNAME)
+        self.row("Zoë Ng")
+        self.click_control(PICKER, KT_CB_CANCEL)
+        self.click_control(COMPOSE, TB_TO)
+        self.type("zo")
+        self.suggested(["Zoë Ng  <zoe@example.com>"])
 
 
 if __name__ == "__main__":

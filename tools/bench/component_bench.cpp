@@ -1,8 +1,9 @@
 // Times the component as a host and its user meet it, under Wine or Windows:
 // the window on screen after SendEMail next to a bare window, long bodies
 // next to a bare edit control, many open-and-cancel cycles, Send to the
-// window gone, and the address picker with a large address book next to the
-// bare registry calls under it. Prints figures; judges nothing.
+// window gone, the address picker with a large address book next to the
+// bare registry calls under it, and the suggestions while typing in To with
+// that book next to a bare list shown. Prints figures; judges nothing.
 //
 //   component_bench [--server host:port] [--entries N]
 //
@@ -162,6 +163,18 @@ double seedAddressBook(int entries) {
     return elapsed;
 }
 
+// An entry written as another window adds one.
+void addEntry(const std::wstring& record) {
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, kBookKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, &key);
+    DWORD count = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegSetValueExW(key, std::to_wstring(count).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(record.c_str()),
+                   static_cast<DWORD>((record.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
 // Every value of the book read once, one call each: the floor under opening the picker.
 double bareBookReadMs() {
     HKEY key = nullptr;
@@ -242,6 +255,65 @@ void runPicker(bool deleteOne) {
     g_run.pressed = Clock::now();
     SendMessageW(findChild(FindWindowW(nullptr, kComposeCaption), L"To"), BM_CLICK, 0, 0);
     UnhookWindowsHookEx(g_run.hook);
+}
+
+// A bare drop-down of ten rows made and shown: the floor under a suggestion list.
+double bareListMs() {
+    const auto start = Clock::now();
+    const HWND list = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"LISTBOX", L"bare",
+                                      WS_POPUP | WS_BORDER | LBS_NOINTEGRALHEIGHT, 0, 0, 300, 160, nullptr, nullptr,
+                                      nullptr, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        const std::wstring row = L"Person " + std::to_wstring(i) + L"  <person" + std::to_wstring(i) + L"@example.com>";
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+    }
+    ShowWindow(list, SW_SHOWNOACTIVATE);
+    pump();
+    const double elapsed = millisecondsSince(start);
+    DestroyWindow(list);
+    pump();
+    return elapsed;
+}
+
+// One character typed in the field, to its suggestions painted.
+double typeMs(HWND field, wchar_t character) {
+    const auto start = Clock::now();
+    SendMessageW(field, WM_CHAR, character, 1);
+    pump();
+    return millisecondsSince(start);
+}
+
+struct Typing {
+    double focusMs, firstMs, slowestOfTwentyMs, twentyMs, afterChangeMs;
+    bool listShown;
+};
+
+// In To of a fresh window, just after the book was written: the focus
+// coming (the book read again there), the first letter, twenty letters in a
+// row, and a letter after an entry was added meanwhile.
+Typing typeInTo(Mailer& mailer, const std::wstring& server) {
+    mailer.SendEMail(L"suggestions", server);
+    const HWND window = FindWindowW(nullptr, kComposeCaption);
+    const HWND to = GetDlgItem(window, 100);
+    SetWindowTextW(to, L"");
+    Typing typing{};
+    const auto focusing = Clock::now();
+    SetFocus(to);
+    pump();
+    typing.focusMs = millisecondsSince(focusing);
+    typing.firstMs = typeMs(to, L'p');
+    const HWND list = FindWindowW(nullptr, L"Ardwyn Address Suggestions");
+    typing.listShown = list && IsWindowVisible(list);
+    SetWindowTextW(to, L"");
+    for (const wchar_t character : std::wstring(L"person4321@example.c")) {
+        const double took = typeMs(to, character);
+        typing.twentyMs += took;
+        typing.slowestOfTwentyMs = std::max(typing.slowestOfTwentyMs, took);
+    }
+    addEntry(L"added@example.com,Added");
+    typing.afterChangeMs = typeMs(to, L'o');
+    closeComposeWindows();
+    return typing;
 }
 
 }  // namespace
@@ -339,6 +411,27 @@ int wmain(int argc, wchar_t** argv) {
                     "alone: %.1f ms (medians of 5; %lu left)\n",
                     entries, median(deletions), entries, median(writes), static_cast<unsigned long>(left));
         closeComposeWindows();
+
+        std::vector<double> focus, first, slowest, twenty, afterChange, bare;
+        bool shown = true;
+        for (int i = 0; i < 5; ++i) {
+            seedAddressBook(entries);
+            const Typing typing = typeInTo(mailer, server);
+            focus.push_back(typing.focusMs);
+            first.push_back(typing.firstMs);
+            afterChange.push_back(typing.afterChangeMs);
+            slowest.push_back(typing.slowestOfTwentyMs);
+            twenty.push_back(typing.twentyMs);
+            shown &= typing.listShown;
+            bare.push_back(bareListMs());
+        }
+        std::printf("suggestions in To with %d entries, keystroke to list painted: %.1f ms; a bare list of ten rows "
+                    "shown: %.1f ms%s\n",
+                    entries, median(first), median(bare), shown ? "" : " (NO LIST SHOWN)");
+        std::printf("twenty keystrokes in a row: %.1f ms in all, the slowest %.1f ms; To taking the focus after the "
+                    "book changed (read there): %.1f ms; a keystroke after an entry was added meanwhile (read "
+                    "there): %.1f ms (medians of 5)\n",
+                    median(twenty), median(slowest), median(focus), median(afterChange));
     }
     CoUninitialize();
     return 0;

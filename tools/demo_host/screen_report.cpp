@@ -21,6 +21,7 @@ public:
         if (!IsWindowVisible(window)) return;
         caption_ = textOf(window);
         line(L"", window, L"");
+        rows(window);  // a drop-down list is a window of its own
         EnumChildWindows(window, &Report::child, reinterpret_cast<LPARAM>(this));
     }
     const std::wstring& text() const { return text_; }
@@ -28,20 +29,26 @@ public:
 private:
     static BOOL CALLBACK child(HWND control, LPARAM report) {
         auto& self = *reinterpret_cast<Report*>(report);
-        wchar_t text[1024] = {}, className[32] = {};
+        wchar_t text[1024] = {};
         GetWindowTextW(control, text, 1024);
         self.line(std::to_wstring(GetDlgCtrlID(control)), control, text);
-        GetClassNameW(control, className, 32);
-        if (lstrcmpiW(className, L"ListBox") != 0) return TRUE;
-        const auto rows = static_cast<WPARAM>(SendMessageW(control, LB_GETCOUNT, 0, 0));
-        for (WPARAM row = 0; row < rows && SendMessageW(control, LB_GETTEXTLEN, row, 0) < 1024; ++row) {
-            SendMessageW(control, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text));
-            RECT r{};
-            SendMessageW(control, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&r));
-            MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&r), 2);
-            self.line(std::wstring(L"row ") + text, r, L"");
-        }
+        self.rows(control);
         return TRUE;
+    }
+    // A list box's rows, the selected ones marked "selected".
+    void rows(HWND list) {
+        wchar_t text[1024] = {}, className[32] = {};
+        GetClassNameW(list, className, 32);
+        if (lstrcmpiW(className, L"ListBox") != 0) return;
+        const auto rows = static_cast<WPARAM>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (WPARAM row = 0; row < rows && SendMessageW(list, LB_GETTEXTLEN, row, 0) < 1024; ++row) {
+            SendMessageW(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text));
+            RECT r{};
+            SendMessageW(list, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&r));
+            MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+            const bool selected = SendMessageW(list, LB_GETSEL, row, 0) > 0;
+            line(std::wstring(L"row ") + text, r, selected ? L"selected" : L"");
+        }
     }
     void line(const std::wstring& what, HWND hwnd, const std::wstring& text) {
         RECT r{};

@@ -78,9 +78,10 @@ TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothi
 
 TEST_F(DeliveryTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
     const std::wstring pageSubject = uniqueSubject(L"Page"), plainSubject = uniqueSubject(L"Plain");
-    // Blanks around an address or a name go, empty entries are skipped, text after a second comma is lost.
+    // Blanks around an address or a name go, empty entries and entries of blanks alone are skipped, text
+    // after a second comma is lost.
     frmEmail& page = sendEMail(email.get(), L"<html>the page</html>",
-                               L"ann@example.com,Ann; bob@example.com, Bob;;cy@example.com,Lee,Cy;", catcher.server(),
+                               L"ann@example.com,Ann; bob@example.com, Bob;;cy@example.com,Lee,Cy; ", catcher.server(),
                                {true, true}, L"Ann Sender <a@example.com>", pageSubject);
     page.tbBody().Text(L"Look at this\r\npage");
     page.tbBcc().Text(L"hidden@example.com,Hidden");

@@ -1,0 +1,74 @@
+#include "addressbook/address_book.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "addressbook/address_book_store.h"
+#include "controls/list_box.h"
+#include "foundation/address_and_name.h"
+
+namespace kt {
+namespace {
+
+// Whether `text` starts with `start`, in any case: the system's own
+// comparison, so that "ł" meets "Ł" and "м" meets "М".
+bool startsWithInAnyCase(const std::wstring& text, std::size_t from, const std::wstring& start) {
+    if (text.size() - from < start.size()) return false;
+    return CompareStringOrdinal(text.data() + from, static_cast<int>(start.size()), start.data(),
+                                static_cast<int>(start.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool hasWordStartingWith(const std::wstring& name, const std::wstring& start) {
+    for (std::size_t word = 0; word < name.size(); ++word) {
+        const bool atWordStart = word == 0 || name[word - 1] == L' ';
+        if (atWordStart && name[word] != L' ' && startsWithInAnyCase(name, word, start)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void AddressBook::read() {
+    snapshot_ = storeSnapshot();
+    readOnce_ = true;
+    sortedIsCurrent_ = false;
+}
+
+const RegSnapshot* AddressBook::snapshot() {
+    if (!snapshot_ || !snapshot_->current()) read();
+    return snapshot_ ? &*snapshot_ : nullptr;
+}
+
+void AddressBook::refresh() {
+    // The notification alone is asked, no registry call. A book without its
+    // key is looked for again when the picker opens or writes.
+    if (!readOnce_ || (snapshot_ && snapshot_->changeNotified())) read();
+    if (sortedIsCurrent_) return;
+    std::vector<std::pair<std::string, BookEntry>> keyed;
+    for (const RegValue& value : snapshot_ ? snapshot_->values() : std::vector<RegValue>{}) {
+        const auto text = recordTextOf(value);
+        const auto record = text ? splitAddressAndName(*text) : std::nullopt;
+        if (!record) break;
+        keyed.emplace_back(listSortKey(record->name),
+                           BookEntry{record->name, record->address, record->address + L"," + record->name});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    sorted_.clear();
+    for (auto& entry : keyed) sorted_.push_back(std::move(entry.second));
+    sortedIsCurrent_ = true;
+}
+
+std::vector<BookEntry> AddressBook::suggestionsFor(const std::wstring& typed, std::size_t most) {
+    refresh();
+    std::vector<BookEntry> found;
+    if (typed.empty()) return found;
+    for (const BookEntry& entry : sorted_) {
+        if (found.size() == most) break;
+        if (startsWithInAnyCase(entry.address, 0, typed) || hasWordStartingWith(entry.name, typed))
+            found.push_back(entry);
+    }
+    return found;
+}
+
+}  // namespace kt

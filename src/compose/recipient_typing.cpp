@@ -1,0 +1,23 @@
+#include "compose/recipient_typing.h"
+
+namespace kt {
+
+TypedRecipient typedRecipient(const std::wstring& field) {
+    const std::size_t separator = field.rfind(L';');
+    const std::size_t after = separator == std::wstring::npos ? 0 : separator + 1;
+    const std::size_t first = field.find_first_not_of(L' ', after);
+    if (first == std::wstring::npos) return {field.size(), {}};
+    return {first, field.substr(first, field.find_last_not_of(L' ') + 1 - first)};
+}
+
+std::wstring withRecipientAccepted(const std::wstring& field, const std::wstring& record) {
+    return field.substr(0, typedRecipient(field).start) + record + L"; ";
+}
+
+std::wstring withRecipientsAdded(const std::wstring& field, const std::wstring& entries) {
+    const std::size_t last = field.find_last_not_of(L' ');
+    const bool separated = field.empty() || (last != std::wstring::npos && field[last] == L';');
+    return field + (separated ? L"" : L";") + entries;
+}
+
+}  // namespace kt
