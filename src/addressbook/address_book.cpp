@@ -41,9 +41,11 @@ const RegSnapshot* AddressBook::snapshot() {
 }
 
 void AddressBook::refresh() {
-    // The notification alone is asked, no registry call. A book without its
-    // key is looked for again when the picker opens or writes.
-    if (!readOnce_ || (snapshot_ && snapshot_->changeNotified())) read();
+    snapshot();
+    sort();
+}
+
+void AddressBook::sort() {
     if (sortedIsCurrent_) return;
     std::vector<std::pair<std::string, BookEntry>> keyed;
     for (const RegValue& value : snapshot_ ? snapshot_->values() : std::vector<RegValue>{}) {
@@ -60,7 +62,12 @@ void AddressBook::refresh() {
 }
 
 std::vector<BookEntry> AddressBook::suggestionsFor(const std::wstring& typed, std::size_t most) {
-    refresh();
+    // A keystroke asks the notification alone, no registry call; a book
+    // without its key, or one that cannot be watched, is read again when a
+    // field takes the focus or the picker reads it.
+    if (!snapshot_ && !readOnce_) read();
+    if (snapshot_ && snapshot_->changeNotified()) read();
+    sort();
     std::vector<BookEntry> found;
     if (typed.empty()) return found;
     for (const BookEntry& entry : sorted_) {

@@ -32,12 +32,13 @@ public:
     // first value that is no record. Reads the store only when its change
     // notification fired since it was read.
     std::vector<BookEntry> suggestionsFor(const std::wstring& typed, std::size_t most);
-    // Reads the store again if it changed, for a moment before the typing:
-    // a large book then costs no keystroke its reading.
+    // Reads the store again unless it is known unchanged, for a moment
+    // before the typing: a large book then costs no keystroke its reading.
     void refresh();
 
 private:
     void read();
+    void sort();
 
     std::optional<RegSnapshot> snapshot_;
     bool readOnce_ = false;

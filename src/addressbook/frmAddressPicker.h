@@ -21,7 +21,7 @@ namespace kt {
 class frmAddressPicker : public Form {
 public:
     // Shows `book`, the snapshot the thread's windows share.
-    explicit frmAddressPicker(std::shared_ptr<AddressBook> book = std::make_shared<AddressBook>());
+    explicit frmAddressPicker(std::shared_ptr<AddressBook> book);
 
     // The chosen records joined by ";".
     Event<const std::wstring&> AddressList;

@@ -80,9 +80,13 @@ void frmEmail::Form_Load() {
     subscriptions_.push_back(tbBcc().Change.subscribe([this] { tbBcc_Change(); }));
 }
 
-void frmEmail::tbTo_Change() { suggestions_->fieldChanged(tbTo()); }
-void frmEmail::tbcc_Change() { suggestions_->fieldChanged(tbcc()); }
-void frmEmail::tbBcc_Change() { suggestions_->fieldChanged(tbBcc()); }
+void frmEmail::tbTo_Change() { recipientChanged(tbTo()); }
+void frmEmail::tbcc_Change() { recipientChanged(tbcc()); }
+void frmEmail::tbBcc_Change() { recipientChanged(tbBcc()); }
+
+void frmEmail::recipientChanged(const FormControl& field) {
+    if (suggestions_) suggestions_->fieldChanged(field);
+}
 
 void frmEmail::Form_Move() {
     if (suggestions_) suggestions_->place();

@@ -82,6 +82,7 @@ private:
     void tbTo_Change();
     void tbcc_Change();
     void tbBcc_Change();
+    void recipientChanged(const FormControl& field);
     void KT_CB_Cancel_Click();
     void KT_CB_Help_Click();
     void KT_CB_Send_Click();

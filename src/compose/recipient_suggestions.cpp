@@ -7,16 +7,25 @@
 #include "compose/recipient_typing.h"
 #include "controls/handler_boundary.h"
 #include "foundation/module.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 
-std::wstring textOf(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+std::wstring fieldText(HWND field) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+// Enter, Tab and Escape alone, as key or character: with Shift, Ctrl or
+// Alt (Ctrl+M is a carriage return too) they are the field's or the window's.
+bool isListKey(UINT message, WPARAM key) {
+    const bool modified = GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+    return (message == WM_KEYDOWN || message == WM_CHAR) && !modified &&
+           (key == VK_RETURN || key == VK_TAB || key == VK_ESCAPE);
 }
 
 }  // namespace
@@ -40,7 +49,7 @@ void RecipientSuggestions::fieldChanged(const FormControl& field) {
     if (accepting_) return;
     // Only what the user types there: the picker's additions are no typing.
     if (GetFocus() != field.hwnd()) return close();
-    const std::wstring typed = typedRecipient(textOf(field.hwnd())).text;
+    const std::wstring typed = typedRecipient(fieldText(field.hwnd())).text;
     std::vector<BookEntry> entries = book_->suggestionsFor(typed, kMostSuggestions);
     if (entries.empty()) return close();
     show(field.hwnd(), std::move(entries));
@@ -49,7 +58,7 @@ void RecipientSuggestions::fieldChanged(const FormControl& field) {
 void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
     if (!list_) {
         list_ = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"LISTBOX", L"Ardwyn Address Suggestions",
-                                WS_POPUP | WS_BORDER | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0, window_, nullptr,
+                                WS_POPUP | WS_BORDER | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0, window_, nullptr,
                                 thisModule(), nullptr);
         if (!list_) return;
         SetWindowSubclass(list_, &RecipientSuggestions::listProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
@@ -70,20 +79,23 @@ void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
     InvalidateRect(list_, nullptr, TRUE);
 }
 
-void RecipientSuggestions::place() const {
+void RecipientSuggestions::place() {
     if (!isOpen()) return;
-    RECT under{};
-    GetWindowRect(field_, &under);
+    RECT field{};
+    GetWindowRect(field_, &field);
     const auto rowHeight = static_cast<int>(SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
     const int height = rowHeight * static_cast<int>(shown_.size()) + 2 * GetSystemMetrics(SM_CYBORDER);
-    SetWindowPos(list_, HWND_TOP, under.left, under.bottom, under.right - under.left, height, SWP_NOACTIVATE);
+    // Under the field, or above it where the screen ends first.
+    MONITORINFO monitor{sizeof monitor};
+    GetMonitorInfoW(MonitorFromWindow(field_, MONITOR_DEFAULTTONEAREST), &monitor);
+    const int top = field.bottom + height > monitor.rcWork.bottom ? field.top - height : field.bottom;
+    SetWindowPos(list_, HWND_TOP, field.left, top, field.right - field.left, height, SWP_NOACTIVATE);
 }
 
 void RecipientSuggestions::close() {
-    if (!isOpen()) return;
     field_ = nullptr;
     shown_.clear();
-    ShowWindow(list_, SW_HIDE);
+    if (list_) ShowWindow(list_, SW_HIDE);
 }
 
 void RecipientSuggestions::move(int rows) {
@@ -95,11 +107,13 @@ void RecipientSuggestions::move(int rows) {
 void RecipientSuggestions::accept(int row) {
     if (row < 0 || row >= static_cast<int>(shown_.size())) return;
     const HWND field = field_;
-    const std::wstring text = withRecipientAccepted(textOf(field), shown_[static_cast<std::size_t>(row)].record);
+    const std::wstring text = withRecipientAccepted(fieldText(field), shown_[static_cast<std::size_t>(row)].record);
     close();
-    accepting_ = true;
-    SetWindowTextW(field, text.c_str());
-    accepting_ = false;
+    {
+        accepting_ = true;
+        const ScopeExit accepted([this] { accepting_ = false; });
+        SetWindowTextW(field, text.c_str());
+    }
     SendMessageW(field, EM_SETSEL, text.size(), text.size());
 }
 
@@ -108,16 +122,15 @@ bool RecipientSuggestions::fieldKey(UINT message, WPARAM key) {
         move(key == VK_DOWN ? 1 : -1);
         return true;
     }
-    // Enter, Tab and Escape act as their characters come, and their keys go no further.
-    const bool acting = key == VK_RETURN || key == VK_TAB || key == VK_ESCAPE;
-    if (message == WM_CHAR && acting) {
+    if (!isListKey(message, key)) return false;
+    // They act as their characters come, and their keys go no further.
+    if (message == WM_CHAR) {
         if (key == VK_ESCAPE)
             close();
         else
             accept(static_cast<int>(SendMessageW(list_, LB_GETCURSEL, 0, 0)));
-        return true;
     }
-    return message == WM_KEYDOWN && acting;
+    return true;
 }
 
 LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -125,9 +138,12 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
     auto& suggestions = *reinterpret_cast<RecipientSuggestions*>(self);
     const bool open = suggestions.isOpen() && suggestions.field_ == field;
     switch (message) {
-        case WM_GETDLGCODE:
+        case WM_GETDLGCODE: {
             // While the list is open its keys are the field's, not the window's.
-            return DefSubclassProc(field, message, wParam, lParam) | (open ? DLGC_WANTALLKEYS : 0);
+            const auto* key = reinterpret_cast<const MSG*>(lParam);
+            const bool listKey = open && key && isListKey(key->message, key->wParam);
+            return DefSubclassProc(field, message, wParam, lParam) | (listKey ? DLGC_WANTALLKEYS : 0);
+        }
         case WM_KEYDOWN:
         case WM_CHAR: {
             bool handled = false;
@@ -153,6 +169,13 @@ LRESULT CALLBACK RecipientSuggestions::listProcedure(HWND list, UINT message, WP
     switch (message) {
         case WM_MOUSEACTIVATE:
             return MA_NOACTIVATE;  // the focus stays in the field
+        case WM_SHOWWINDOW:
+            // Shown and hidden by us alone, never again as the window is restored.
+            if (lParam != 0) return 0;
+            break;
+        case WM_NCDESTROY:
+            suggestions.list_ = nullptr;  // gone with its owner
+            break;
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN: {
             const auto hit = static_cast<DWORD>(SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam));
@@ -165,8 +188,9 @@ LRESULT CALLBACK RecipientSuggestions::listProcedure(HWND list, UINT message, WP
             return 0;
         }
         default:
-            return DefSubclassProc(list, message, wParam, lParam);
+            break;
     }
+    return DefSubclassProc(list, message, wParam, lParam);
 }
 
 }  // namespace kt

@@ -34,7 +34,7 @@ public:
     // the user typed it there.
     void fieldChanged(const FormControl& field);
     // The window moved or changed its size.
-    void place() const;
+    void place();
     void close();
 
 private:

@@ -35,12 +35,16 @@ bool isKeyMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM
 // would answer it by closing the window, with all that was typed in it. A
 // one-line field asks for every key only for the moment it has a use for
 // them (its suggestions are open), and then gets Escape too.
-bool isEscapeForNoOne(MSG& message) {
+bool isEscapeForNoOne(const MSG& message) {
     const bool escape = (message.message == WM_KEYDOWN || message.message == WM_KEYUP || message.message == WM_CHAR) &&
                         message.wParam == VK_ESCAPE;
     if (!escape) return false;
-    const bool multiLine = (GetWindowLongW(message.hwnd, GWL_STYLE) & ES_MULTILINE) != 0;
-    const auto wants = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam, reinterpret_cast<LPARAM>(&message));
+    wchar_t windowClass[8] = {};
+    GetClassNameW(message.hwnd, windowClass, 8);
+    const bool multiLine = lstrcmpiW(windowClass, L"Edit") == 0 &&
+                           (GetWindowLongW(message.hwnd, GWL_STYLE) & ES_MULTILINE) != 0;
+    const auto wants = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam,
+                                    reinterpret_cast<LPARAM>(&message));
     return multiLine || !(wants & DLGC_WANTALLKEYS);
 }
 bool isMouseMessage(UINT message) { return message >= WM_MOUSEFIRST && message <= WM_MOUSELAST; }

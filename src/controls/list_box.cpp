@@ -144,11 +144,11 @@ void ListBox::findAsYouType(wchar_t typed) {
 }
 
 LRESULT CALLBACK ListBox::listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto* before = reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    // Letters typed go to our search, which finds names in any script.
-    if (message == WM_CHAR && wParam >= L' ' && wParam != 0x7F) {
-        auto* list = const_cast<ListBox*>(before);
-        runHandler(list->name(), [&] { list->findAsYouType(static_cast<wchar_t>(wParam)); });
+    auto* before = reinterpret_cast<ListBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    // Letters typed go to our search, which finds names in any script; a
+    // blank only within a search, else it is the list's own key.
+    if (message == WM_CHAR && wParam >= L' ' && wParam != 0x7F && (wParam != L' ' || before->searching())) {
+        runHandler(before->name(), [&] { before->findAsYouType(static_cast<wchar_t>(wParam)); });
         return 0;
     }
     const LRESULT result = CallWindowProcW(before->listOwnProcedure_, hwnd, message, wParam, lParam);

@@ -52,6 +52,7 @@ private:
     // and only selected row.
     static constexpr DWORD kTypingPause = 1000;
     void findAsYouType(wchar_t typed);
+    bool searching() const { return !typed_.empty() && GetTickCount() - lastTyped_ <= kTypingPause; }
 
     static LRESULT CALLBACK listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     WNDPROC listOwnProcedure_ = nullptr;

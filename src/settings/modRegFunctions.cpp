@@ -222,11 +222,11 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
 }
 
 bool RegSnapshot::changeNotified() const {
-    return !changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT;
+    return changed_ && WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT;
 }
 
 bool RegSnapshot::current() const {
-    if (changeNotified()) return false;
+    if (!changed_ || changeNotified()) return false;
     // A key deleted (and perhaps made again) fires no notification on every
     // system; its handle then fails, or counts other values.
     DWORD count = 0;

@@ -76,8 +76,8 @@ public:
     // False once anything in the key may have changed, or when the system
     // could not watch it.
     bool current() const;
-    // Whether a change notification fired (or could not be set up):
-    // current() without asking the registry.
+    // Whether a change notification fired: current() without asking the
+    // registry, for a key that could be watched.
     bool changeNotified() const;
 
 private:

@@ -169,6 +169,13 @@ class SuggestionTest(RealInput):
         self.key("Escape")  # and the window stays
         time.sleep(0.5)
         self.rect(COMPOSE, "")
+        # Shift+Tab is the window's: the focus goes back, the list closes, the text stays.
+        self.key("BackSpace")
+        self.type("b")
+        self.suggested(["Bea Lee  <bea@example.com>", "Bob Ray  <bob@example.com>"])
+        self.key("shift+Tab")
+        self.no_suggestions()
+        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; b")
 
     def test_an_entry_added_in_the_picker_is_suggested_at_once_and_the_picker_finds_as_you_type(self):
         self.click_control(COMPOSE, KT_CB_TO)

@@ -22,7 +22,7 @@ using Rows = std::vector<std::wstring>;
 class PickerTest : public AddressBookTest {
 protected:
     std::shared_ptr<frmAddressPicker> open() {
-        auto picker = std::make_shared<frmAddressPicker>();
+        auto picker = std::make_shared<frmAddressPicker>(std::make_shared<AddressBook>());
         picker->Load();
         picker->Show();
         lists = picker->AddressList.subscribe([this](const std::wstring& list) { raised.push_back(list); });
