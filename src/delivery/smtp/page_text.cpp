@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "delivery/smtp/utf8.h"
+
 namespace kt {
 namespace {
 
@@ -87,18 +89,6 @@ Kind kindOf(std::wstring_view name) {
     return found == kinds.end() ? Kind::Other : found->second;
 }
 
-void appendCodePoint(std::wstring& out, char32_t c) {
-    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-            return;
-        }
-    }
-    out += static_cast<wchar_t>(c);
-}
 
 // The text with its entities decoded.
 std::wstring decoded(std::wstring_view text) {
@@ -137,7 +127,7 @@ std::wstring decoded(std::wstring_view text) {
             out += text[i++];
             continue;
         }
-        appendCodePoint(out, c);
+        appendCodePoint(out, c == 0 ? 0xFFFD : c);  // as a browser shows &#0;
         i = end + 1;
     }
     return out;

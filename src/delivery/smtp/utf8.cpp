@@ -5,7 +5,12 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void appendWide(std::wstring& out, char32_t c) {
+bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+}  // namespace
+
+void appendCodePoint(std::wstring& out, char32_t c) {
+    if (isSurrogate(c) || c > 0x10FFFF) c = kReplacement;
     if constexpr (sizeof(wchar_t) == 2) {
         if (c >= 0x10000) {
             c -= 0x10000;
@@ -16,10 +21,6 @@ void appendWide(std::wstring& out, char32_t c) {
     }
     out += static_cast<wchar_t>(c);
 }
-
-bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-}  // namespace
 
 char32_t nextCodePoint(std::wstring_view text, std::size_t& i) {
     char32_t c = static_cast<char32_t>(text[i++]);
@@ -115,11 +116,11 @@ std::wstring fromUtf8(const std::string& text) {
         }
         const char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!valid || c < shortest[length] || isSurrogate(c) || c > 0x10FFFF) {
-            appendWide(out, kReplacement);
+            appendCodePoint(out, kReplacement);
             ++i;
             continue;
         }
-        appendWide(out, c);
+        appendCodePoint(out, c);
         i += static_cast<std::size_t>(length);
     }
     return out;

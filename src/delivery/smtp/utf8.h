@@ -16,6 +16,10 @@ std::wstring fromUtf8(const std::string& text);
 // of a surrogate pair); U+FFFD for an unpaired surrogate.
 char32_t nextCodePoint(std::wstring_view text, std::size_t& i);
 
+// Appends a code point as wchar_t text; a surrogate or a value beyond
+// U+10FFFF as U+FFFD.
+void appendCodePoint(std::wstring& out, char32_t c);
+
 // Writes the UTF-8 bytes of a code point to `out` (room for 4); returns how many.
 int encodeUtf8(char32_t c, char* out);
 
