@@ -29,10 +29,50 @@ bool hasWordStartingWith(const std::wstring& name, const std::wstring& start) {
 
 }  // namespace
 
+AddressBook::ChangeSubscription::ChangeSubscription(AddressBook& book, HWND window, UINT message)
+    : book_(book), window_(window) {
+    {
+        const std::lock_guard guard(book_.watchers_.lock);
+        book_.watchers_.windows.emplace_back(window, message);
+    }
+    if (!book_.changeWait_) book_.waitForChange();
+}
+
+AddressBook::ChangeSubscription::~ChangeSubscription() {
+    bool last = false;
+    {
+        const std::lock_guard guard(book_.watchers_.lock);
+        auto& windows = book_.watchers_.windows;
+        windows.erase(std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w.first == window_; }));
+        last = windows.empty();
+    }
+    if (last) book_.changeWait_.reset();
+}
+
+void CALLBACK AddressBook::changed(void* watchers, BOOLEAN) {
+    auto& told = *static_cast<Watchers*>(watchers);
+    const std::lock_guard guard(told.lock);
+    for (const auto& [window, message] : told.windows) PostMessageW(window, message, 0, 0);
+}
+
+void AddressBook::waitForChange() {
+    changeWait_.reset();
+    {
+        const std::lock_guard guard(watchers_.lock);
+        if (watchers_.windows.empty()) return;
+    }
+    HANDLE wait = nullptr;
+    if (snapshot_ && snapshot_->changeEvent() &&
+        RegisterWaitForSingleObject(&wait, snapshot_->changeEvent(), &AddressBook::changed, &watchers_, INFINITE,
+                                    WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
+        changeWait_.reset(wait);
+}
+
 void AddressBook::read() {
+    changeWait_.reset();
     snapshot_ = storeSnapshot();
-    readOnce_ = true;
     sortedIsCurrent_ = false;
+    waitForChange();
 }
 
 const RegSnapshot* AddressBook::snapshot() {
@@ -62,11 +102,6 @@ void AddressBook::sort() {
 }
 
 std::vector<BookEntry> AddressBook::suggestionsFor(const std::wstring& typed, std::size_t most) {
-    // A keystroke asks the notification alone, no registry call; a book
-    // without its key, or one that cannot be watched, is read again when a
-    // field takes the focus or the picker reads it.
-    if (!snapshot_ && !readOnce_) read();
-    if (snapshot_ && snapshot_->changeNotified()) read();
     sort();
     std::vector<BookEntry> found;
     if (typed.empty()) return found;

@@ -4,11 +4,17 @@
 // picker and the suggestions while typing show the same entries and no
 // keystroke reads the registry.
 
+#include <windows.h>
+
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "foundation/handles.h"
 #include "settings/modRegFunctions.h"
 
 namespace kt {
@@ -21,7 +27,23 @@ struct BookEntry {
 };
 
 class AddressBook {
+    struct Watchers;
+
 public:
+    // While it lives, a window is posted a message when the store changes,
+    // to have it read again then (refresh()) rather than at a keystroke.
+    class ChangeSubscription {
+    public:
+        ChangeSubscription(AddressBook& book, HWND window, UINT message);
+        ChangeSubscription(const ChangeSubscription&) = delete;
+        ChangeSubscription& operator=(const ChangeSubscription&) = delete;
+        ~ChangeSubscription();
+
+    private:
+        AddressBook& book_;
+        HWND window_;
+    };
+
     // The store as it is now: what was read last, unless the store changed
     // since; nullptr when its key cannot be read.
     const RegSnapshot* snapshot();
@@ -29,19 +51,26 @@ public:
     // The entries whose name has a word that starts with `typed`, or whose
     // address does, in any case as the system compares them; at most `most`,
     // in the picker's order. As the picker's load, the entries end at the
-    // first value that is no record. Reads the store only when its change
-    // notification fired since it was read.
+    // first value that is no record. Never reads the store: what was read last.
     std::vector<BookEntry> suggestionsFor(const std::wstring& typed, std::size_t most);
     // Reads the store again unless it is known unchanged, for a moment
     // before the typing: a large book then costs no keystroke its reading.
     void refresh();
 
 private:
+    // The windows to tell of a change, shared with the thread that waits for it.
+    struct Watchers {
+        std::mutex lock;
+        std::vector<std::pair<HWND, UINT>> windows;
+    };
+    static void CALLBACK changed(void* watchers, BOOLEAN timedOut);
     void read();
     void sort();
+    void waitForChange();
 
+    Watchers watchers_;
     std::optional<RegSnapshot> snapshot_;
-    bool readOnce_ = false;
+    UniqueWait changeWait_;  // ends before the snapshot's event is closed
     std::vector<BookEntry> sorted_;  // the snapshot's entries in the picker's order
     bool sortedIsCurrent_ = false;
 };

@@ -113,7 +113,9 @@ public:
     // Removes the key with everything below it; a missing key is no failure.
     HRESULT deleteTree(const std::wstring& key) const {
         UniqueRegKey opened;
-        LSTATUS status = RegOpenKeyExW(hive_, path(key).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, opened.put());
+        LSTATUS status = RegOpenKeyExW(hive_, path(key).c_str(), 0,
+                                       DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                                       opened.put());
         if (status == ERROR_FILE_NOT_FOUND) return S_OK;
         if (status == ERROR_SUCCESS) status = RegDeleteTreeW(opened.get(), nullptr);
         opened.reset();

@@ -13,6 +13,7 @@ namespace kt {
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+constexpr UINT kBookChanged = WM_APP + 1;  // a field's own message while it is ours
 
 std::wstring fieldText(HWND field) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
@@ -43,6 +44,7 @@ void RecipientSuggestions::watch(const FormControl& field) {
     SetWindowSubclass(field.hwnd(), &RecipientSuggestions::fieldProcedure, kSubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
     fields_.push_back(field.hwnd());
+    if (!bookChanges_) bookChanges_.emplace(*book_, field.hwnd(), kBookChanged);
 }
 
 void RecipientSuggestions::fieldChanged(const FormControl& field) {
@@ -152,7 +154,9 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
             break;
         }
         case WM_SETFOCUS:
+        case kBookChanged:  // read now, and the next keystroke finds the book as it is
             runHandler(L"the address suggestions", [&] { suggestions.book_->refresh(); });
+            if (message == kBookChanged) return 0;
             break;
         case WM_KILLFOCUS:
             if (open) suggestions.close();

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "addressbook/address_book.h"
@@ -51,6 +52,7 @@ private:
 
     HWND window_;
     std::shared_ptr<AddressBook> book_;
+    std::optional<AddressBook::ChangeSubscription> bookChanges_;  // told to the first field
     std::vector<HWND> fields_;
     HWND list_ = nullptr;   // the drop-down: a list box owned by the window, made on first use
     HWND field_ = nullptr;  // the field it is open for

@@ -126,21 +126,34 @@ void ListBox::findAsYouType(wchar_t typed) {
     if (now - lastTyped_ > kTypingPause) typed_.clear();
     lastTyped_ = now;
     typed_ += typed;
-    const auto length = static_cast<int>(typed_.size());
-    for (int row = 0; row < ListCount(); ++row) {
-        const std::wstring text = List(row);
-        if (static_cast<int>(text.size()) < length ||
-            CompareStringOrdinal(text.data(), length, typed_.data(), length, TRUE) != CSTR_EQUAL)
-            continue;
-        // As the list's own keys move: this row alone selected, current, and where Shift extends from.
-        SendMessageW(hwnd(), LB_SETSEL, FALSE, -1);
-        SendMessageW(hwnd(), LB_SETSEL, TRUE, row);
-        SendMessageW(hwnd(), LB_SETANCHORINDEX, static_cast<WPARAM>(row), 0);
-        SendMessageW(hwnd(), LB_SETCARETINDEX, static_cast<WPARAM>(row), FALSE);
-        hasCurrentRow_ = true;
-        Click.raise();
-        return;
+    // The rows whose text starts with `start`, in any case: the first alone, or all.
+    const auto startsWith = [this](const std::wstring& start, bool all) {
+        std::vector<int> rows;
+        const auto length = static_cast<int>(start.size());
+        for (int row = 0; row < ListCount() && (all || rows.empty()); ++row) {
+            const std::wstring text = List(row);
+            if (static_cast<int>(text.size()) >= length &&
+                CompareStringOrdinal(text.data(), length, start.data(), length, TRUE) == CSTR_EQUAL)
+                rows.push_back(row);
+        }
+        return rows;
+    };
+    int found = -1;
+    if (const auto rows = startsWith(typed_, false); !rows.empty()) {
+        found = rows.front();
+    } else if (typed_.find_first_not_of(typed_.front()) == std::wstring::npos) {
+        // One letter again and again steps through the rows it starts, as the list's own keys do.
+        if (const auto letterRows = startsWith(typed_.substr(0, 1), true); !letterRows.empty())
+            found = letterRows[(typed_.size() - 1) % letterRows.size()];
     }
+    if (found < 0) return;
+    // As the list's own keys move: this row alone selected, current, and where Shift extends from.
+    SendMessageW(hwnd(), LB_SETSEL, FALSE, -1);
+    SendMessageW(hwnd(), LB_SETSEL, TRUE, found);
+    SendMessageW(hwnd(), LB_SETANCHORINDEX, static_cast<WPARAM>(found), 0);
+    SendMessageW(hwnd(), LB_SETCARETINDEX, static_cast<WPARAM>(found), FALSE);
+    hasCurrentRow_ = true;
+    Click.raise();
 }
 
 LRESULT CALLBACK ListBox::listProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -14,11 +14,14 @@ namespace kt {
 
 inline void releaseScreenDc(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
 inline void freeLocalMemory(void* memory) noexcept { LocalFree(memory); }
+// Ends a registered wait, after a callback under way has returned.
+inline void unregisterWait(HANDLE wait) noexcept { UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
 
 using UniqueRegKey = UniqueHandle<HandleTraits<HKEY, &RegCloseKey>>;
 using UniqueFont = UniqueHandle<HandleTraits<HFONT, &DeleteObject>>;
 using UniqueMenu = UniqueHandle<HandleTraits<HMENU, &DestroyMenu>>;
 using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseHandle>>;
+using UniqueWait = UniqueHandle<HandleTraits<HANDLE, &unregisterWait>>;
 using ScreenDc = UniqueHandle<HandleTraits<HDC, &releaseScreenDc>>;
 // A file's handle, whose empty value is not null.
 struct FileHandleTraits {

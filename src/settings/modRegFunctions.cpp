@@ -221,12 +221,8 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
     return snapshot;
 }
 
-bool RegSnapshot::changeNotified() const {
-    return changed_ && WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT;
-}
-
 bool RegSnapshot::current() const {
-    if (!changed_ || changeNotified()) return false;
+    if (!changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT) return false;
     // A key deleted (and perhaps made again) fires no notification on every
     // system; its handle then fails, or counts other values.
     DWORD count = 0;

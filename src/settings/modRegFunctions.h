@@ -76,9 +76,8 @@ public:
     // False once anything in the key may have changed, or when the system
     // could not watch it.
     bool current() const;
-    // Whether a change notification fired: current() without asking the
-    // registry, for a key that could be watched.
-    bool changeNotified() const;
+    // Set once a change is notified; null when the key could not be watched.
+    HANDLE changeEvent() const noexcept { return changed_.get(); }
 
 private:
     UniqueRegKey key_;     // the notification lasts while the key is open

@@ -26,7 +26,7 @@ INSTALLER_FAILED = 1603 % 256  # Wine's msiexec exit codes come back as 8 bits
 SCRIPT_HOST_64, SCRIPT_HOST_32 = [WINE64, "cscript.exe"], ["wine", "C:/windows/syswow64/cscript.exe"]
 HKLM, HKCU = "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"
 PROFILES = HKLM + "\\Software\\Veltrano\\Ardwyn\\KT_EMailer\\OAuth"
-RUNS_32BIT = not os.environ.get("KT_NO_32BIT")
+RUNS_32BIT = os.environ.get("KT_NO_32BIT", "0") == "0"
 ARGS = None
 
 
