@@ -174,7 +174,11 @@ void MapiMailer::Server(const std::wstring& server) {
 }
 
 void MapiMailer::FromAddress(const std::wstring& address) {
-    fromAddress_ = fromUtf8(checkedAddress(address).unicode());
+    // The mail program knows its account: without a sender it uses that one.
+    if (address.find_first_not_of(L' ') == std::wstring::npos)
+        fromAddress_.reset();
+    else
+        fromAddress_ = fromUtf8(checkedAddress(address).unicode());
 }
 
 void MapiMailer::add(ULONG kind, const std::wstring& address, const std::optional<std::wstring>& name) {

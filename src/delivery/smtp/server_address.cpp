@@ -77,4 +77,11 @@ ServerAddress parseServerAddress(const std::wstring& server, unsigned short defa
     return {std::string(host.begin(), host.end()), port, implicitTls || (!schemeGiven && port == kImplicitTlsPort)};
 }
 
+std::string ServerAddress::signInHost() const {
+    std::string lowered = host;
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lowered;
+}
+
 }  // namespace kt

@@ -18,6 +18,10 @@ struct ServerAddress {
     std::string host;
     unsigned short port = kSmtpPort;
     bool implicitTls = false;
+
+    // The host as sign-ins know it: a host name knows no case, so one
+    // profile and one stored sign-in serve it however it was written.
+    std::string signInHost() const;
 };
 
 ServerAddress parseServerAddress(const std::wstring& server, unsigned short defaultPort);

@@ -99,7 +99,7 @@ void SmtpMailer::Send() {
     const WrittenMessage message(message_, stampMessage(message_.from->address));
     const ServerAddress server = parseServerAddress(server_, port_);
     SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
-    const SignInScope scope{server.host, message_.from->address.unicode()};
+    const SignInScope scope{server.signInHost(), message_.from->address.unicode()};
     progress_->server(server.host);
     std::optional<SignIn> signIn = signIns_ ? signIns_->stored(scope) : std::nullopt;
     bool userGaveIt = false;

@@ -261,6 +261,7 @@ TEST(ServerText, FormsTheirPortsAndTls) {
         const ServerAddress address = parseServerAddress(text, 25);
         EXPECT_EQ(address.host + ":" + std::to_string(address.port) + (address.implicitTls ? " TLS" : ""), form);
     }
+    EXPECT_EQ(parseServerAddress(L"SMTP.Gmail.com", 25).signInHost(), "smtp.gmail.com");  // one profile, one token
     for (const wchar_t* refused : {L"", L"smtps://", L"http://mail.example.com", L"smtps://ann:pw@mail.example.com",
                                    L"mail.example.com:0", L"mail.example.com\r\nRCPT TO:<x@y>", L"::1",
                                    L"2001:db8::25:587", L"[mail.example.com]:25", L"[cafe]"}) {

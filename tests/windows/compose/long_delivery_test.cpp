@@ -132,6 +132,8 @@ TEST_F(LongDeliveryTest, TheBarTheStatusAndTheTaskbarFollowTheDeliveryAndAllGoes
         std::vector<int> positions;
         for (const Sample& sample : watcher.samples)
             if (sample.bar >= 0) positions.push_back(sample.bar);
+        ASSERT_FALSE(positions.empty()) << host;
+        EXPECT_LT(positions.front(), 100) << host << ": the bar began late";
         EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << host;
         const auto between = std::count_if(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 990; });
         EXPECT_GE(between, 5) << host << ": the bar jumped";
@@ -225,10 +227,15 @@ TEST_F(LongDeliveryTest, StopAtEveryStepDeliversNothingAndKeepsTheWindowAndSendD
             pumpFor(300ms);
             EXPECT_TRUE(c.catcher->caught(subject).empty()) << c.what << ": delivered";
         }
-        if (c.what == L"body") {
+        // Send works again, once: where the server could not be reached, it now can.
+        if (c.network || c.what == L"body") {
+            if (c.network)
+                form.Network(socketsLookingUpWith([&](const std::string&, unsigned short) {
+                    return std::vector<ResolvedAddress>{loopbackAddress(static_cast<unsigned short>(slow.port))};
+                }));
             press(form.KT_CB_Send());
-            EXPECT_EQ(slow.caught(subject).size(), 1u);
-            EXPECT_TRUE(shownBoxes.empty());
+            EXPECT_EQ(slow.caught(subject).size(), 1u) << c.what;
+            EXPECT_TRUE(shownBoxes.empty()) << c.what;
         }
         DestroyWindow(form.hwnd());
     }

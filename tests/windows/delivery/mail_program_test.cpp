@@ -158,9 +158,13 @@ TEST_F(MailProgramTest, PlainAndHtmlMessagesArriveWithEveryRecipientAndThePageAs
     html.tbBody().Text(L"Look at this");
     press(html.KT_CB_Send());
     EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+    // The mail program knows its account: a message without a sender goes without an originator.
+    press(sendEMail(email.get(), L"plain", L"bob@example.com,Bob", L"", {}, L" ").KT_CB_Send());
+    EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
 
     const auto received = program.received();
-    ASSERT_EQ(received.size(), 2u);
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[2]["originator"], "(none)");
     const Received& first = received[0];
     EXPECT_EQ(first["call"], "W");
     EXPECT_EQ(first["flags"], "1");  // MAPI_LOGON_UI, and no dialog of its own
@@ -266,7 +270,7 @@ TEST_F(MailProgramTest, AProgramWithTheNarrowCallAloneGetsTheTextAsTheCodePageWr
 
 TEST_F(MailProgramTest, AProgramThatTakesItsTimeLeavesTheWindowAnsweringAndTakingNoInput) {
     const MailProgramSetUp program;
-    program.answer(0, 10000);
+    program.answer(0, 30000);
     frmEmail& form = compose(L"my note");
     const HWND window = form.hwnd();
     AnswerProbe probe(window);
