@@ -307,6 +307,16 @@ class SpamScoreTest(unittest.TestCase):
                                ("body", "<p>Have a look at this page.<br><br>Best wishes</p>\r\n<hr>\r\n" + PAGE)],
         "Bcc alone": [("bcc", "dee@example.com\tDee"), ("subject", "Hidden recipients"), ("body", "Hello\r\n")],
         "an international address": [("to", "info@bücher.example\t"), ("subject", "Bücher"), ("body", "Hallo\r\n")],
+        "a local part beyond ASCII (SMTPUTF8)": [("to", "jörg@bücher.example\tJörg Müller"), ("subject", "Grüße"),
+                                                 ("body", "Hallo Jörg\r\n")],
+        "an article": [("html", "1"), ("subject", "Spring report"), ("body",
+                       "<p>Worth a read.</p>\r\n<hr>\r\n<html><head><title>Spring report</title>"
+                       "<style>td { padding: 2px }</style></head><body><h1>Spring report</h1>"
+                       "<p>Figures for the season, with a <a href=\"https://example.com/chart\">chart</a>. Sales "
+                       "rose in every region, most of all in the north, where the new shop opened in March.</p>"
+                       "<table><tr><th>Month</th><th>Sales</th></tr>"
+                       "<tr><td>March</td><td>120</td></tr><tr><td>April</td><td>135</td></tr></table>"
+                       "<ol><li>Plan</li><li>Review</li></ol><p>&copy; 2026 Example &amp; Co.</p></body></html>")],
         "a long subject": [("subject", "A subject as long as subjects get when people paste a title " * 3),
                            ("body", "Hello\r\n")],
     }
@@ -314,7 +324,7 @@ class SpamScoreTest(unittest.TestCase):
 
     def test_every_kind_of_message_scores_nothing(self):
         inbox, port = Inbox(), free_port()
-        controller = Controller(inbox, hostname="127.0.0.1", port=port)
+        controller = Controller(inbox, hostname="127.0.0.1", port=port, enable_SMTPUTF8=True)
         controller.start()
         try:
             for kind, fields in self.KINDS.items():
