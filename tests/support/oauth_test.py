@@ -144,6 +144,22 @@ class OAuthTest(unittest.TestCase):
         self.expect(before, 0, ["refresh_token 200", "refresh_token 200"])
         self.assertEqual([line.split()[-1] for line in read_lines(os.path.join(self.catcher, "sign-ins"))[-3:]],
                          ["accepted", "refused", "accepted"])
+        # Refused as Microsoft refuses one (a bare 535), over OAUTHBEARER where that is all that is offered.
+        sign_ins = read_lines(os.path.join(self.catcher, "sign-ins"))
+        with open(os.path.join(self.catcher, "refuse"), "w") as f:
+            f.write("%d plain" % (len(sign_ins) + 2))
+        with open(os.path.join(self.catcher, "offer"), "w") as f:
+            f.write("OAUTHBEARER")
+        before = self.counts()
+        try:
+            self.assertEqual(self.send("second", ("repeat", "2")), (True, 0, ""))
+        finally:
+            os.remove(os.path.join(self.catcher, "refuse"))
+            os.remove(os.path.join(self.catcher, "offer"))
+        self.expect(before, 0, ["refresh_token 200", "refresh_token 200"])
+        self.assertEqual(read_lines(os.path.join(self.catcher, "sign-ins"))[-3:],
+                         ["OAUTHBEARER second-%d@example.com %s" % (os.getpid(), verdict)
+                          for verdict in ("accepted", "refused", "accepted")])
         # Revoked: the refresh is refused, the stored token goes, the browser opens once more.
         python("oauth_server/oauth_server.py", "revoke", "RefreshToken", "--state-dir", self.oauth, "--ca", ARGS.ca)
         before = self.counts()

@@ -24,6 +24,8 @@ A slow catcher, like a server at the end of a slow uplink:
                               URL (trusting CA_DIR); a bad one is answered as Google's server does:
                               334 and an error in JSON, then 535. DIR/refuse may name the Nth
                               sign-in since the start, which is then refused whatever its token
+                              ("N plain": with a bare 535, as Microsoft's server does); DIR/offer
+                              may name the mechanisms the greeting offers (both otherwise)
 
 Each message is kept as DIR/spool/N.eml (as received) and DIR/spool/N.txt, a
 summary: envelope, decoded headers and the decoded body. Each sign-in since
@@ -85,13 +87,26 @@ class BearerTokens(Spool):
         self.introspection, self.ca_file, self.log_path = introspection, ca_file, log_path
         self.attempts = 0
 
-    def refused_anyway(self):
-        """Whether this sign-in is the one DIR/refuse names."""
+    def state(self, name):
+        """The words of DIR/name, none when there is no such file."""
         try:
-            with open(os.path.join(os.path.dirname(self.log_path), "refuse")) as f:
-                return int(f.read()) == self.attempts
-        except (OSError, ValueError):
-            return False
+            with open(os.path.join(os.path.dirname(self.log_path), name)) as f:
+                return f.read().split()
+        except OSError:
+            return []
+
+    def refusal(self):
+        """How this sign-in is refused whatever its token, as DIR/refuse says: None, "json" or "plain"."""
+        words = self.state("refuse")
+        if not words or int(words[0]) != self.attempts:
+            return None
+        return words[1] if len(words) > 1 else "json"
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        offered = self.state("offer")
+        return [line[:4] + "AUTH " + " ".join(offered) if offered and line[4:].startswith("AUTH ") else line
+                for line in responses]
 
     def token_owner(self, token):
         """The account an active token is for; None for any other token."""
@@ -116,11 +131,14 @@ class BearerTokens(Spool):
             response.split(b",")[1][2:].decode() if response.count(b",") >= 2 else ""
         token = fields.get(b"auth", b"").decode().replace("Bearer ", "", 1)
         self.attempts += 1
-        accepted = bool(token) and not self.refused_anyway() and self.token_owner(token) == user
+        refusal = self.refusal()
+        accepted = bool(token) and not refusal and self.token_owner(token) == user
         with open(self.log_path, "a") as log:
             log.write("%s %s %s\n" % (mechanism, user, "accepted" if accepted else "refused"))
         if accepted:
             return AuthResult(success=True, handled=False)
+        if refusal == "plain":
+            return AuthResult(success=False, handled=False, message="535 5.7.3 Authentication unsuccessful")
         # As Google's server does: the error as JSON, which the client answers, then 535.
         error = json.dumps({"status": "401", "schemes": "bearer", "scope": "https://mail.google.com/"})
         await server.challenge_auth(error)

@@ -35,8 +35,8 @@ int hexValue(char c) {
 }
 
 // A query value as sent: "+" is a blank, %XX a byte; a broken escape stays as it is.
-std::string percentDecode(const std::string& text) {
-    std::string out;
+SecretText percentDecode(std::string_view text) {
+    SecretText out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out += ' ';
@@ -139,26 +139,27 @@ std::string authorizationUrl(const OAuthProfile& profile, const std::string& red
     return profile.authorizationEndpoint + separator + query;
 }
 
-std::optional<RedirectAnswer> parseRedirectRequest(const std::string& head) {
-    // "GET /?query HTTP/1.1": the redirect URI's path is "/".
-    const std::string line = head.substr(0, head.find_first_of("\r\n"));
-    if (line.compare(0, 5, "GET /") != 0) return std::nullopt;
+std::optional<RedirectAnswer> parseRedirectRequest(std::string_view head) {
+    // "GET /?query HTTP/1.1": the redirect URI's path is "/". Views alone, so
+    // that the code is copied nowhere but into the answer.
+    const std::string_view line = head.substr(0, head.find_first_of("\r\n"));
+    if (line.substr(0, 5) != "GET /") return std::nullopt;
     const auto end = line.find(' ', 4);
-    if (end == std::string::npos || line.compare(end, 6, " HTTP/") != 0) return std::nullopt;
-    const std::string target = line.substr(4, end - 4);
+    if (end == std::string_view::npos || line.substr(end, 6) != " HTTP/") return std::nullopt;
+    const std::string_view target = line.substr(4, end - 4);
     if (target.size() > 1 && target[1] != '?') return std::nullopt;
     RedirectAnswer answer;
-    const std::string query = target.size() > 1 ? target.substr(2) : "";
+    const std::string_view query = target.size() > 1 ? target.substr(2) : std::string_view();
     for (std::size_t start = 0; start <= query.size();) {
         const auto stop = std::min(query.find('&', start), query.size());
-        const std::string pair = query.substr(start, stop - start);
+        const std::string_view pair = query.substr(start, stop - start);
         const auto equals = pair.find('=');
-        const std::string name = pair.substr(0, equals);
-        const std::string value = equals == std::string::npos ? "" : percentDecode(pair.substr(equals + 1));
-        if (name == "code") answer.code.assign(value.begin(), value.end());
-        if (name == "state") answer.state = value;
-        if (name == "error") answer.error = value;
-        if (name == "error_description") answer.errorDescription = value;
+        const std::string_view name = pair.substr(0, equals);
+        SecretText value = equals == std::string_view::npos ? SecretText() : percentDecode(pair.substr(equals + 1));
+        if (name == "code") answer.code = std::move(value);
+        else if (name == "state") answer.state.assign(value.begin(), value.end());
+        else if (name == "error") answer.error.assign(value.begin(), value.end());
+        else if (name == "error_description") answer.errorDescription.assign(value.begin(), value.end());
         start = stop + 1;
     }
     if (answer.code.empty() && answer.error.empty()) return std::nullopt;

@@ -46,7 +46,7 @@ struct RedirectAnswer {
 // The head of an HTTP request for the redirect URI's path ("GET /?code=...
 // HTTP/1.1" and its header lines); nothing for any other request (a
 // favicon, a malformed one).
-std::optional<RedirectAnswer> parseRedirectRequest(const std::string& head);
+std::optional<RedirectAnswer> parseRedirectRequest(std::string_view head);
 
 // The bodies of the token endpoint's requests (application/x-www-form-urlencoded).
 SecretText codeGrantBody(const OAuthProfile& profile, const SecretText& code, const std::string& redirectUri,

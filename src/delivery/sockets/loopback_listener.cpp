@@ -2,6 +2,7 @@
 
 #include "delivery/sockets/event_socket.h"
 #include "foundation/api_error.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 namespace {
@@ -42,8 +43,8 @@ LoopbackListener::~LoopbackListener() = default;
 
 unsigned short LoopbackListener::port() const { return sockets_->port; }
 
-std::optional<std::string> LoopbackListener::nextRequest(Clock::time_point deadline,
-                                                         const std::function<bool()>& stop) {
+std::optional<SecretText> LoopbackListener::nextRequest(Clock::time_point deadline,
+                                                        const std::function<bool()>& stop) {
     for (;;) {
         sockets_->request.reset();
         WSANETWORKEVENTS seen;
@@ -55,10 +56,12 @@ std::optional<std::string> LoopbackListener::nextRequest(Clock::time_point deadl
         if (!accepted || !(sockets_->request = EventSocket::adopt(std::move(accepted), error))) continue;
 
         // The head, up to its empty line; a connection that sends none in time is dropped.
-        std::string head;
+        SecretText head;
+        head.reserve(kLongestRequestHead + 4096);  // never moved: nothing left behind unwiped
         const auto requestDeadline = std::min(deadline, Clock::now() + kRequestTime);
-        while (head.find("\r\n\r\n") == std::string::npos && head.size() < kLongestRequestHead) {
-            char buffer[4096];
+        char buffer[4096];
+        const ScopeExit wipeBuffer([&] { SecureZeroMemory(buffer, sizeof buffer); });
+        while (head.find("\r\n\r\n") == SecretText::npos && head.size() < kLongestRequestHead) {
             const int n = recv(sockets_->request->get(), buffer, sizeof buffer, 0);
             if (n > 0) {
                 head.append(buffer, static_cast<std::size_t>(n));
@@ -69,7 +72,7 @@ std::optional<std::string> LoopbackListener::nextRequest(Clock::time_point deadl
                 break;
         }
         if (stop && stop()) return std::nullopt;
-        if (head.find("\r\n\r\n") != std::string::npos) return head;
+        if (head.find("\r\n\r\n") != SecretText::npos) return head;
     }
 }
 

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "foundation/secret_text.h"
+
 namespace kt {
 
 class LoopbackListener {
@@ -22,8 +24,9 @@ public:
     unsigned short port() const;
 
     // The head of the next request (request line and header lines), or
-    // nothing when the deadline came or `stop` said so first.
-    std::optional<std::string> nextRequest(std::chrono::steady_clock::time_point deadline,
+    // nothing when the deadline came or `stop` said so first. It carries
+    // the authorization code: every copy is wiped.
+    std::optional<SecretText> nextRequest(std::chrono::steady_clock::time_point deadline,
                                            const std::function<bool()>& stop);
     // Answers the request last taken with an HTML page, and closes its connection.
     void answer(const std::string& html);
