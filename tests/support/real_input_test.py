@@ -22,7 +22,7 @@ KEY = r"HKCU\Software\Veltrano\Ardwyn\E_MailList"
 COMPOSE, PICKER = "Ardwyn E-Mail Message", "Ardwyn Address Picker"
 SUGGESTIONS = "Ardwyn Address Suggestions"
 # Control identifiers: 100 + the control's row in its form's design table.
-TB_TO, KT_CB_TO = 100, 107
+TB_TO, TB_CC, TB_BCC, KT_CB_TO = 100, 101, 102, 107
 TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 102, 103, 106, 107, 108
 
 
@@ -145,7 +145,7 @@ class PickingTest(RealInput):
 class SuggestionTest(RealInput):
     BOOK = [("Bea Lee", "bea@example.com"), ("Bob Ray", "bob@example.com"), ("Мария Иванова", "maria@example.ru"),
             ("Łukasz Nowak", "lukasz@example.pl"), ("Mark", "mark@example.com"), ("Mary", "mary@example.com"),
-            ("Yvonne", "yv@example.com")]
+            ("Yvonne", "yv@example.com")] + [("Nell " + c, "nell%s@example.com" % c.lower()) for c in "ACDEFGHIJKN"]
 
     def test_suggestions_while_typing_in_to(self):
         self.click_control(COMPOSE, TB_TO)
@@ -183,6 +183,21 @@ class SuggestionTest(RealInput):
         self.key("shift+Tab")
         self.no_suggestions()
         self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; b")
+
+    def test_arrows_and_a_click_choose_in_cc_and_bcc_from_at_most_ten(self):
+        self.click_control(COMPOSE, TB_CC)
+        self.type("nell")
+        self.suggested(["Nell %s  <nell%s@example.com>" % (c, c.lower()) for c in "ACDEFGHIJK"])
+        self.key("Down")
+        self.key("Down")
+        self.key("Up")
+        self.key("Return")
+        self.rect(COMPOSE, TB_CC, "nellc@example.com,Nell C; ")
+        self.click_control(COMPOSE, TB_BCC)
+        self.type("yv")
+        self.click(centre(self.rect(SUGGESTIONS, "row Yvonne  <yv@example.com>")))
+        self.rect(COMPOSE, TB_BCC, "yv@example.com,Yvonne; ")
+        self.no_suggestions()
 
     def test_an_entry_added_in_the_picker_is_suggested_at_once_and_the_picker_finds_as_you_type(self):
         self.click_control(COMPOSE, KT_CB_TO)
