@@ -19,9 +19,10 @@ bool startsWithInAnyCase(const std::wstring& text, std::size_t from, const std::
                                 static_cast<int>(start.size()), TRUE) == CSTR_EQUAL;
 }
 
+// A word starts after anything but a letter or digit: "Jean-Luc" has "Luc".
 bool hasWordStartingWith(const std::wstring& name, const std::wstring& start) {
     for (std::size_t word = 0; word < name.size(); ++word) {
-        const bool atWordStart = word == 0 || name[word - 1] == L' ';
+        const bool atWordStart = word == 0 || !IsCharAlphaNumericW(name[word - 1]);
         if (atWordStart && name[word] != L' ' && startsWithInAnyCase(name, word, start)) return true;
     }
     return false;
@@ -49,7 +50,7 @@ AddressBook::ChangeSubscription::~ChangeSubscription() {
     if (last) book_.changeWait_.reset();
 }
 
-void CALLBACK AddressBook::changed(void* watchers, BOOLEAN) {
+void CALLBACK AddressBook::tell(void* watchers, BOOLEAN) {
     auto& told = *static_cast<Watchers*>(watchers);
     const std::lock_guard guard(told.lock);
     for (const auto& [window, message] : told.windows) PostMessageW(window, message, 0, 0);
@@ -62,15 +63,21 @@ void AddressBook::waitForChange() {
         if (watchers_.windows.empty()) return;
     }
     HANDLE wait = nullptr;
-    if (snapshot_ && snapshot_->changeEvent() &&
-        RegisterWaitForSingleObject(&wait, snapshot_->changeEvent(), &AddressBook::changed, &watchers_, INFINITE,
-                                    WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
+    if (changeEvent() && RegisterWaitForSingleObject(&wait, changeEvent(), &AddressBook::tell, &watchers_, INFINITE,
+                                                     WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
         changeWait_.reset(wait);
+}
+
+HANDLE AddressBook::changeEvent() const {
+    return snapshot_ ? snapshot_->changeEvent() : absence_ ? absence_->changeEvent() : nullptr;
 }
 
 void AddressBook::read() {
     changeWait_.reset();
     snapshot_ = storeSnapshot();
+    absence_.reset();
+    if (!snapshot_) absence_.emplace(storeAbsenceWatch());
+    readOnce_ = true;
     sortedIsCurrent_ = false;
     waitForChange();
 }
@@ -80,8 +87,13 @@ const RegSnapshot* AddressBook::snapshot() {
     return snapshot_ ? &*snapshot_ : nullptr;
 }
 
-void AddressBook::refresh() {
-    snapshot();
+void AddressBook::prepare() {
+    if (!readOnce_ || !changeEvent()) read();
+    sort();
+}
+
+void AddressBook::changed() {
+    read();
     sort();
 }
 

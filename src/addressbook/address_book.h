@@ -53,9 +53,12 @@ public:
     // in the picker's order. As the picker's load, the entries end at the
     // first value that is no record. Never reads the store: what was read last.
     std::vector<BookEntry> suggestionsFor(const std::wstring& typed, std::size_t most);
-    // Reads the store again unless it is known unchanged, for a moment
-    // before the typing: a large book then costs no keystroke its reading.
-    void refresh();
+    // For a moment before the typing (a field takes the focus): reads the
+    // store the first time, and again where no notification would tell of
+    // a change. A large book then costs no keystroke its reading.
+    void prepare();
+    // The change notification came: reads the store again.
+    void changed();
 
 private:
     // The windows to tell of a change, shared with the thread that waits for it.
@@ -63,14 +66,18 @@ private:
         std::mutex lock;
         std::vector<std::pair<HWND, UINT>> windows;
     };
-    static void CALLBACK changed(void* watchers, BOOLEAN timedOut);
+    static void CALLBACK tell(void* watchers, BOOLEAN timedOut);
     void read();
     void sort();
     void waitForChange();
 
+    HANDLE changeEvent() const;
+
     Watchers watchers_;
     std::optional<RegSnapshot> snapshot_;
-    UniqueWait changeWait_;  // ends before the snapshot's event is closed
+    std::optional<RegAbsenceWatch> absence_;  // while the store cannot be read
+    bool readOnce_ = false;
+    UniqueWait changeWait_;  // ends before the events it waits for are closed
     std::vector<BookEntry> sorted_;  // the snapshot's entries in the picker's order
     bool sortedIsCurrent_ = false;
 };

@@ -25,6 +25,8 @@ std::optional<RegSnapshot> storeSnapshot() {
     }
 }
 
+RegAbsenceWatch storeAbsenceWatch() { return RegAbsenceWatch(HKEY_CURRENT_USER, kAddressBookKey); }
+
 std::optional<std::wstring> recordTextOf(const RegValue& value) {
     if (value.type != REG_SZ || value.name.size() > kLongestTextByPosition ||
         value.data.size() > (kLongestTextByPosition + 1) * sizeof(wchar_t))

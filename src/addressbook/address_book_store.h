@@ -21,6 +21,8 @@ std::optional<unsigned long> storedValueCount();
 // that a later step can tell whether the store still holds them; nothing when
 // the key cannot be read.
 std::optional<RegSnapshot> storeSnapshot();
+// A watch for the store's key to come, while it cannot be read.
+RegAbsenceWatch storeAbsenceWatch();
 
 // The text of a stored value as the load reads it: nothing for a value that
 // is not a string, or whose name or text is longer than a read by position takes.

@@ -29,6 +29,20 @@ bool isListKey(UINT message, WPARAM key) {
            (key == VK_RETURN || key == VK_TAB || key == VK_ESCAPE);
 }
 
+// Whether the caret stands in the recipient being typed, with nothing
+// selected: suggestions are for that one alone.
+bool caretInTypedRecipient(HWND field) {
+    DWORD start = 0, end = 0;
+    SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const auto separator = fieldText(field).rfind(L';');
+    return start == end && (separator == std::wstring::npos || start > separator);
+}
+
+bool movesTheCaret(UINT message, WPARAM key) {
+    return message == WM_LBUTTONDOWN ||
+           (message == WM_KEYDOWN && (key == VK_LEFT || key == VK_RIGHT || key == VK_HOME || key == VK_END));
+}
+
 }  // namespace
 
 RecipientSuggestions::RecipientSuggestions(HWND window, std::shared_ptr<AddressBook> book)
@@ -51,10 +65,14 @@ void RecipientSuggestions::fieldChanged(const FormControl& field) {
     if (accepting_) return;
     // Only what the user types there: the picker's additions are no typing.
     if (GetFocus() != field.hwnd()) return close();
-    const std::wstring typed = typedRecipient(fieldText(field.hwnd())).text;
-    std::vector<BookEntry> entries = book_->suggestionsFor(typed, kMostSuggestions);
+    suggestFor(field.hwnd());
+}
+
+void RecipientSuggestions::suggestFor(HWND field) {
+    if (!caretInTypedRecipient(field)) return close();
+    std::vector<BookEntry> entries = book_->suggestionsFor(typedRecipient(fieldText(field)).text, kMostSuggestions);
     if (entries.empty()) return close();
-    show(field.hwnd(), std::move(entries));
+    show(field, std::move(entries));
 }
 
 void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
@@ -76,6 +94,7 @@ void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
     SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
     shown_ = std::move(entries);
     field_ = field;
+    GetCursorPos(&mouse_);  // the pointer where it is now chooses nothing
     place();
     ShowWindow(list_, SW_SHOWNOACTIVATE);
     InvalidateRect(list_, nullptr, TRUE);
@@ -83,6 +102,7 @@ void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
 
 void RecipientSuggestions::place() {
     if (!isOpen()) return;
+    if (IsIconic(window_)) return close();
     RECT field{};
     GetWindowRect(field_, &field);
     const auto rowHeight = static_cast<int>(SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
@@ -154,17 +174,26 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
             break;
         }
         case WM_SETFOCUS:
-        case kBookChanged:  // read now, and the next keystroke finds the book as it is
-            runHandler(L"the address suggestions", [&] { suggestions.book_->refresh(); });
-            if (message == kBookChanged) return 0;
+            runHandler(L"the address suggestions", [&] { suggestions.book_->prepare(); });
             break;
+        case kBookChanged:
+            // Read now, so the next keystroke finds the book as it is, and so does an open list.
+            runHandler(L"the address suggestions", [&] {
+                suggestions.book_->changed();
+                if (suggestions.isOpen()) suggestions.suggestFor(suggestions.field_);
+            });
+            return 0;
         case WM_KILLFOCUS:
             if (open) suggestions.close();
             break;
         default:
             break;
     }
-    return DefSubclassProc(field, message, wParam, lParam);
+    const LRESULT result = DefSubclassProc(field, message, wParam, lParam);
+    // The caret went out of the recipient being typed: its suggestions go.
+    if (open && movesTheCaret(message, wParam) && suggestions.field_ == field && !caretInTypedRecipient(field))
+        suggestions.close();
+    return result;
 }
 
 LRESULT CALLBACK RecipientSuggestions::listProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -185,6 +214,11 @@ LRESULT CALLBACK RecipientSuggestions::listProcedure(HWND list, UINT message, WP
             const auto hit = static_cast<DWORD>(SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam));
             if (HIWORD(hit)) return 0;  // below the last row
             if (message == WM_MOUSEMOVE) {
+                // The system also tells of a pointer a list appears under; only the user's move chooses.
+                POINT mouse{};
+                GetCursorPos(&mouse);
+                if (mouse.x == suggestions.mouse_.x && mouse.y == suggestions.mouse_.y) return 0;
+                suggestions.mouse_ = mouse;
                 SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
                 return 0;
             }

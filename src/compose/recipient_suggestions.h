@@ -46,6 +46,8 @@ private:
     bool isOpen() const { return field_ != nullptr; }
     // A key for the open list; false when it is not one of its keys.
     bool fieldKey(UINT message, WPARAM key);
+    // Suggestions for the recipient the caret is in, if it is the one being typed.
+    void suggestFor(HWND field);
     void show(HWND field, std::vector<BookEntry> entries);
     void move(int rows);
     void accept(int row);
@@ -57,6 +59,7 @@ private:
     HWND list_ = nullptr;   // the drop-down: a list box owned by the window, made on first use
     HWND field_ = nullptr;  // the field it is open for
     std::vector<BookEntry> shown_;
+    POINT mouse_{};  // where the pointer was when the list last saw it
     bool accepting_ = false;  // the field changes because a suggestion was accepted
 };
 

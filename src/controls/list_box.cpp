@@ -126,25 +126,24 @@ void ListBox::findAsYouType(wchar_t typed) {
     if (now - lastTyped_ > kTypingPause) typed_.clear();
     lastTyped_ = now;
     typed_ += typed;
-    // The rows whose text starts with `start`, in any case: the first alone, or all.
-    const auto startsWith = [this](const std::wstring& start, bool all) {
-        std::vector<int> rows;
+    // The first row from `from` on, round to the top, whose text starts with `start` in any case; -1 for none.
+    const auto rowStartingWith = [this](const std::wstring& start, int from) {
+        const int count = ListCount();
         const auto length = static_cast<int>(start.size());
-        for (int row = 0; row < ListCount() && (all || rows.empty()); ++row) {
+        for (int i = 0; i < count; ++i) {
+            const int row = (from + i) % count;
             const std::wstring text = List(row);
             if (static_cast<int>(text.size()) >= length &&
                 CompareStringOrdinal(text.data(), length, start.data(), length, TRUE) == CSTR_EQUAL)
-                rows.push_back(row);
+                return row;
         }
-        return rows;
+        return -1;
     };
-    int found = -1;
-    if (const auto rows = startsWith(typed_, false); !rows.empty()) {
-        found = rows.front();
-    } else if (typed_.find_first_not_of(typed_.front()) == std::wstring::npos) {
-        // One letter again and again steps through the rows it starts, as the list's own keys do.
-        if (const auto letterRows = startsWith(typed_.substr(0, 1), true); !letterRows.empty())
-            found = letterRows[(typed_.size() - 1) % letterRows.size()];
+    int found = typed_.size() > 1 ? rowStartingWith(typed_, 0) : -1;
+    // One letter, or the same again and again, steps through the rows it starts, as the list's own keys do.
+    if (found < 0 && typed_.find_first_not_of(typed_.front()) == std::wstring::npos) {
+        const int current = hasCurrentRow_ ? static_cast<int>(SendMessageW(hwnd(), LB_GETCARETINDEX, 0, 0)) : -1;
+        found = rowStartingWith(typed_.substr(0, 1), current + 1);
     }
     if (found < 0) return;
     // As the list's own keys move: this row alone selected, current, and where Shift extends from.

@@ -49,8 +49,8 @@ public:
 private:
     // Letters typed within a second of each other make one search: the first
     // row whose text starts with them all, in any case, becomes the current
-    // and only selected row; where none does, one letter typed n times is
-    // the n-th row it starts.
+    // and only selected row. One letter, or the same one again where no row
+    // starts with the repeat, goes to the next row it starts.
     static constexpr DWORD kTypingPause = 1000;
     void findAsYouType(wchar_t typed);
     bool searching() const { return !typed_.empty() && GetTickCount() - lastTyped_ <= kTypingPause; }

@@ -221,6 +221,19 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
     return snapshot;
 }
 
+RegAbsenceWatch::RegAbsenceWatch(HKEY root, const std::wstring& keyPath) {
+    for (std::wstring path = keyPath;;) {
+        const auto end = path.rfind(L'\\');
+        path.resize(end == std::wstring::npos ? 0 : end);
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY, ancestor_.put()) == ERROR_SUCCESS) break;
+        if (path.empty()) return;
+    }
+    changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (changed_ && RegNotifyChangeKeyValue(ancestor_.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE) !=
+                        ERROR_SUCCESS)
+        changed_.reset();
+}
+
 bool RegSnapshot::current() const {
     if (!changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT) return false;
     // A key deleted (and perhaps made again) fires no notification on every

@@ -86,6 +86,20 @@ private:
     std::vector<RegValue> values_;
 };
 
+// A watch for a key that could not be opened: its event is set when the
+// names under the nearest ancestor that exists change, as they do when the
+// key (or the next key on its path) is made.
+class RegAbsenceWatch {
+public:
+    RegAbsenceWatch(HKEY root, const std::wstring& keyPath);
+    // Null when nothing could be watched.
+    HANDLE changeEvent() const noexcept { return changed_.get(); }
+
+private:
+    UniqueRegKey ancestor_;  // the notification lasts while the key is open
+    UniqueKernelHandle changed_;
+};
+
 // How many removals and writes of a rewrite failed; the others were done.
 struct RewriteFailures {
     unsigned removals = 0;

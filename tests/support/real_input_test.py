@@ -141,6 +141,15 @@ class PickingTest(RealInput):
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
 
+    def test_a_book_made_or_changed_by_another_program_while_typing_is_suggested_from_at_once(self):
+        self.click_control(COMPOSE, TB_TO)
+        self.rect(COMPOSE, TB_TO, "")
+        wine("reg", "add", KEY, "/v", "0", "/d", "zed@example.com,Zed Pine", "/f")  # the key made anew
+        self.type("z")
+        self.suggested(["Zed Pine  <zed@example.com>"])
+        wine("reg", "delete", KEY, "/v", "0", "/f")  # gone while it is offered
+        self.no_suggestions()
+
 
 class SuggestionTest(RealInput):
     BOOK = [("Bea Lee", "bea@example.com"), ("Bob Ray", "bob@example.com"), ("Мария Иванова", "maria@example.ru"),
@@ -186,6 +195,8 @@ class SuggestionTest(RealInput):
 
     def test_arrows_and_a_click_choose_in_cc_and_bcc_from_at_most_ten(self):
         self.click_control(COMPOSE, TB_CC)
+        cc = self.rect(COMPOSE, TB_CC)
+        subprocess.run(["xdotool", "mousemove", str(cc[0] + 40), str(cc[3] + 40)], check=True)  # where rows will be
         self.type("nell")
         self.suggested(["Nell %s  <nell%s@example.com>" % (c, c.lower()) for c in "ACDEFGHIJK"])
         self.key("Down")
@@ -197,6 +208,12 @@ class SuggestionTest(RealInput):
         self.type("yv")
         self.click(centre(self.rect(SUGGESTIONS, "row Yvonne  <yv@example.com>")))
         self.rect(COMPOSE, TB_BCC, "yv@example.com,Yvonne; ")
+        self.no_suggestions()
+        # Typing where the caret is not in the recipient being typed suggests nothing.
+        self.key("Home")
+        self.type("b")
+        self.rect(COMPOSE, TB_BCC, "byv@example.com,Yvonne; ")
+        time.sleep(0.5)
         self.no_suggestions()
 
     def test_an_entry_added_in_the_picker_is_suggested_at_once_and_the_picker_finds_as_you_type(self):
