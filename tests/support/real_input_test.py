@@ -195,8 +195,6 @@ class SuggestionTest(RealInput):
 
     def test_arrows_and_a_click_choose_in_cc_and_bcc_from_at_most_ten(self):
         self.click_control(COMPOSE, TB_CC)
-        cc = self.rect(COMPOSE, TB_CC)
-        subprocess.run(["xdotool", "mousemove", str(cc[0] + 40), str(cc[3] + 40)], check=True)  # where rows will be
         self.type("nell")
         self.suggested(["Nell %s  <nell%s@example.com>" % (c, c.lower()) for c in "ACDEFGHIJK"])
         self.key("Down")
