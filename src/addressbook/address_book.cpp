@@ -88,7 +88,8 @@ const RegSnapshot* AddressBook::snapshot() {
 }
 
 void AddressBook::prepare() {
-    if (!readOnce_ || !changeEvent()) read();
+    // A change may have come while no window waited for it: its event tells, with no registry call.
+    if (!readOnce_ || !changeEvent() || WaitForSingleObject(changeEvent(), 0) != WAIT_TIMEOUT) read();
     sort();
 }
 

@@ -54,8 +54,9 @@ public:
     // first value that is no record. Never reads the store: what was read last.
     std::vector<BookEntry> suggestionsFor(const std::wstring& typed, std::size_t most);
     // For a moment before the typing (a field takes the focus): reads the
-    // store the first time, and again where no notification would tell of
-    // a change. A large book then costs no keystroke its reading.
+    // store the first time, after a change no window waited for, and where
+    // no notification would tell of one. A large book then costs no
+    // keystroke its reading.
     void prepare();
     // The change notification came: reads the store again.
     void changed();
