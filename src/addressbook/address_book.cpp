@@ -94,8 +94,8 @@ void AddressBook::prepare() {
 }
 
 void AddressBook::changed() {
-    read();
-    sort();
+    // Every window of the thread is told; the first one's reading serves them all.
+    prepare();
 }
 
 void AddressBook::sort() {

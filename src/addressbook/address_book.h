@@ -58,7 +58,8 @@ public:
     // no notification would tell of one. A large book then costs no
     // keystroke its reading.
     void prepare();
-    // The change notification came: reads the store again.
+    // The change notification came: reads the store again, unless another
+    // window of the thread was told first and read it.
     void changed();
 
 private:

@@ -75,6 +75,14 @@ void RecipientSuggestions::suggestFor(HWND field) {
     show(field, std::move(entries));
 }
 
+void RecipientSuggestions::suggestAgain() {
+    const auto row = static_cast<std::size_t>(SendMessageW(list_, LB_GETCURSEL, 0, 0));
+    const std::wstring chosen = row < shown_.size() ? shown_[row].record : L"";
+    suggestFor(field_);
+    const auto still = std::find_if(shown_.begin(), shown_.end(), [&](const BookEntry& e) { return e.record == chosen; });
+    if (isOpen() && still != shown_.end()) SendMessageW(list_, LB_SETCURSEL, still - shown_.begin(), 0);
+}
+
 void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
     if (!list_) {
         list_ = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"LISTBOX", L"Ardwyn Address Suggestions",
@@ -96,6 +104,7 @@ void RecipientSuggestions::show(HWND field, std::vector<BookEntry> entries) {
     field_ = field;
     GetCursorPos(&mouse_);  // the pointer where it is now chooses nothing
     place();
+    if (!isOpen()) return;
     ShowWindow(list_, SW_SHOWNOACTIVATE);
     InvalidateRect(list_, nullptr, TRUE);
 }
@@ -180,7 +189,7 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
             // Read now, so the next keystroke finds the book as it is, and so does an open list.
             runHandler(L"the address suggestions", [&] {
                 suggestions.book_->changed();
-                if (suggestions.isOpen()) suggestions.suggestFor(suggestions.field_);
+                if (suggestions.isOpen()) suggestions.suggestAgain();
             });
             return 0;
         case WM_KILLFOCUS:

@@ -48,6 +48,8 @@ private:
     bool fieldKey(UINT message, WPARAM key);
     // Suggestions for the recipient the caret is in, if it is the one being typed.
     void suggestFor(HWND field);
+    // The open list as the book now has it, the entry chosen in it kept where it still is.
+    void suggestAgain();
     void show(HWND field, std::vector<BookEntry> entries);
     void move(int rows);
     void accept(int row);

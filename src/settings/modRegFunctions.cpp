@@ -222,15 +222,26 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
 }
 
 RegAbsenceWatch::RegAbsenceWatch(HKEY root, const std::wstring& keyPath) {
-    for (std::wstring path = keyPath;;) {
+    std::wstring path = keyPath, next;
+    do {
+        if (path.empty()) return;
+        next = path;
         const auto end = path.rfind(L'\\');
         path.resize(end == std::wstring::npos ? 0 : end);
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY, ancestor_.put()) == ERROR_SUCCESS) break;
-        if (path.empty()) return;
-    }
+    } while (RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY, ancestor_.put()) != ERROR_SUCCESS);
     changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (changed_ && RegNotifyChangeKeyValue(ancestor_.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE) !=
-                        ERROR_SUCCESS)
+    if (!changed_ || RegNotifyChangeKeyValue(ancestor_.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE) !=
+                         ERROR_SUCCESS) {
+        changed_.reset();
+        return;
+    }
+    // The next key of the path made before the watch began is told at once. The key itself
+    // there, or one that cannot be opened, is not missing: nothing to wait for.
+    UniqueRegKey opened;
+    const LSTATUS status = RegOpenKeyExW(root, next.c_str(), 0, KEY_READ, opened.put());
+    if (status == ERROR_SUCCESS && next != keyPath)
+        SetEvent(changed_.get());
+    else if (status != ERROR_FILE_NOT_FOUND)
         changed_.reset();
 }
 

@@ -175,7 +175,7 @@ void MapiMailer::Server(const std::wstring& server) {
 
 void MapiMailer::FromAddress(const std::wstring& address) {
     // The mail program knows its account: without a sender it uses that one.
-    if (address.find_first_not_of(L' ') == std::wstring::npos)
+    if (address.find_first_not_of(L" \t") == std::wstring::npos)
         fromAddress_.reset();
     else
         fromAddress_ = fromUtf8(checkedAddress(address).unicode());

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -37,6 +38,8 @@ int hexValue(char c) {
 // A query value as sent: "+" is a blank, %XX a byte; a broken escape stays as it is.
 SecretText percentDecode(std::string_view text) {
     SecretText out;
+    // On the heap from the first byte, where it is wiped: never inside the string object.
+    out.reserve(std::max<std::size_t>(text.size(), 2 * sizeof(SecretText)));
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out += ' ';
