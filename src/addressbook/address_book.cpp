@@ -93,11 +93,6 @@ void AddressBook::prepare() {
     sort();
 }
 
-void AddressBook::changed() {
-    // Every window of the thread is told; the first one's reading serves them all.
-    prepare();
-}
-
 void AddressBook::sort() {
     if (sortedIsCurrent_) return;
     std::vector<std::pair<std::string, BookEntry>> keyed;

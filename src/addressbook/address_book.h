@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,7 +30,7 @@ class AddressBook {
 
 public:
     // While it lives, a window is posted a message when the store changes,
-    // to have it read again then (refresh()) rather than at a keystroke.
+    // to have it read again then (prepare()) rather than at a keystroke.
     class ChangeSubscription {
     public:
         ChangeSubscription(AddressBook& book, HWND window, UINT message);
@@ -53,14 +52,11 @@ public:
     // in the picker's order. As the picker's load, the entries end at the
     // first value that is no record. Never reads the store: what was read last.
     std::vector<BookEntry> suggestionsFor(const std::wstring& typed, std::size_t most);
-    // For a moment before the typing (a field takes the focus): reads the
-    // store the first time, after a change no window waited for, and where
-    // no notification would tell of one. A large book then costs no
-    // keystroke its reading.
+    // When a field takes the focus, and when a change is told: reads the
+    // store the first time, after a change (unless another window of the
+    // thread read it first), and where no notification would tell of one.
+    // A large book then costs no keystroke its reading.
     void prepare();
-    // The change notification came: reads the store again, unless another
-    // window of the thread was told first and read it.
-    void changed();
 
 private:
     // The windows to tell of a change, shared with the thread that waits for it.

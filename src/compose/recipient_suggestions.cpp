@@ -183,15 +183,14 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
             break;
         }
         case WM_SETFOCUS:
-            runHandler(L"the address suggestions", [&] { suggestions.book_->prepare(); });
-            break;
         case kBookChanged:
             // Read now, so the next keystroke finds the book as it is, and so does an open list.
             runHandler(L"the address suggestions", [&] {
-                suggestions.book_->changed();
-                if (suggestions.isOpen()) suggestions.suggestAgain();
+                suggestions.book_->prepare();
+                if (message == kBookChanged && suggestions.isOpen()) suggestions.suggestAgain();
             });
-            return 0;
+            if (message == kBookChanged) return 0;
+            break;
         case WM_KILLFOCUS:
             if (open) suggestions.close();
             break;

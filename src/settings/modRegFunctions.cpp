@@ -114,6 +114,11 @@ std::wstring readAtPosition(const wchar_t* reader, const wchar_t* task, const st
     }
 }
 
+// Sets `event` at the next change of the kind named under `key` itself.
+bool notifiesChanges(HKEY key, DWORD changes, HANDLE event) {
+    return RegNotifyChangeKeyValue(key, FALSE, changes, event, TRUE) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool GetRegItemInfo(const std::wstring& keyPath, HKEY root, RegKeyInfo& info, bool quiet) {
@@ -204,9 +209,8 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
     RegSnapshot snapshot;
     snapshot.key_ = openKey(root, keyPath, kRead | KEY_NOTIFY);
     snapshot.changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (snapshot.changed_ &&
-        RegNotifyChangeKeyValue(snapshot.key_.get(), FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                snapshot.changed_.get(), TRUE) != ERROR_SUCCESS)
+    if (snapshot.changed_ && !notifiesChanges(snapshot.key_.get(), REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                              snapshot.changed_.get()))
         snapshot.changed_.reset();
     // Some systems tell a key's own watchers nothing when it is deleted; its
     // parent's names always change.
@@ -214,8 +218,7 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
     if (snapshot.changed_ && parentEnd != std::wstring::npos &&
         (RegOpenKeyExW(root, keyPath.substr(0, parentEnd).c_str(), 0, KEY_NOTIFY, snapshot.parent_.put()) !=
              ERROR_SUCCESS ||
-         RegNotifyChangeKeyValue(snapshot.parent_.get(), FALSE, REG_NOTIFY_CHANGE_NAME, snapshot.changed_.get(),
-                                 TRUE) != ERROR_SUCCESS))
+         !notifiesChanges(snapshot.parent_.get(), REG_NOTIFY_CHANGE_NAME, snapshot.changed_.get())))
         snapshot.changed_.reset();
     snapshot.values_ = valuesOf(snapshot.key_.get());
     return snapshot;
@@ -230,8 +233,7 @@ RegAbsenceWatch::RegAbsenceWatch(HKEY root, const std::wstring& keyPath) {
         path.resize(end == std::wstring::npos ? 0 : end);
     } while (RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY, ancestor_.put()) != ERROR_SUCCESS);
     changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!changed_ || RegNotifyChangeKeyValue(ancestor_.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE) !=
-                         ERROR_SUCCESS) {
+    if (!changed_ || !notifiesChanges(ancestor_.get(), REG_NOTIFY_CHANGE_NAME, changed_.get())) {
         changed_.reset();
         return;
     }
