@@ -158,13 +158,6 @@ class SuggestionTest(RealInput):
 
     def test_suggestions_while_typing_in_to(self):
         self.click_control(COMPOSE, TB_TO)
-        # An entry another program adds while the field has the focus is there at the next keystroke.
-        self.rect(COMPOSE, TB_TO, "")
-        self.assertEqual(wine("reg", "add", KEY, "/v", "7", "/d", "zed@example.com,Zed Pine", "/f").returncode, 0)
-        self.type("z")
-        self.suggested(["Zed Pine  <zed@example.com>"])
-        self.key("BackSpace")
-        self.no_suggestions()
         self.type("b")
         self.suggested(["Bea Lee  <bea@example.com>", "Bob Ray  <bob@example.com>"])
         self.type("o")

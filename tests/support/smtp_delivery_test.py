@@ -205,19 +205,16 @@ class OracleTest(unittest.TestCase):
             "Name | Score", "Ann | 42", "",
             "  kept   as", "  it is", "",
             "© 2026 — 😀 &unknown; 3 < 4 å→Ω"]))
-        # Markup that never ends, and nesting no reader would follow, cost nothing but their length.
+        # Markup that never ends, nesting no reader would follow, and 10 MB of a table cost nothing but their length.
+        row = "<tr><td>Zeile</td><td>Grüße &amp; <b>fett</b></td><td>.dot</td></tr>\r\n"
         for page, text in [("<div>" * 100000 + "deep" + "</div>" * 100000, "deep"),
+                           ("<html><body><table>\r\n" + row * 160000 + "</table></body></html>",
+                            "\r\n".join(["Zeile | Grüße & fett | .dot"] * 160000)),
                            ("<ul><li>" * 30 + "x", " " * 16 + "- x"),
                            ("<p>a<b <!-- unclosed & < <a href=\"x", "a"),
                            ("a &" + "#" * 100000 + " < b" + "<" * 1000, "a &" + "#" * 100000 + " < b" + "<" * 1000)]:
             with self.subTest(page=page[:30]):
                 self.assertEqual(self.alternatives(page), text)
-
-    def test_html_page_of_several_megabytes(self):
-        row = "<tr><td>Zeile</td><td>Grüße &amp; <b>fett</b></td><td>.dot</td></tr>\r\n"
-        page = "<html><body><table>\r\n" + row * 160000 + "</table></body></html>"
-        self.assertGreater(len(page.encode("utf-8")), 10 * 1024 * 1024)
-        self.assertEqual(self.alternatives(page), "\r\n".join(["Zeile | Grüße & fett | .dot"] * 160000))
 
 
 class InternationalAddressTest(unittest.TestCase):
