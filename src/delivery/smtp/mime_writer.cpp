@@ -250,27 +250,19 @@ std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, 
     return text + "\r\n";
 }
 
-std::string textPart(const MailMessage& message) {
-    if (!message.html) return {};
-    const std::wstring text = pageText(message.body);
-    std::string part;
-    part.reserve(text.size() + text.size() / 16);  // a page's text is mostly plain: little grows
-    encodeBody(text, BodyEncoding::QuotedPrintable, [&](const std::string& piece) { part += piece; });
-    return part;
-}
-
-void writeBody(const MailMessage& message, const std::string& textPart, const MessageStamp& stamp,
+void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                BodyEncoding encoding, const BytesSink& sink) {
     if (!message.html) return encodeBody(message.body, encoding, sink);
     // The line break before a boundary line belongs to it, not to the part.
     const std::string next = "\r\n--" + stamp.boundary + "\r\n";
-    sink(next.substr(2) + partHeaders("text/plain", BodyEncoding::QuotedPrintable) + "\r\n" + textPart);
+    sink(next.substr(2) + partHeaders("text/plain", BodyEncoding::QuotedPrintable) + "\r\n");
+    textPart.write(sink);
     sink(next + partHeaders("text/html", encoding) + "\r\n");
     encodeBody(message.body, encoding, sink);
     sink("\r\n--" + stamp.boundary + "--\r\n");
 }
 
-std::size_t bodySize(const MailMessage& message, const std::string& textPart, const MessageStamp& stamp,
+std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                      BodyEncoding encoding) {
     if (!message.html) return encodedBodySize(message.body, encoding);
     // The frame alone (boundary lines and the parts' headers), then the parts.

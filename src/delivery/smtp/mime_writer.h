@@ -11,7 +11,7 @@
 
 #include "delivery/smtp/body_encoder.h"
 #include "delivery/smtp/mail_message.h"
-#include "delivery/smtp/page_text.h"
+#include "delivery/smtp/text_part.h"
 
 namespace kt {
 
@@ -27,16 +27,12 @@ struct MessageForm {
 // The header block, the empty line that ends it included.
 std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form);
 
-// A page's plain-text part as it goes: its rendering, in quoted-printable;
-// nothing for a message of text.
-std::string textPart(const MailMessage& message);
-
 // The body as its parts go: for a page its `textPart` and the HTML between
 // the stamp's boundary lines, otherwise the text alone.
-void writeBody(const MailMessage& message, const std::string& textPart, const MessageStamp& stamp,
+void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                BodyEncoding encoding, const BytesSink& sink);
 // How many bytes writeBody hands on, counted.
-std::size_t bodySize(const MailMessage& message, const std::string& textPart, const MessageStamp& stamp,
+std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                      BodyEncoding encoding);
 
 // The whole message as text: the header block and the body.

@@ -182,9 +182,17 @@ class PlainWriter {
 public:
     // A page's text is as a rule no longer than its markup: room taken is
     // only backed by memory as it is written.
-    explicit PlainWriter(std::size_t pageSize) { out_.reserve(pageSize); }
+    void expect(std::size_t markupSize) { out_.reserve(out_.size() + markupSize); }
 
     const std::wstring& text() const { return out_; }
+    std::wstring takeText() { return std::move(out_); }
+
+    // True when text written after this writer shows as after `other`.
+    bool sameState(const PlainWriter& other) const {
+        return out_.empty() == other.out_.empty() && prefix_ == other.prefix_ && breaksOwed_ == other.breaksOwed_ &&
+               preformatted_ == other.preformatted_ && blankOwed_ == other.blankOwed_ &&
+               separatorOwed_ == other.separatorOwed_ && atLineStart_ == other.atLineStart_;
+    }
 
     void write(std::wstring_view text) {
         for (std::size_t i = 0; i < text.size();) {
@@ -284,20 +292,39 @@ bool sameInAnyCase(std::wstring_view text, std::wstring_view lowerCase) {
     return true;
 }
 
-class PageReader {
-public:
-    explicit PageReader(std::wstring_view html) : html_(html), writer_(html.size()) {}
+}  // namespace
 
-    std::wstring read() {
+class PageTextReader::Reader {
+public:
+    void read(std::wstring_view html) {
+        html_ = html;
+        at_ = 0;
+        open_ = false;
+        writer_.expect(html.size());
         while (at_ < html_.size()) {
             const std::size_t open = html_.find(L'<', at_);
-            text(html_.substr(at_, open == std::wstring_view::npos ? std::wstring_view::npos : open - at_));
-            if (open == std::wstring_view::npos) break;
+            const std::wstring_view raw =
+                html_.substr(at_, open == std::wstring_view::npos ? std::wstring_view::npos : open - at_);
+            text(raw);
+            if (open == std::wstring_view::npos) {
+                open_ = open_ || raw.find(L'&') != std::wstring_view::npos;  // an entity may go on in the next part
+                break;
+            }
             at_ = open;
             markup();
         }
-        return writer_.text();
     }
+
+    bool atBreak() const { return !open_; }
+
+    bool sameState(const Reader& other) const {
+        // An open link's text is measured from where it began, in what was written before.
+        return hidden_ == other.hidden_ && listDepth_ == other.listDepth_ && firstCell_ == other.firstCell_ &&
+               href_.empty() && other.href_.empty() && writer_.sameState(other.writer_);
+    }
+
+    const std::wstring& text() const { return writer_.text(); }
+    std::wstring takeText() { return writer_.takeText(); }
 
 private:
     void text(std::wstring_view raw) {
@@ -313,14 +340,14 @@ private:
         const std::size_t next = at_ + 1;
         const wchar_t c = next < html_.size() ? html_[next] : L'\0';
         if (c == L'!' && next + 2 < html_.size() && html_[next + 1] == L'-' && html_[next + 2] == L'-') {
-            const std::size_t end = html_.find(L"-->", next + 3);
-            at_ = end == std::wstring_view::npos ? html_.size() : end + 3;
+            at_ = past(html_.find(L"-->", next + 3), 3);
         } else if (c == L'!' || c == L'?') {
-            const std::size_t end = html_.find(L'>', next);
-            at_ = end == std::wstring_view::npos ? html_.size() : end + 1;
+            at_ = past(html_.find(L'>', next), 1);
         } else if (isNameCharacter(c) || (c == L'/' && next + 1 < html_.size() && isNameCharacter(html_[next + 1]))) {
             element(tag());
         } else {
+            // At the end of a part, the next part may make it a tag.
+            open_ = open_ || next + (c == L'/' ? 1 : 0) >= html_.size();
             text(L"<");
             at_ = next;
         }
@@ -366,7 +393,7 @@ private:
             if (sameInAnyCase(attribute, L"href")) tag.href = decoded(html_.substr(start, end - start));
             if (sameInAnyCase(attribute, L"alt")) tag.alt = decoded(html_.substr(start, end - start));
         }
-        at_ = std::min(i + 1, html_.size());
+        at_ = past(i < html_.size() ? i : std::wstring_view::npos, 1);
         return tag;
     }
 
@@ -454,11 +481,18 @@ private:
             bool found = true;
             for (std::size_t k = 0; found && k < name.size(); ++k) found = lower(html_[i + 2 + k]) == lower(name[k]);
             if (!found) continue;
-            const std::size_t close = html_.find(L'>', i);
-            at_ = close == std::wstring_view::npos ? html_.size() : close + 1;
+            at_ = past(html_.find(L'>', i), 1);
             return;
         }
-        at_ = html_.size();
+        at_ = past(std::wstring_view::npos, 0);
+    }
+
+    // Where reading goes on after what ends at `found` and is `length` long;
+    // when the part has no end for it, the rest of the part belongs to it.
+    std::size_t past(std::size_t found, std::size_t length) {
+        if (found != std::wstring_view::npos) return found + length;
+        open_ = true;
+        return html_.size();
     }
 
     std::wstring_view html_;
@@ -470,10 +504,23 @@ private:
     bool firstCell_ = true;
     std::wstring href_;
     std::size_t linkStart_ = 0;
+    bool open_ = false;  // the part ended inside something the next part may go on with
 };
 
-}  // namespace
+PageTextReader::PageTextReader() : reader_(std::make_unique<Reader>()) {}
+PageTextReader::PageTextReader(const PageTextReader& other) : reader_(std::make_unique<Reader>(*other.reader_)) {}
+PageTextReader::~PageTextReader() = default;
 
-std::wstring pageText(std::wstring_view html) { return PageReader(html).read(); }
+void PageTextReader::read(std::wstring_view part) { reader_->read(part); }
+bool PageTextReader::atBreak() const { return reader_->atBreak(); }
+bool PageTextReader::sameState(const PageTextReader& other) const { return reader_->sameState(*other.reader_); }
+const std::wstring& PageTextReader::text() const { return reader_->text(); }
+std::wstring PageTextReader::takeText() { return reader_->takeText(); }
+
+std::wstring pageText(std::wstring_view html) {
+    PageTextReader reader;
+    reader.read(html);
+    return reader.takeText();
+}
 
 }  // namespace kt

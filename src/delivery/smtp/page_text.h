@@ -8,6 +8,7 @@
 // collapses them. One pass, linear in the page however it is nested or
 // broken: no element is remembered but the few whose end matters.
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,34 @@ namespace kt {
 
 // Lines end with CR LF; there is no line break at the end.
 std::wstring pageText(std::wstring_view html);
+
+// Renders a page read in parts, each going on where the last one ended: a
+// body whose start is known late (the note) and whose rest early (the page)
+// can be rendered as the two, and the rest's text kept for any start that
+// leaves the reader as a sample start did.
+class PageTextReader {
+public:
+    PageTextReader();
+    PageTextReader(const PageTextReader& other);
+    PageTextReader& operator=(const PageTextReader&) = delete;
+    ~PageTextReader();
+
+    // Reads the next part. Only where the parts before ended at a break does
+    // the text come out as if they had been read as one.
+    void read(std::wstring_view part);
+    // True when the last part left nothing open that the next could go on
+    // with: no tag, comment, raw text or entity.
+    bool atBreak() const;
+    // True when whatever is read next renders after this reader as after `other`.
+    bool sameState(const PageTextReader& other) const;
+
+    const std::wstring& text() const;
+    // The text, taken: the reading is over.
+    std::wstring takeText();
+
+private:
+    class Reader;
+    std::unique_ptr<Reader> reader_;
+};
 
 }  // namespace kt

@@ -13,11 +13,11 @@ namespace kt {
 namespace {
 
 // The message, written as the session asks for it; a page with its
-// plain-text part, made once.
+// plain-text part, made once (or mostly ahead).
 class WrittenMessage final : public OutgoingMessage {
 public:
-    WrittenMessage(const MailMessage& message, MessageStamp stamp)
-        : message_(message), stamp_(std::move(stamp)), text_(textPart(message)) {}
+    WrittenMessage(const MailMessage& message, MessageStamp stamp, const PageTextAhead* ahead)
+        : message_(message), stamp_(std::move(stamp)), text_(textPart(message, ahead)) {}
 
     bool fitsEightBit() const override { return kt::fitsEightBit(message_.body); }
     std::size_t size(const MessageForm& form) const override {
@@ -31,7 +31,7 @@ public:
 private:
     const MailMessage& message_;
     MessageStamp stamp_;
-    std::string text_;
+    TextPart text_;
 };
 
 // TLS from the first byte was asked of a server that speaks plain SMTP there.
@@ -96,7 +96,7 @@ void SmtpMailer::Send() {
         for (const auto& mailbox : *list) envelope.recipients.push_back(mailbox.address);
     if (envelope.recipients.empty()) throw mailError(MailFailure::NoRecipients, L"The message has no recipients.");
 
-    const WrittenMessage message(message_, stampMessage(message_.from->address));
+    const WrittenMessage message(message_, stampMessage(message_.from->address), pageTextAhead_.get());
     const ServerAddress server = parseServerAddress(server_, port_);
     SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
     const SignInScope scope{server.signInHost(), message_.from->address.unicode()};

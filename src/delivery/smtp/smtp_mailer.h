@@ -12,6 +12,7 @@
 #include "delivery/smtp/mail_message.h"
 #include "delivery/smtp/sign_in.h"
 #include "delivery/smtp/smtp_session.h"
+#include "delivery/smtp/text_part.h"
 #include "delivery/smtp/transport.h"
 
 namespace kt {
@@ -40,6 +41,9 @@ public:
     void Body(std::wstring body) override;
     void Send() override;
 
+    // The page's text made ahead, for a body that ends with the page.
+    void pageTextAhead(std::shared_ptr<const PageTextAhead> ahead) { pageTextAhead_ = std::move(ahead); }
+
 private:
     TransportFactory connect_;
     SmtpTimeouts timeouts_;
@@ -49,6 +53,7 @@ private:
     unsigned short port_ = 25;
     std::optional<std::wstring> fromName_;
     MailMessage message_;
+    std::shared_ptr<const PageTextAhead> pageTextAhead_;
 };
 
 }  // namespace kt

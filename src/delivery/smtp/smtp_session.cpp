@@ -288,21 +288,29 @@ SmtpReply SmtpReplyReader::read(std::chrono::milliseconds timeout) {
 void DataSection::add(const std::string& piece) {
     if (piece.empty()) return;
     // A line that starts with a dot gets another; as a rule none does.
-    std::size_t from = 0;
-    if (atLineStart_ && piece[0] == '.') pending_ += '.';
-    for (std::size_t at = piece.find("\n."); at != std::string::npos; at = piece.find("\n.", at + 1)) {
-        pending_.append(piece, from, at + 1 - from).push_back('.');
-        from = at + 1;
-    }
-    pending_.append(piece, from, std::string::npos);
+    const bool dotAtStart = atLineStart_ && piece[0] == '.';
+    std::size_t dot = piece.find("\n.");
     atLineStart_ = piece.back() == '\n';
     last_[0] = piece.size() > 1 ? piece[piece.size() - 2] : last_[1];
     last_[1] = piece.back();
-    sendWhenFull();
+    if (!dotAtStart && dot == std::string::npos && piece.size() >= kWriteSize) {
+        // A large piece as it is goes as it is, not copied.
+        sendPending();
+        send_(piece);
+        return;
+    }
+    std::size_t from = 0;
+    if (dotAtStart) pending_ += '.';
+    for (; dot != std::string::npos; dot = piece.find("\n.", dot + 1)) {
+        pending_.append(piece, from, dot + 1 - from).push_back('.');
+        from = dot + 1;
+    }
+    pending_.append(piece, from, std::string::npos);
+    if (pending_.size() >= kWriteSize) sendPending();
 }
 
-void DataSection::sendWhenFull() {
-    if (pending_.size() < kWriteSize) return;
+void DataSection::sendPending() {
+    if (pending_.empty()) return;
     send_(pending_);
     pending_.clear();
 }
@@ -310,8 +318,7 @@ void DataSection::sendWhenFull() {
 void DataSection::finish() {
     const bool endsWithLineBreak = last_[0] == '\r' && last_[1] == '\n';
     pending_ += endsWithLineBreak ? ".\r\n" : "\r\n.\r\n";
-    send_(pending_);
-    pending_.clear();
+    sendPending();
 }
 
 ServerOffers serverOffers(const SmtpReply& hello) {

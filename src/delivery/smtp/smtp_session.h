@@ -77,7 +77,7 @@ public:
 
 private:
     static constexpr std::size_t kWriteSize = std::size_t{1} << 20;
-    void sendWhenFull();
+    void sendPending();
 
     BytesSink send_;
     std::string pending_;

@@ -1,10 +1,12 @@
 // What Send delivers: in plain mode the edited text alone; in HTML mode the
-// note as a paragraph whose CR LF pairs become breaks, a rule, then the page.
+// note as a paragraph whose CR LF pairs become breaks, a rule, then the page,
+// whose text made ahead joins the note's into the part the whole body makes.
 
 #include "compose/message_body.h"
 
 #include <gtest/gtest.h>
 
+#include "delivery/message_rules.h"
 #include "delivery/text_to_html.h"
 
 namespace kt {
@@ -22,6 +24,34 @@ TEST(MessageBody, PlainIsTheTextAloneAndHtmlPutsTheNoteBeforeThePage) {
         {L"<b>bold</b> & more\nnext\r\r\n\r\n\n", true, L"<p><b>bold</b> & more\nnext\r<br><br>\n</p>\r\n<hr>\r\nPAGE"},
     };
     for (const auto& c : cases) EXPECT_EQ(composeMessageBody(c.note, c.html, L"PAGE"), c.body) << c.note;
+}
+
+TEST(MessageBody, ThePagesTextMadeAheadJoinsAnyNoteThatLeavesNoMarkupOpen) {
+    const std::wstring pages[] = {
+        L"<html><head><title>News</title><style>p{}</style></head><body><h1>News</h1><p>A &amp; B, <a "
+        L"href=\"https://example.com/\">a link</a>.</p><ul><li>one<li>two</ul><table><tr><td>a<td>b</table>"
+        L"<pre>x\n  y</pre>" + std::wstring(3000, L'w') + L"</body></html>",
+        L"&amp; text first, on no line of its own",
+        L""};
+    const struct {
+        const wchar_t* note;
+        bool joins;
+    } notes[] = {
+        {L"", true}, {L"Hi,\r\nhave a look.\r\n", true}, {L"<b>bold</b> &amp; x < y", true},
+        // Markup left open: the page would read differently after it.
+        {L"<!-- hidden", false}, {L"<a href=\"https://x.example/\">see", false}, {L"<ul><li>a", false},
+        {L"<pre>", false}, {L"<script>", false}, {L"<b title=\"open", false}, {L"<table><tr><td>a", false}};
+    for (const auto& page : pages) {
+        const auto ahead = pageTextAhead(std::make_shared<const std::wstring>(page));
+        for (const auto& n : notes) {
+            MailMessage message;
+            message.html = true;
+            message.body = composeMessageBody(n.note, true, page);
+            EXPECT_EQ(ahead->partFor(message.body).has_value(), n.joins) << n.note;
+            EXPECT_EQ(test::written(textPart(message, ahead.get())), test::written(textPart(message))) << n.note;
+        }
+        EXPECT_FALSE(ahead->partFor(composeMessageBody(L"", true, L"x" + page)));  // not this page
+    }
 }
 
 TEST(TextToHtml, APairFromPosition32766OnLeavesTheWholeTextUnchanged) {

@@ -12,6 +12,13 @@
 
 namespace kt::test {
 
+// A text part's bytes, as they go.
+inline std::string written(const TextPart& part) {
+    std::string bytes;
+    part.write([&](const std::string& piece) { bytes += piece; });
+    return bytes;
+}
+
 // Quoted-printable decoded, or the first broken escape.
 inline bool decodeQuotedPrintable(const std::string& encoded, std::string& decoded) {
     for (std::size_t i = 0; i < encoded.size(); ++i) {

@@ -48,6 +48,24 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
     EXPECT_NE(bccOnly.find("\r\nX-Mailer: Ardwyn E-Mailer (KT_EMailer " KT_VERSION_NAME ")\r\n"), std::string::npos);
 }
 
+TEST(MessageText, APagesTextMadeAheadAfterAnyStartJoinsIntoTheTextOfTheWhole) {
+    MailMessage message;
+    message.html = true;
+    message.body = L"<p>A &amp; B &#169;</p><!-- c --><script>x<y</script><a href='https://e.x/'>link</a>"
+                   L"<pre>a\n b</pre><ul><li>i</ul> 1 < 2 &copy </b";
+    const std::string whole = test::written(textPart(message));
+    std::size_t joined = 0;
+    for (std::size_t split = 0; split <= message.body.size(); ++split) {
+        const std::wstring_view start = std::wstring_view(message.body).substr(0, split);
+        const PageTextAhead ahead(start, std::make_shared<const std::wstring>(message.body.substr(split)));
+        if (const auto part = ahead.partFor(message.body)) {
+            ++joined;
+            EXPECT_EQ(test::written(*part), whole) << toUtf8(std::wstring(start));
+        }
+    }
+    EXPECT_GE(joined, 20u);  // the places between elements, at least
+}
+
 TEST(EightBit, OnlyForTextOfWholeLinesWithinTheLimit) {
     // Lines of four-byte characters, more of them than are encoded at once.
     std::wstring emoji;

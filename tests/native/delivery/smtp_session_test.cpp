@@ -336,6 +336,10 @@ TEST(DataSection, DoublesLeadingDotsAcrossPiecesAndEndsWithTheDotLine) {
     EXPECT_EQ(section({".a\r", "\n.b\r\n", ".", "x"}), "..a\r\n..b\r\n..x\r\n.\r\n");
     EXPECT_EQ(section({"line\r", "\n"}), "line\r\n.\r\n");
     EXPECT_EQ(section({}), "\r\n.\r\n");
+    // Large pieces: one that needs no dot goes as it is, after what waits; one that needs them gets them.
+    const std::string large(1 << 20, 'x');
+    EXPECT_EQ(section({"a\r\n", large + "\r\n", ".b"}), "a\r\n" + large + "\r\n..b\r\n.\r\n");
+    EXPECT_EQ(section({"a\r\n", ".b\r\n." + large}), "a\r\n..b\r\n.." + large + "\r\n.\r\n");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Whatever text a user types into the subject, a name, an address or the
 // body (or a host passes as the page): an address is refused or one that
 // cannot become protocol, and the message, a page's with its rendered text,
-// keeps every rule of brokenRule.
+// keeps every rule of brokenRule. A page's text made ahead of what goes
+// before it in the body is, joined, the text the whole body makes.
 
 #include <cstdint>
 #include <string>
@@ -25,6 +26,19 @@ std::wstring wholeUtf8(std::string bytes) {
         }
     }
     return kt::fromUtf8(bytes);
+}
+
+// The body split where its first character says: the start stands for the
+// note, the rest for the page, made ahead after the start itself or after a
+// note's lead-in.
+void checkTextMadeAhead(const kt::MailMessage& message) {
+    const std::wstring_view body = message.body;
+    const std::size_t split = static_cast<std::size_t>(body[0]) % (body.size() + 1);
+    const auto page = std::make_shared<const std::wstring>(body.substr(split));
+    const std::string whole = kt::test::written(kt::textPart(message));
+    for (const std::wstring_view sample : {body.substr(0, split), std::wstring_view(L"<p>A note</p>\r\n<hr>\r\n")})
+        if (const auto part = kt::PageTextAhead(sample, page).partFor(message.body))
+            if (kt::test::written(*part) != whole) __builtin_trap();
 }
 
 }  // namespace
@@ -58,5 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Half the bodies are pages, which go with their text rendered from whatever markup they hold.
     message.html = !parts[3].empty() && (parts[3][0] & 1);
     if (!kt::test::brokenRule(message).empty()) __builtin_trap();
+    if (message.html) checkTextMadeAhead(message);
     return 0;
 }
