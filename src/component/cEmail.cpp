@@ -96,8 +96,9 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         auto& settings = SharedMessageSettings::forThisThread();
         const bool html = bHTML != VARIANT_FALSE;
         // Made before the window, so that no failure leaves one half opened.
-        DeliverySettings delivery{smtpServer, fromAddress, html ? body : std::wstring(), bShowError != VARIANT_FALSE,
-                                  html};
+        DeliverySettings delivery{smtpServer, fromAddress,
+                                  std::make_shared<const std::wstring>(html ? body : std::wstring()),
+                                  bShowError != VARIANT_FALSE, html};
 
         letGoOfWindow();
         ofrmEmailEvents_.reset();

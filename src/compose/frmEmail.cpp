@@ -8,6 +8,7 @@
 #include "compose/shared_message_settings.h"
 #include "compose/layout.h"
 #include "compose/message_body.h"
+#include "compose/page_text_in_background.h"
 #include "controls/handler_boundary.h"
 #include "controls/html_help.h"
 #include "foundation/message_box.h"
@@ -274,16 +275,27 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
         progress_.reset();
     });
 
+    // The page's text was made while the user wrote, as a rule to the end.
+    const auto stopRequested = [this] { return progress_->stopRequested(); };
+    const auto pageText = pageText_ && !handOff ? pageText_->wait(stopRequested) : nullptr;
+    if (stopRequested()) return true;
     // The mail program takes the note as the text and the page as its attachment.
     const std::wstring note = tbBody().Text();
-    const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, delivery_.htmlPage);
+    const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, *delivery_.htmlPage);
     delivered_ = DeliverMail(body, tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
                              delivery_.showError, delivery_.html,
-                             handOff ? mapiMailComponent(hwnd(), delivery_.htmlPage) : smtpComponent());
-    return progress_->stopRequested();
+                             handOff ? mapiMailComponent(hwnd(), *delivery_.htmlPage) : smtpComponent(pageText));
+    return stopRequested();
 }
 
-MailComponentFactory frmEmail::smtpComponent() {
+void frmEmail::Delivery(DeliverySettings settings) {
+    delivery_ = std::move(settings);
+    pageText_.reset();
+    if (delivery_.html && !usesMailProgram(delivery_.smtpServer))
+        pageText_ = std::make_unique<PageTextInBackground>(delivery_.htmlPage);
+}
+
+MailComponentFactory frmEmail::smtpComponent(std::shared_ptr<const PageTextAhead> pageText) {
     SmtpComponentParts parts;
     parts.signInOwner = hwnd();
     parts.tokens = SharedMessageSettings::forThisThread().accessTokens;
@@ -292,6 +304,7 @@ MailComponentFactory frmEmail::smtpComponent() {
     };
     parts.progress = progress_;
     if (connect_) parts.connect = connect_;
+    parts.pageText = std::move(pageText);
     return smtpMailComponent(std::move(parts));
 }
 

@@ -23,12 +23,14 @@ namespace kt {
 struct DeliverySettings {
     std::wstring smtpServer;
     std::wstring fromAddress;
-    std::wstring htmlPage;  // the page the note is put before, in HTML mode
+    // The page the note is put before, in HTML mode.
+    std::shared_ptr<const std::wstring> htmlPage = std::make_shared<const std::wstring>();
     bool showError = true;
     bool html = false;
 };
 
 class DeliveryDisplay;
+class PageTextInBackground;
 class RecipientSuggestions;
 
 class frmEmail : public Form {
@@ -40,7 +42,8 @@ public:
     // was released, or opened a newer window), the window closes itself.
     Event<> Unloading;
 
-    void Delivery(DeliverySettings settings) { delivery_ = std::move(settings); }
+    // Sets what Send delivers with; a page's text is made from now on.
+    void Delivery(DeliverySettings settings);
     // How Send reaches servers: the system's sockets unless given another way.
     void Network(TransportFactory connect) { connect_ = std::move(connect); }
 
@@ -98,9 +101,10 @@ private:
     // Sends the message, showing how it goes; true when the user stopped it.
     bool deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc);
     // The SMTP mail component as this window's Send uses it.
-    MailComponentFactory smtpComponent();
+    MailComponentFactory smtpComponent(std::shared_ptr<const PageTextAhead> pageText);
 
     DeliverySettings delivery_;
+    std::unique_ptr<PageTextInBackground> pageText_;
     TransportFactory connect_;
     bool delivered_ = false;  // the message went: Send sends nothing more
     // While the message goes: how far it got, and what the window shows of it.

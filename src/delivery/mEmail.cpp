@@ -72,7 +72,9 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
     return [parts = std::move(parts)]() -> std::unique_ptr<MailComponent> {
         auto signIns =
             std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(parts.signInOwner), parts.tokens, parts.wait);
-        return std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
+        auto mailer = std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
+        mailer->pageTextAhead(parts.pageText);
+        return mailer;
     };
 }
 

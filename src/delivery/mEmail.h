@@ -10,6 +10,7 @@
 
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/smtp/mail_component.h"
+#include "delivery/smtp/text_part.h"
 #include "delivery/sockets/socket_transport.h"
 
 namespace kt {
@@ -28,6 +29,8 @@ struct SmtpComponentParts {
     std::shared_ptr<DeliveryProgress> progress = std::make_shared<DeliveryProgress>();
     // The system's sockets, or another way to reach servers.
     TransportFactory connect = connectSocket;
+    // The page's plain text made ahead, for a body that ends with the page.
+    std::shared_ptr<const PageTextAhead> pageText;
 };
 
 // The real SMTP client, over Winsock with the system's TLS, signing in with

@@ -1,13 +1,36 @@
 #include "foundation/module.h"
 
 #include <atomic>
+#include <memory>
 #include <vector>
+
+#include "foundation/api_error.h"
+#include "foundation/handles.h"
 
 namespace kt {
 namespace {
 
 // The one process-wide count a COM server needs for DllCanUnloadNow.
 std::atomic<long> g_moduleLocks{0};
+
+struct ThreadWork {
+    std::function<void()> work;
+    HMODULE module = nullptr;  // the thread's own reference
+};
+
+DWORD WINAPI runThreadWork(void* parameter) {
+    HMODULE module = nullptr;
+    {
+        const std::unique_ptr<ThreadWork> held(static_cast<ThreadWork*>(parameter));
+        module = held->module;
+        try {
+            held->work();
+        } catch (...) {
+        }
+    }
+    // The code that runs here is the module's: it goes only after this thread.
+    FreeLibraryAndExitThread(module, 0);
+}
 
 }  // namespace
 
@@ -52,5 +75,20 @@ void ModuleLock::lockServer(bool lock) noexcept {
         --g_moduleLocks;
 }
 long ModuleLock::count() noexcept { return g_moduleLocks.load(); }
+
+void runOnThreadOfItsOwn(std::function<void()> work, const std::wstring& doing) {
+    auto parameter = std::make_unique<ThreadWork>();
+    parameter->work = std::move(work);
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&runThreadWork),
+                            &parameter->module))
+        throw apiError(GetLastError(), doing);
+    const UniqueKernelHandle thread(CreateThread(nullptr, 0, runThreadWork, parameter.get(), 0, nullptr));
+    if (!thread) {
+        const DWORD error = GetLastError();
+        FreeLibrary(parameter->module);
+        throw apiError(error, doing);
+    }
+    parameter.release();  // the thread's now
+}
 
 }  // namespace kt

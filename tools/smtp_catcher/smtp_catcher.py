@@ -28,7 +28,8 @@ A slow catcher, like a server at the end of a slow uplink:
                               may name the mechanisms the greeting offers (both otherwise)
 
 Each message is kept as DIR/spool/N.eml (as received) and DIR/spool/N.txt, a
-summary: envelope, decoded headers and the decoded body. Each sign-in since
+summary: envelope, decoded headers and the decoded body (of a page's, the
+HTML, then the text part after a line "Text part:"). Each sign-in since
 the start is a line of DIR/sign-ins: mechanism, user, "accepted" or "refused"."""
 
 import argparse
@@ -42,18 +43,23 @@ import threading
 import background
 
 
+def decoded(part):
+    return (part.get_payload(decode=True) or b"").decode(part.get_content_charset() or "utf-8", "replace")
+
+
 def summary(mail_from, rcpt_tos, raw):
-    """Envelope, decoded headers and the body: of alternatives, the last (a page's HTML), its type named."""
+    """Envelope, decoded headers and the body: of alternatives, the last (a page's HTML), its type named,
+    then the first (its text)."""
     message = email.message_from_bytes(raw, policy=email.policy.default)
     shown = message.get_payload()[-1] if message.is_multipart() else message
-    body = shown.get_payload(decode=True) or b""
     lines = ["Envelope-From: " + mail_from, "Envelope-To: " + ", ".join(rcpt_tos)]
     for header in ("From", "To", "Cc", "Subject", "Content-Type"):
         if header in message:
             lines.append("%s: %s" % (header, message[header]))
     if shown is not message:
         lines.append("Content-Type: %s" % shown["Content-Type"])
-    return "\n".join(lines) + "\n\n" + body.decode(shown.get_content_charset() or "utf-8", "replace")
+    text = "\n\nText part:\n" + decoded(message.get_payload()[0]) if shown is not message else ""
+    return "\n".join(lines) + "\n\n" + decoded(shown) + text
 
 
 class Spool:
