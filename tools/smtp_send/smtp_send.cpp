@@ -12,7 +12,8 @@
 // waits); "repeat N" sends the message N times, each with a mailer (and
 // sign-in) of its own, "pause_ms" apart.
 // A page's plain text is made before the clock starts, as the composition
-// window makes it while the user writes the note.
+// window makes it while the user writes the note; "text_at_send 1" leaves
+// it to Send, as for a note that leaves markup open.
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
 // "FAILED <number>" and the description; exit code 0 or 1.
 
@@ -128,8 +129,10 @@ int main(int argc, char** argv) {
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
+    bool textAtSend = false;
+    for (const auto& [key, text] : message.texts) textAtSend = textAtSend || (key == "text_at_send" && text == L"1");
     for (const auto& [key, text] : message.texts)
-        if (key == "html" && text == L"1")
+        if (key == "html" && text == L"1" && !textAtSend)
             message.pageText = std::make_shared<const kt::PageTextAhead>(L"", std::make_shared<const std::wstring>(message.body));
     if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
     try {
