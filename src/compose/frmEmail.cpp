@@ -277,14 +277,14 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
 
     // The page's text was made while the user wrote, as a rule to the end.
     const auto stopRequested = [this] { return progress_->stopRequested(); };
-    const auto pageText = pageText_ && !handOff ? pageText_->wait(stopRequested) : nullptr;
-    if (stopRequested()) return true;
+    if (pageText_ && !pageText_->wait(stopRequested)) return true;
     // The mail program takes the note as the text and the page as its attachment.
     const std::wstring note = tbBody().Text();
     const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, *delivery_.htmlPage);
     delivered_ = DeliverMail(body, tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
                              delivery_.showError, delivery_.html,
-                             handOff ? mapiMailComponent(hwnd(), *delivery_.htmlPage) : smtpComponent(pageText));
+                             handOff ? mapiMailComponent(hwnd(), *delivery_.htmlPage)
+                                     : smtpComponent(pageText_ ? pageText_->text() : nullptr));
     return stopRequested();
 }
 

@@ -17,8 +17,9 @@ std::wstring composeMessageBody(const std::wstring& note, bool html, const std::
     return html ? noteLeadIn(note) + htmlPage : note;
 }
 
-std::shared_ptr<const PageTextAhead> pageTextAhead(std::shared_ptr<const std::wstring> htmlPage) {
-    // Any note of plain text leaves the page's rendering where this one does.
+std::shared_ptr<const PageTextAhead> makePageTextAhead(std::shared_ptr<const std::wstring> htmlPage) {
+    // Most notes leave the page's rendering where this one does; only markup
+    // they leave open (or a hidden element they start) does not.
     return std::make_shared<const PageTextAhead>(noteLeadIn(L"A note"), std::move(htmlPage));
 }
 

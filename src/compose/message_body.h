@@ -14,6 +14,6 @@ std::wstring composeMessageBody(const std::wstring& note, bool html, const std::
 
 // The page's plain text, made while the user writes the note, for the HTML
 // bodies composeMessageBody makes of it; takes as long as the page's rendering.
-std::shared_ptr<const PageTextAhead> pageTextAhead(std::shared_ptr<const std::wstring> htmlPage);
+std::shared_ptr<const PageTextAhead> makePageTextAhead(std::shared_ptr<const std::wstring> htmlPage);
 
 }  // namespace kt

@@ -3,7 +3,6 @@
 #include <chrono>
 
 #include "compose/message_body.h"
-#include "foundation/component_error.h"
 #include "foundation/handles.h"
 #include "foundation/message_pump.h"
 #include "foundation/module.h"
@@ -17,27 +16,31 @@ struct PageTextInBackground::Job {
 };
 
 PageTextInBackground::PageTextInBackground(std::shared_ptr<const std::wstring> htmlPage) {
-    auto job = std::make_shared<Job>();
-    if (!job->made) return;
+    // The text made ahead only saves time: whatever fails here, Send makes it.
     try {
+        auto job = std::make_shared<Job>();
+        if (!job->made) return;
         runOnThreadOfItsOwn(
             [job, page = std::move(htmlPage)] {
                 try {
-                    job->text = pageTextAhead(page);
+                    job->text = makePageTextAhead(page);
                 } catch (...) {
                 }
                 SetEvent(job->made.get());
             },
             L"Making the page's text");
         job_ = std::move(job);
-    } catch (const ComponentError&) {
+    } catch (...) {
     }
 }
 
-std::shared_ptr<const PageTextAhead> PageTextInBackground::wait(const std::function<bool()>& stop) const {
-    if (!job_) return nullptr;
-    const auto end = waitLettingMessagesThrough({job_->made.get()}, std::chrono::steady_clock::time_point::max(), stop).end;
-    return end == WaitEnd::Signalled ? job_->text : nullptr;
+bool PageTextInBackground::wait(const std::function<bool()>& stop) const {
+    return !job_ || waitLettingMessagesThrough({job_->made.get()}, std::chrono::steady_clock::time_point::max(), stop)
+                            .end == WaitEnd::Signalled;
+}
+
+std::shared_ptr<const PageTextAhead> PageTextInBackground::text() const {
+    return job_ && WaitForSingleObject(job_->made.get(), 0) == WAIT_OBJECT_0 ? job_->text : nullptr;
 }
 
 }  // namespace kt

@@ -7,18 +7,20 @@
 #include <memory>
 #include <string>
 
-#include "delivery/smtp/text_part.h"
-
 namespace kt {
+
+class PageTextAhead;
 
 class PageTextInBackground {
 public:
     explicit PageTextInBackground(std::shared_ptr<const std::wstring> htmlPage);
 
-    // The text once made, letting the thread's messages through meanwhile;
-    // none when `stop` says so first or it could not be made (the delivery
-    // then makes the whole text itself).
-    std::shared_ptr<const PageTextAhead> wait(const std::function<bool()>& stop) const;
+    // Waits until the text is made, letting the thread's messages through;
+    // false when `stop` said so first or the thread's quit came.
+    bool wait(const std::function<bool()>& stop) const;
+    // The text once made; none when it could not be made, and the delivery
+    // then makes the whole text itself.
+    std::shared_ptr<const PageTextAhead> text() const;
 
 private:
     struct Job;

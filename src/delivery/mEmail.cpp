@@ -8,6 +8,7 @@
 #include "delivery/recipient_list.h"
 #include "delivery/smtp/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
+#include "delivery/smtp/text_part.h"
 #include "delivery/sockets/socket_transport.h"
 #include "delivery/system_sign_in.h"
 #include "foundation/component_error.h"

@@ -10,10 +10,11 @@
 
 #include "delivery/oauth/oauth_sign_in.h"
 #include "delivery/smtp/mail_component.h"
-#include "delivery/smtp/text_part.h"
 #include "delivery/sockets/socket_transport.h"
 
 namespace kt {
+
+class PageTextAhead;
 
 using MailComponentFactory = std::function<std::unique_ptr<MailComponent>()>;
 

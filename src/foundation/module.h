@@ -34,8 +34,8 @@ public:
 // Runs `work` on a thread of its own that holds a reference to the module
 // until its last instruction: whoever waits for the work may stop waiting
 // and go, and the module with them, while it runs on. `work` keeps its own
-// failures. Throws the system's error (see apiError for `doing`) when no
-// thread starts.
+// failures: one it lets escape ends there, not the process. Throws the
+// system's error (see apiError for `doing`) when no thread starts.
 void runOnThreadOfItsOwn(std::function<void()> work, const std::wstring& doing);
 
 }  // namespace kt

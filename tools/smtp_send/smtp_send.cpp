@@ -114,7 +114,9 @@ int main(int argc, char** argv) {
     Message message;
     std::string user, password;
     long pauseMs = 0;
+    bool html = false, textAtSend = false;
     for (auto& [key, value] : readCase(argv[1])) {
+        if (key == "html") html = value == "1";
         if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
         else if (key == "send_timeout_ms") timeouts.connection.send = std::chrono::milliseconds(std::stol(value));
         else if (key == "reply_timeout_ms") timeouts.replies = kt::ReplyTimeouts::all(std::chrono::milliseconds(std::stol(value)));
@@ -126,14 +128,13 @@ int main(int argc, char** argv) {
         else if (key == "user") user = value;
         else if (key == "password") password = value;
         else if (key == "body") message.body = kt::fromUtf8(value);
+        else if (key == "text_at_send") textAtSend = value == "1";
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
-    bool textAtSend = false;
-    for (const auto& [key, text] : message.texts) textAtSend = textAtSend || (key == "text_at_send" && text == L"1");
-    for (const auto& [key, text] : message.texts)
-        if (key == "html" && text == L"1" && !textAtSend)
-            message.pageText = std::make_shared<const kt::PageTextAhead>(L"", std::make_shared<const std::wstring>(message.body));
+    // The whole body is the page here: nothing goes before it.
+    if (html && !textAtSend)
+        message.pageText = std::make_shared<const kt::PageTextAhead>(L"", std::make_shared<const std::wstring>(message.body));
     if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
     try {
         const auto start = std::chrono::steady_clock::now();

@@ -182,7 +182,10 @@ class PlainWriter {
 public:
     // A page's text is as a rule no longer than its markup: room taken is
     // only backed by memory as it is written.
-    void expect(std::size_t markupSize) { out_.reserve(out_.size() + markupSize); }
+    void expect(std::size_t markupSize) {
+        const std::size_t needed = out_.size() + markupSize;
+        if (needed > out_.capacity()) out_.reserve(std::max(needed, 2 * out_.capacity()));
+    }
 
     const std::wstring& text() const { return out_; }
     std::wstring takeText() { return std::move(out_); }
@@ -302,17 +305,20 @@ public:
         open_ = false;
         writer_.expect(html.size());
         while (at_ < html_.size()) {
-            const std::size_t open = html_.find(L'<', at_);
-            const std::wstring_view raw =
-                html_.substr(at_, open == std::wstring_view::npos ? std::wstring_view::npos : open - at_);
-            text(raw);
-            if (open == std::wstring_view::npos) {
+            const std::size_t markupStart = html_.find(L'<', at_);
+            const std::wstring_view raw = html_.substr(
+                at_, markupStart == std::wstring_view::npos ? std::wstring_view::npos : markupStart - at_);
+            writeText(raw);
+            if (markupStart == std::wstring_view::npos) {
                 open_ = open_ || raw.find(L'&') != std::wstring_view::npos;  // an entity may go on in the next part
                 break;
             }
-            at_ = open;
+            at_ = markupStart;
             markup();
         }
+        // Nothing is kept of the part, which its owner may free.
+        html_ = {};
+        tag_.name = {};
     }
 
     bool atBreak() const { return !open_; }
@@ -327,7 +333,7 @@ public:
     std::wstring takeText() { return writer_.takeText(); }
 
 private:
-    void text(std::wstring_view raw) {
+    void writeText(std::wstring_view raw) {
         if (raw.empty() || hidden_ > 0) return;
         if (raw.find(L'&') == std::wstring_view::npos)
             writer_.write(raw);
@@ -347,8 +353,9 @@ private:
             element(tag());
         } else {
             // At the end of a part, the next part may make it a tag.
-            open_ = open_ || next + (c == L'/' ? 1 : 0) >= html_.size();
-            text(L"<");
+            const bool cutShort = next >= html_.size() || (c == L'/' && next + 1 >= html_.size());
+            open_ = open_ || cutShort;
+            writeText(L"<");
             at_ = next;
         }
     }
@@ -393,7 +400,7 @@ private:
             if (sameInAnyCase(attribute, L"href")) tag.href = decoded(html_.substr(start, end - start));
             if (sameInAnyCase(attribute, L"alt")) tag.alt = decoded(html_.substr(start, end - start));
         }
-        at_ = past(i < html_.size() ? i : std::wstring_view::npos, 1);
+        at_ = i < html_.size() ? i + 1 : restOfPart();
         return tag;
     }
 
@@ -484,13 +491,16 @@ private:
             at_ = past(html_.find(L'>', i), 1);
             return;
         }
-        at_ = past(std::wstring_view::npos, 0);
+        at_ = restOfPart();
     }
 
-    // Where reading goes on after what ends at `found` and is `length` long;
-    // when the part has no end for it, the rest of the part belongs to it.
+    // Where reading goes on after what ends at `found` and is `length` long.
     std::size_t past(std::size_t found, std::size_t length) {
-        if (found != std::wstring_view::npos) return found + length;
+        return found == std::wstring_view::npos ? restOfPart() : found + length;
+    }
+
+    // Something the part does not end belongs the rest of it; the next part may go on with it.
+    std::size_t restOfPart() {
         open_ = true;
         return html_.size();
     }

@@ -67,8 +67,9 @@ public:
 };
 
 // The message data as DATA sends it, given in pieces: a line that starts with
-// "." gets another one, and CR LF "." CR LF ends it. It goes out in writes of
-// about a megabyte, the end of the data in the same write as its last part.
+// "." gets another one, and CR LF "." CR LF ends it. Small pieces go out
+// together in writes of about a megabyte; a larger piece that needs no dot
+// goes as it is, without a copy.
 class DataSection {
 public:
     explicit DataSection(BytesSink send) : send_(std::move(send)) { pending_.reserve(kWriteSize + (64 << 10)); }

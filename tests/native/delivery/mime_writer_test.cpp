@@ -51,7 +51,7 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
 TEST(MessageText, APagesTextMadeAheadAfterAnyStartJoinsIntoTheTextOfTheWhole) {
     MailMessage message;
     message.html = true;
-    message.body = L"<p>A &amp; B &#169;</p><!-- c --><script>x<y</script><a href='https://e.x/'>link</a>"
+    message.body = L"<!DOCTYPE html><p>A &amp; B &#169;</p><!-- c --><script>x<y</script><a href='https://e.x/'>link</a>"
                    L"<pre>a\n b</pre><ul><li>i</ul> 1 < 2 &copy </b";
     const std::string whole = test::written(textPart(message));
     std::size_t joined = 0;

@@ -326,9 +326,15 @@ TEST(ConnectionOrder, AddressFamiliesTakeTurnsThePreferredFirst) {
 }
 
 TEST(DataSection, DoublesLeadingDotsAcrossPiecesAndEndsWithTheDotLine) {
-    const auto section = [](std::vector<std::string> pieces) {
+    const std::string* uncopied = nullptr;  // a piece that went as it was given
+    const auto section = [&](const std::vector<std::string>& pieces) {
         std::string sent;
-        DataSection data([&](const std::string& piece) { sent += piece; });
+        uncopied = nullptr;
+        DataSection data([&](const std::string& piece) {
+            for (const auto& given : pieces)
+                if (piece.data() == given.data()) uncopied = &given;
+            sent += piece;
+        });
         for (const auto& piece : pieces) data.add(piece);
         data.finish();
         return sent;
@@ -338,8 +344,11 @@ TEST(DataSection, DoublesLeadingDotsAcrossPiecesAndEndsWithTheDotLine) {
     EXPECT_EQ(section({}), "\r\n.\r\n");
     // Large pieces: one that needs no dot goes as it is, after what waits; one that needs them gets them.
     const std::string large(1 << 20, 'x');
-    EXPECT_EQ(section({"a\r\n", large + "\r\n", ".b"}), "a\r\n" + large + "\r\n..b\r\n.\r\n");
-    EXPECT_EQ(section({"a\r\n", ".b\r\n." + large}), "a\r\n..b\r\n.." + large + "\r\n.\r\n");
+    const std::vector<std::string> clean{"a\r\n", large + "\r\n", ".b"}, dotted{"a\r\n", "b\r\n." + large};
+    EXPECT_EQ(section(clean), "a\r\n" + large + "\r\n..b\r\n.\r\n");
+    EXPECT_EQ(uncopied, &clean[1]);
+    EXPECT_EQ(section(dotted), "a\r\nb\r\n.." + large + "\r\n.\r\n");
+    EXPECT_EQ(uncopied, nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "compose/message_body.h"
 #include "delivery/message_rules.h"
 #include "delivery/smtp/address_rules.h"
 #include "delivery/smtp/mail_error.h"
@@ -29,15 +30,16 @@ std::wstring wholeUtf8(std::string bytes) {
 }
 
 // The body split where its first character says: the start stands for the
-// note, the rest for the page, made ahead after the start itself or after a
-// note's lead-in.
+// note, the rest for the page, made ahead after the start itself or as the
+// window makes it, after a sample note.
 void checkTextMadeAhead(const kt::MailMessage& message) {
     const std::wstring_view body = message.body;
     const std::size_t split = static_cast<std::size_t>(body[0]) % (body.size() + 1);
     const auto page = std::make_shared<const std::wstring>(body.substr(split));
     const std::string whole = kt::test::written(kt::textPart(message));
-    for (const std::wstring_view sample : {body.substr(0, split), std::wstring_view(L"<p>A note</p>\r\n<hr>\r\n")})
-        if (const auto part = kt::PageTextAhead(sample, page).partFor(message.body))
+    for (const auto& ahead : {std::make_shared<const kt::PageTextAhead>(body.substr(0, split), page),
+                              kt::makePageTextAhead(page)})
+        if (const auto part = ahead->partFor(message.body))
             if (kt::test::written(*part) != whole) __builtin_trap();
 }
 

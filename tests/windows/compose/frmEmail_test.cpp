@@ -1,5 +1,6 @@
 // The composition window as SendEMail opens it and as the user lays it out
-// and closes it, and what opening and closing it many times leaves behind.
+// and closes it, and what opening and closing it many times leaves behind;
+// the page's text it makes meanwhile for Send.
 
 #include "compose/frmEmail.h"
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "KT_EMailer.h"
+#include "compose/message_body.h"
+#include "compose/page_text_in_background.h"
 #include "foundation/module.h"
 #include "support/windows_test.h"
 
@@ -207,6 +210,16 @@ std::size_t ourWindows() {
     for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, L"KT_EMailer.MessageWindow", nullptr));)
         if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) ++count;
     return count;
+}
+
+TEST(PageTextInBackground, MakesThePagesTextOnAThreadOfItsOwnForSendToJoinTheNotesTo) {
+    const auto page = std::make_shared<const std::wstring>(L"<p>the page</p>");
+    const PageTextInBackground making(page);
+    ASSERT_TRUE(making.wait(nullptr));
+    ASSERT_TRUE(making.text());
+    const auto part = making.text()->partFor(composeMessageBody(L"A note", true, *page));
+    ASSERT_TRUE(part && part->rest);
+    EXPECT_EQ(part->lead + *part->rest, "A note\r\n\r\n----------\r\n\r\nthe page=\r\n");
 }
 
 TEST_F(ComposeWindowTest, OpenAndCancelCyclesLeaveNothingBehind) {

@@ -104,7 +104,7 @@ TEST_F(DeliveryTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
                                 L"From: Ann Sender <a@example.com>\n", L"Content-Type: multipart/alternative",
                                 L"Content-Type: text/html",
                                 L"\n\n<p>Look at this<br>page</p>\r\n<hr>\r\n<html>the page</html>",
-                                // its text, the page's made while the note was written
+                                // and its text
                                 L"\nText part:\nLook at this\r\npage\r\n\r\n----------\r\n\r\nthe page"})
         EXPECT_NE(pageSent[0].find(part), std::wstring::npos) << part << "\n" << pageSent[0].c_str();
     EXPECT_EQ(pageSent[0].find(L"hidden@example.com", pageSent[0].find(L"\n\n")), std::wstring::npos);
