@@ -31,23 +31,15 @@ std::vector<float> placed(const EmailFormLayout& l) {
 }  // namespace
 
 TEST(EmailFormLayout, FieldsStretchAndTheButtonRowFollowsTheFrame) {
-    const struct {
-        int caption, frameX, frameY;  // pixels
-        float twipsX, twipsY, width, height;
-        FrameMetrics metrics;
-        std::vector<float> layout;  // widths of tbTo, tbSubject, tbBody, lbInfo, Label1, Label11; Send and
-                                    // Cancel left; the button row's top; tbBody's height
-    } screens[] = {
-        // A frame wider than high, more twips per pixel vertically, a window wider than high.
-        {22, 5, 3, 12, 18, 9000, 8000, {396, 60, 54}, {8160, 7800, 8760, 8760, 8640, 8640, 7908, 6816, 7016, 4040}},
-    };
-    for (const auto& s : screens) {
-        const FrameMetrics metrics = frameMetrics(s.caption, s.frameX, s.frameY, s.twipsX, s.twipsY);
-        EXPECT_EQ(metrics.caption, s.metrics.caption);
-        EXPECT_EQ(metrics.frameWidth, s.metrics.frameWidth);
-        EXPECT_EQ(metrics.frameHeight, s.metrics.frameHeight);
-        EXPECT_EQ(placed(layoutEmailForm(s.width, s.height, metrics, kDesign)), s.layout) << s.width;
-    }
+    // A frame wider than high (22 pixel caption, borders 5 by 3), more twips per pixel vertically (12 by 18).
+    const FrameMetrics metrics = frameMetrics(22, 5, 3, 12, 18);
+    EXPECT_EQ(metrics.caption, 396);
+    EXPECT_EQ(metrics.frameWidth, 60);
+    EXPECT_EQ(metrics.frameHeight, 54);
+    // In a window wider than high: widths of tbTo, tbSubject, tbBody, lbInfo, Label1, Label11; Send and
+    // Cancel left; the button row's top; tbBody's height.
+    EXPECT_EQ(placed(layoutEmailForm(9000, 8000, metrics, kDesign)),
+              (std::vector<float>{8160, 7800, 8760, 8760, 8640, 8640, 7908, 6816, 7016, 4040}));
 }
 
 }  // namespace kt
