@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "delivery/oauth/sha256.h"
+#include "delivery/smtp/characters.h"
 #include "delivery/smtp/mail_error.h"
 
 namespace kt {
@@ -89,10 +90,7 @@ std::string textOf(const SecretJson& value) {
 }
 
 // The token type is matched without regard to case (RFC 6749, 5.1).
-bool isBearer(std::string type) {
-    for (char& c : type) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return type == "bearer";
-}
+bool isBearer(const std::string& type) { return asciiLowerCase(type) == "bearer"; }
 
 }  // namespace
 

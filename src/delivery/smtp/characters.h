@@ -15,4 +15,14 @@ bool isAtomsSeparatedBy(const std::wstring& text, wchar_t separator);
 // The text with every control character (line breaks included) replaced.
 std::wstring withControlsReplaced(const std::wstring& text, wchar_t replacement);
 
+// The text with A to Z in lower case and nothing else changed: for names
+// whose case means nothing and whose letters are ASCII (hosts, schemes,
+// token types).
+template <typename Text>
+Text asciiLowerCase(Text text) {
+    for (auto& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<typename Text::value_type>(c - 'A' + 'a');
+    return text;
+}
+
 }  // namespace kt

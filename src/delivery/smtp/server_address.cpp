@@ -38,11 +38,7 @@ bool parsePort(const std::wstring& text, unsigned short& port) {
 
 // Removes the scheme (lower case) from the front of `text` when it is there, in any case.
 bool takeScheme(std::wstring& text, const std::wstring& scheme) {
-    if (text.size() < scheme.size()) return false;
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-        const wchar_t c = text[i] >= L'A' && text[i] <= L'Z' ? static_cast<wchar_t>(text[i] - L'A' + L'a') : text[i];
-        if (c != scheme[i]) return false;
-    }
+    if (asciiLowerCase(text.substr(0, scheme.size())) != scheme) return false;
     text.erase(0, scheme.size());
     return true;
 }
@@ -77,11 +73,6 @@ ServerAddress parseServerAddress(const std::wstring& server, unsigned short defa
     return {std::string(host.begin(), host.end()), port, implicitTls || (!schemeGiven && port == kImplicitTlsPort)};
 }
 
-std::string ServerAddress::signInHost() const {
-    std::string lowered = host;
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lowered;
-}
+std::string ServerAddress::signInHost() const { return asciiLowerCase(host); }
 
 }  // namespace kt
