@@ -209,6 +209,10 @@ TEST(SmtpSecurity, WhenToStartTlsSignInOrAskForASignIn) {
         } catch (const ComponentError& error) {
             ends = kFails;
             number = error.number();
+            // The user learns what the server lacks.
+            if (number == failure(MailFailure::TlsRequired)) {
+                EXPECT_NE(error.description().find(L"no TLS"), std::wstring::npos) << c.what;
+            }
         }
         EXPECT_EQ(server.trace, c.trace) << c.what;
         EXPECT_EQ(ends, c.ends) << c.what;
