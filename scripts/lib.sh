@@ -3,6 +3,9 @@
 # recorded and stopped by its own pid on exit.
 
 KT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The script's own command line, to run it again where no 32-bit program starts.
+KT_SCRIPT=$(readlink -f "$0")
+KT_SCRIPT_ARGS=("$@")
 KT_STARTED_PIDS=()
 KT_WINE_PREFIXES=()
 
@@ -149,22 +152,55 @@ KT_WINE64=/usr/lib/wine/wine64
 # kt_find_32bit_support what_is_skipped: finds out once whether this machine
 # runs 32-bit programs at all; on some machines of this kind the kernel runs
 # none ("Exec format error"), and Debian's "wine" launcher still picks the
-# 32-bit loader for every program, 64-bit ones included. Where none runs, or
-# KT_NO_32BIT is set, every Wine program starts through the 64-bit loader
-# (scripts/wine64-only goes first on PATH), KT_NO_32BIT=1 tells the tests, and
-# one line says what is skipped.
+# 32-bit loader for every program, 64-bit ones included. Where none runs,
+# every Wine program starts through the 64-bit loader (scripts/wine64-only
+# goes first on PATH), KT_NO_32BIT=1 tells the tests, and one line says what
+# is skipped. KT_NO_32BIT=1 makes any machine such a machine for the run (see
+# kt_hide_32bit).
 kt_find_32bit_support() {
-  if kt_runs_32bit; then
-    # Without 32-bit Wine there is nothing to start (a build needs none).
-    [ -e /usr/lib/wine/wine ] || return 0
+  if ! kt_runs_32bit && [ -z "${KT_32BIT_HIDDEN:-}" ]; then
+    kt_hide_32bit
+  fi
+  # Without 32-bit Wine there is nothing to start (a build needs none).
+  if [ -e /usr/lib/wine/wine ] || ! kt_runs_32bit; then
     local status=0
     /usr/lib/wine/wine --version >/dev/null 2>&1 || status=$?
-    [ "$status" -eq 0 ] && return 0
+    if [ "$status" -eq 0 ]; then
+      kt_runs_32bit && return 0
+      kt_log "32-bit programs still run where they were to be hidden"
+      return 1
+    fi
     # 126 is the kernel refusing the program; anything else is a broken Wine, not this machine.
-    [ "$status" -eq 126 ] || { kt_log "Wine's 32-bit loader fails (exit $status)"; return 1; }
+    if [ "$status" -ne 126 ] && [ -e /usr/lib/wine/wine ]; then
+      kt_log "Wine's 32-bit loader fails (exit $status)"
+      return 1
+    fi
+  else
+    return 0
   fi
   export KT_NO_32BIT=1 PATH="$KT_ROOT/scripts/wine64-only:$PATH"
   kt_log "32-bit programs cannot run on this machine: $1"
+}
+
+# kt_hide_32bit: runs this script again, from the start, where no 32-bit
+# program can start, as on a machine whose kernel runs none: in a mount
+# namespace of its own, with the 32-bit loader covered by a file that cannot
+# run. Wine then makes its prefixes exactly as it does there (no syswow64, no
+# C:\windows\command). Where no such namespace can be made, the run fails:
+# running 32-bit programs through the 64-bit loader alone would only imitate
+# such a machine.
+kt_hide_32bit() {
+  local loader unshare=(unshare --mount)
+  [ "$(id -u)" -eq 0 ] || unshare+=(--map-root-user)
+  loader=$(readlink -f /lib/ld-linux.so.2 2>/dev/null || true)
+  [ -e "$loader" ] || return 0  # no 32-bit loader: nothing can start anyway
+  if ! "${unshare[@]}" -- mount --bind /dev/null "$loader" 2>/dev/null; then
+    kt_log "KT_NO_32BIT=1 needs a mount namespace of its own (${unshare[*]}), and none can be made here"
+    exit 1
+  fi
+  kt_log "hiding 32-bit programs: running again in a mount namespace with $loader covered"
+  exec env KT_32BIT_HIDDEN=1 "${unshare[@]}" -- /bin/bash -c 'mount --bind /dev/null "$1" && shift && exec "$@"' \
+    kt-hide-32bit "$loader" "$KT_SCRIPT" "${KT_SCRIPT_ARGS[@]}"
 }
 
 kt_runs_32bit() { [ "${KT_NO_32BIT:-0}" = 0 ]; }

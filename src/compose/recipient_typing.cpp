@@ -15,9 +15,7 @@ std::wstring withRecipientAccepted(const std::wstring& field, const std::wstring
 }
 
 std::wstring withRecipientsAdded(const std::wstring& field, const std::wstring& entries) {
-    const std::size_t last = field.find_last_not_of(L' ');
-    const bool separated = field.empty() || (last != std::wstring::npos && field[last] == L';');
-    return field + (separated ? L"" : L";") + entries;
+    return field.empty() ? entries : field + L";" + entries;
 }
 
 }  // namespace kt

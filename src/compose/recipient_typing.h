@@ -20,7 +20,7 @@ TypedRecipient typedRecipient(const std::wstring& field);
 std::wstring withRecipientAccepted(const std::wstring& field, const std::wstring& record);
 
 // The field with the picker's entries after what it holds, joined by ";"
-// unless the field already ends with one (an accepted suggestion's "; ").
+// (a field of blanks alone holds something).
 std::wstring withRecipientsAdded(const std::wstring& field, const std::wstring& entries);
 
 }  // namespace kt

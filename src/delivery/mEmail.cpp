@@ -41,9 +41,10 @@ void addRecipients(MailComponent& mail, const std::wstring& list, const Recipien
     const auto entries = splitRecipientList(list);
     mark = steps.count;
     checkEntryCount16(entries);
-    for (const auto& entry : entries) {
-        // An entry of blanks alone is as empty: an accepted suggestion leaves "; " behind.
-        if (entry.find_first_not_of(L' ') != std::wstring::npos) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::wstring& entry = entries[i];
+        // The one blank that an accepted suggestion leaves after its ";" is no entry.
+        if (!entry.empty() && !(i > 0 && entry == L" ")) {
             mark = steps.entry;
             const AddressAndName recipient = splitRecipientEntry(entry);
             (mail.*steps.add)(recipient.address, recipient.name);

@@ -64,7 +64,7 @@ class OAuthTest(unittest.TestCase):
                "--oauth", cls.issuer + "/token/introspection")
         cls.addClassCleanup(python, "smtp_catcher/smtp_catcher.py", "stop", "--state-dir", cls.catcher)
         cls.server = "localhost:" + open(os.path.join(cls.catcher, "port")).read().strip()
-        command = 'C:\\windows\\command\\start.exe /unix /usr/bin/python3 %s "%%1"' % os.path.join(
+        command = 'C:\\windows\\system32\\start.exe /unix /usr/bin/python3 %s "%%1"' % os.path.join(
             tools, "oauth_server", "stand_in_browser.py")
         for scheme in ("http", "https"):
             key = r"HKLM\Software\Classes\%s\shell\open\command" % scheme
@@ -201,6 +201,25 @@ class OAuthTest(unittest.TestCase):
         # None of that was the grant's fault: the stored token still signs in, without the browser.
         self.assertEqual(self.send("third"), (True, 0, ""))
         self.assertEqual(self.counts()[0], before[0])
+
+    def test_a_refresh_refused_for_its_scope_goes_once_without_it_and_then_to_the_browser(self):
+        # This server leaves offline_access out of a grant made without a consent prompt, and
+        # refuses a refresh that names it; without a scope the grant's own comes.
+        self.set_profile(Scope="openid offline_access smtp.send")
+        self.browse("consent")
+        try:
+            self.assertEqual(self.send("fourth")[0], True)
+            before = self.counts()
+            self.assertEqual(self.send("fourth"), (True, 0, ""))
+            self.expect(before, 0, ["refresh_token 400", "refresh_token 200"])
+            # Refused without a scope too: the grant is gone, and the browser opens once.
+            self.mode("scope-refused")
+            before = self.counts()
+            self.assertEqual(self.send("fourth"), (True, 0, ""))
+            self.expect(before, 1, ["refresh_token 400", "refresh_token 400", "authorization_code 200"])
+        finally:
+            self.mode("normal")
+            self.set_profile()
 
     def mode(self, value):
         python("oauth_server/oauth_server.py", "mode", value, "--state-dir", self.oauth)

@@ -5,7 +5,7 @@ demo: oidc-provider from npm (server.mjs), over HTTPS with a certificate for
 
     oauth_server.py start --state-dir DIR --ca CA_DIR [--access-seconds N]
     oauth_server.py stop  --state-dir DIR
-    oauth_server.py mode  --state-dir DIR slow|garbage|unavailable|normal    how the token endpoint answers
+    oauth_server.py mode  --state-dir DIR slow|garbage|unavailable|scope-refused|normal    how the token endpoint answers
     oauth_server.py revoke --state-dir DIR RefreshToken|AccessToken
 
 The npm packages (package-lock.json) are installed once into DIR/../oauth-server-modules.

@@ -6,10 +6,16 @@
 //
 //   node server.mjs PORT CERT KEY STATE_DIR ACCESS_TOKEN_SECONDS
 //
-// STATE_DIR/mode may say "slow", "garbage" or "unavailable": the token
-// endpoint then answers after 5 s (with 503), with HTML, or with the error
-// temporarily_unavailable. POST /test/revoke?kind=RefreshToken|AccessToken
-// revokes every token of that kind; STATE_DIR/log gets a line per token request.
+// Resource indicators are on (RFC 8707): the scope "smtp.send" belongs to the
+// SMTP server's resource. As the library does by default, a grant made without
+// a consent prompt leaves out offline_access, and a refresh that names a scope
+// the grant lacks is refused with invalid_scope.
+//
+// STATE_DIR/mode may say "slow", "garbage", "unavailable" or "scope-refused":
+// the token endpoint then answers after 5 s (with 503), with HTML, with the
+// error temporarily_unavailable, or refuses every refresh with invalid_scope.
+// POST /test/revoke?kind=RefreshToken|AccessToken revokes every token of that
+// kind; STATE_DIR/log gets a line per token request.
 import fs from 'node:fs';
 import https from 'node:https';
 import path from 'node:path';
@@ -63,6 +69,12 @@ const provider = new Provider(`https://localhost:${port}`, {
     devInteractions: { enabled: true },
     introspection: { enabled: true, allowedPolicy: async () => true },
     revocation: { enabled: true },
+    resourceIndicators: {
+      enabled: true,
+      defaultResource: () => 'urn:kt:smtp',
+      useGrantedResource: () => true,
+      getResourceServerInfo: () => ({ scope: 'smtp.send', audience: 'urn:kt:smtp', accessTokenFormat: 'opaque' }),
+    },
   },
   issueRefreshToken: async () => true,
   rotateRefreshToken: true,
@@ -72,6 +84,14 @@ const provider = new Provider(`https://localhost:${port}`, {
 });
 
 const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+const log = (line) => fs.appendFileSync(path.join(stateDir, 'log'), `${line}\n`);
+// The form of a token request, read ahead of the library, which then takes it as read.
+const readForm = async (req) => {
+  const chunks = [];
+  for await (const chunk of req) chunks.push(chunk);
+  req.body = Buffer.concat(chunks).toString();
+  return new URLSearchParams(req.body);
+};
 const mode = () => { try { return fs.readFileSync(path.join(stateDir, 'mode'), 'utf8').trim(); } catch { return ''; } };
 
 provider.use(async (ctx, next) => {
@@ -97,9 +117,15 @@ provider.use(async (ctx, next) => {
       ctx.body = '<html><body>Service unavailable</body></html>';
       return;
     }
+    const grantType = (await readForm(ctx.req)).get('grant_type');
+    if (mode() === 'scope-refused' && grantType === 'refresh_token') {
+      ctx.status = 400;
+      ctx.body = { error: 'invalid_scope', error_description: 'no scope is granted again' };
+      log(`${grantType} 400 invalid_scope`);
+      return;
+    }
     await next();
-    const grant = ctx.oidc?.params?.grant_type ?? '?';
-    fs.appendFileSync(path.join(stateDir, 'log'), `${grant} ${ctx.status} ${ctx.body?.error ?? ''} ${ctx.body?.error_description ?? ''}\n`);
+    log(`${grantType} ${ctx.status} ${ctx.body?.error ?? ''} ${ctx.body?.error_description ?? ''}`);
     return;
   }
   await next();

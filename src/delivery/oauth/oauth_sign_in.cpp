@@ -112,8 +112,19 @@ std::optional<SignIn> OAuthSignIn::refreshed(const SignInScope& scope, const OAu
     const auto refreshToken = storedRefreshToken(scope);
     if (!refreshToken || refreshedOnce_) return std::nullopt;
     refreshedOnce_ = true;
-    const TokenAnswer answer = requestTokens(profile.tokenEndpoint, refreshGrantBody(profile, *refreshToken),
-                                             timeouts_.tokenEndpoint);
+    const auto refresh = [&](const OAuthProfile& asking) {
+        return requestTokens(asking.tokenEndpoint, refreshGrantBody(asking, *refreshToken), timeouts_.tokenEndpoint);
+    };
+    TokenAnswer answer = refresh(profile);
+    if (answer.error == "invalid_scope" && !profile.scope.empty()) {
+        // Some servers keep a resource's scopes apart from the grant's and
+        // refuse them named again; a refresh that names none asks for what
+        // was granted (RFC 6749 section 6).
+        OAuthProfile asGranted = profile;
+        asGranted.scope.clear();
+        answer = refresh(asGranted);
+        if (!answer.error.empty()) answer.error = "invalid_grant";
+    }
     if (answer.error == "invalid_grant") {
         // Revoked, expired or used already (refresh tokens rotate): the browser again.
         forgetRefreshToken(scope);

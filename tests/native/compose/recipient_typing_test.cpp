@@ -25,11 +25,12 @@ TEST(RecipientTyping, TheRecipientAfterTheLastSeparatorIsReplacedAndTheRestStays
     }
 }
 
-TEST(RecipientTyping, ThePickersEntriesFollowWithOneSeparator) {
+TEST(RecipientTyping, ThePickersEntriesFollowASemicolonUnlessTheFieldIsEmpty) {
     EXPECT_EQ(withRecipientsAdded(L"", L"b@x.org,B"), L"b@x.org,B");
     EXPECT_EQ(withRecipientsAdded(L"a@x.org,A", L"b@x.org,B"), L"a@x.org,A;b@x.org,B");
-    EXPECT_EQ(withRecipientsAdded(L"a@x.org,A; ", L"b@x.org,B"), L"a@x.org,A; b@x.org,B");
-    EXPECT_EQ(withRecipientsAdded(L" ", L"b@x.org,B"), L" ;b@x.org,B");  // blanks alone are no separator
+    EXPECT_EQ(withRecipientsAdded(L"a@x.org,A; ", L"b@x.org,B"), L"a@x.org,A; ;b@x.org,B");
+    EXPECT_EQ(withRecipientsAdded(L" ", L"b@x.org,B"), L" ;b@x.org,B");
+    EXPECT_EQ(withRecipientsAdded(L"a@x.org,A", L""), L"a@x.org,A;");
 }
 
 }  // namespace

@@ -64,6 +64,14 @@ TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothi
           L"1036\r\n\r\nFrom Address: me@example.com\r\nTo: a@example.com,A\r\ncc: bare@example.com\r\nBcc: "
           L"\r\nSMTP Server: " + catcher.server()}},
         {L"a@example.com,A", L"", L"Me <me@example.com", false, {L"Missing the Closing \">\" in the e-mail address!"}},
+        // Blanks are no entry's address: only the one an accepted suggestion leaves after its ";" is passed over.
+        {L" ", L"", L"me@example.com", true,
+         {L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug Code: "
+          L"1032\r\n\r\nFrom Address: me@example.com\r\nTo:  \r\ncc: \r\nBcc: \r\nSMTP Server: " + catcher.server()}},
+        {L"a@example.com,A;  ", L"", L"me@example.com", true,
+         {L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug Code: "
+          L"1032\r\n\r\nFrom Address: me@example.com\r\nTo: a@example.com,A;  \r\ncc: \r\nBcc: \r\nSMTP Server: " +
+              catcher.server()}},
     };
     for (const auto& c : cases) {
         const std::wstring subject = uniqueSubject(L"Broken");
@@ -78,10 +86,10 @@ TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothi
 
 TEST_F(DeliveryTest, WindowsSideBySideEachDeliverTheirOwnMessageAndClose) {
     const std::wstring pageSubject = uniqueSubject(L"Page"), plainSubject = uniqueSubject(L"Plain");
-    // Blanks around an address or a name go, empty entries and entries of blanks alone are skipped, text
-    // after a second comma is lost.
+    // Blanks around an address or a name go, empty entries and an accepted suggestion's blank after its ";"
+    // are skipped, text after a second comma is lost.
     frmEmail& page = sendEMail(email.get(), L"<html>the page</html>",
-                               L"ann@example.com,Ann; bob@example.com, Bob;;cy@example.com,Lee,Cy; ", catcher.server(),
+                               L"ann@example.com,Ann; ;bob@example.com, Bob;;cy@example.com,Lee,Cy; ", catcher.server(),
                                {true, true}, L"Ann Sender <a@example.com>", pageSubject);
     page.tbBody().Text(L"Look at this\r\npage");
     page.tbBcc().Text(L"hidden@example.com,Hidden");
