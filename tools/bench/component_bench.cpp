@@ -112,18 +112,27 @@ std::wstring bodyOf(std::size_t characters) {
     return body;
 }
 
+// The floor under a long body: a bare multi-line field with the styles, the
+// size and the font of the window's, its text set as the window sets it.
 double bareEditMs(const std::wstring& text) {
     const HWND frame = CreateWindowExW(0, L"STATIC", L"bare", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 360, 380,
                                        nullptr, nullptr, nullptr, nullptr);
     const HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                      WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
-                                      8, 184, 329, 115, frame, nullptr, nullptr, nullptr);
+                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                                          ES_WANTRETURN,
+                                      8, 184, 329, 113, frame, nullptr, nullptr, nullptr);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
     pump();
     const auto start = Clock::now();
     SetWindowTextW(edit, text.c_str());
     const double elapsed = millisecondsSince(start);
     DestroyWindow(frame);
+    DeleteObject(font);
     pump();
     return elapsed;
 }
