@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "addressbook/address_book_store.h"
-#include "controls/list_box.h"
 #include "foundation/address_and_name.h"
+#include "foundation/locale_order.h"
 
 namespace kt {
 namespace {
@@ -100,7 +100,7 @@ void AddressBook::sort() {
         const auto text = recordTextOf(value);
         const auto record = text ? splitAddressAndName(*text) : std::nullopt;
         if (!record) break;
-        keyed.emplace_back(listSortKey(record->name),
+        keyed.emplace_back(localeSortKey(record->name),
                            BookEntry{record->name, record->address, record->address + L"," + record->name});
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

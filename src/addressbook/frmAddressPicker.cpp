@@ -131,6 +131,13 @@ void frmAddressPicker::KT_CB_AddName_Click() {
                            MB_OK | MB_ICONINFORMATION);
             return;
         }
+        // The record would not read back: ";" ends an entry of a recipient list, "," its address.
+        if ((name + address).find_first_of(L";,") != std::wstring::npos) {
+            showMessageBox(L"The name and the address cannot hold a semicolon (;) or a comma (,): in a list of "
+                           L"recipients they end an entry and its address.",
+                           L"Error!", MB_OK | MB_ICONINFORMATION);
+            return;
+        }
         for (const auto& entry : entries_.entries()) {
             mark = 106;
             if (entry.Name == name || EntryList::addressOf(entry) == address) {

@@ -9,7 +9,7 @@
 
 #include "controls/progress_bar.h"
 #include "controls/taskbar_progress.h"
-#include "delivery/smtp/delivery_progress.h"
+#include "delivery/sockets/delivery_progress.h"
 
 namespace kt {
 

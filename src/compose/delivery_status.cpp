@@ -1,6 +1,6 @@
 #include "compose/delivery_status.h"
 
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 
 namespace kt {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "controls/twips.h"
-#include "delivery/smtp/delivery_progress.h"
+#include "delivery/sockets/delivery_progress.h"
 
 namespace kt {
 

@@ -15,8 +15,7 @@
 #include "controls/message_loop.h"
 #include "foundation/module.h"
 #include "controls/window_input.h"
-#include "delivery/mEmail.h"
-#include "delivery/mapi/mail_program.h"
+#include "delivery/components/mail_components.h"
 #include "foundation/scope_exit.h"
 #include "settings/error_with_time.h"
 
@@ -259,7 +258,7 @@ void frmEmail::KT_CB_Send_Click() {
 bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc) {
     // One delivery at a time: the window takes no input but Stop until it is
     // over, and none at all while the mail program has the message.
-    const bool handOff = usesMailProgram(delivery_.smtpServer);
+    const bool handOff = mailRouteFor(delivery_.smtpServer) == MailRoute::MailProgram;
     const ScopedControlsDisabled busy(hwnd(), handOff ? nullptr : KT_CB_Cancel().hwnd());
     Pointer(MousePointer::ArrowHourglass);
     const ScopeExit resetPointer([this] { Pointer(MousePointer::Default); });
@@ -275,27 +274,28 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
         progress_.reset();
     });
 
-    // The page's text was made while the user wrote, as a rule to the end.
-    const auto stopRequested = [this] { return progress_->stopRequested(); };
-    if (pageText_ && !pageText_->wait(stopRequested)) return true;
+    // The page's text was made while the user wrote, as a rule to the end;
+    // what is left of it is waited for as the delivery's first step, with Stop.
+    if (pageText_ && !pageText_->text()) {
+        progress_->enter(DeliveryStep::Preparing);
+        if (!pageText_->wait(*progress_)) return true;
+    }
     // The mail program takes the note as the text and the page as its attachment.
     const std::wstring note = tbBody().Text();
     const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, *delivery_.htmlPage);
     delivered_ = DeliverMail(body, tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
-                             delivery_.showError, delivery_.html,
-                             handOff ? mapiMailComponent(hwnd(), *delivery_.htmlPage)
-                                     : smtpComponent(pageText_ ? pageText_->text() : nullptr));
-    return stopRequested();
+                             delivery_.showError, delivery_.html, mailComponent());
+    return progress_->stopRequested();
 }
 
 void frmEmail::Delivery(DeliverySettings settings) {
     delivery_ = std::move(settings);
     pageText_.reset();
-    if (delivery_.html && !usesMailProgram(delivery_.smtpServer))
+    if (delivery_.html && mailRouteFor(delivery_.smtpServer) == MailRoute::Smtp)
         pageText_ = std::make_unique<PageTextInBackground>(delivery_.htmlPage);
 }
 
-MailComponentFactory frmEmail::smtpComponent(std::shared_ptr<const PageTextAhead> pageText) {
+MailComponentFactory frmEmail::mailComponent() {
     SmtpComponentParts parts;
     parts.signInOwner = hwnd();
     parts.tokens = SharedMessageSettings::forThisThread().accessTokens;
@@ -304,8 +304,8 @@ MailComponentFactory frmEmail::smtpComponent(std::shared_ptr<const PageTextAhead
     };
     parts.progress = progress_;
     if (connect_) parts.connect = connect_;
-    parts.pageText = std::move(pageText);
-    return smtpMailComponent(std::move(parts));
+    if (pageText_) parts.pageText = pageText_->text();
+    return mailComponentFor(delivery_.smtpServer, std::move(parts), delivery_.htmlPage);
 }
 
 void frmEmail::KT_CB_Help_Click() {

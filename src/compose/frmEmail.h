@@ -11,9 +11,9 @@
 #include "controls/form.h"
 #include "controls/push_button.h"
 #include "controls/timer.h"
-#include "delivery/smtp/delivery_progress.h"
 #include "delivery/mEmail.h"
-#include "delivery/smtp/transport.h"
+#include "delivery/sockets/delivery_progress.h"
+#include "delivery/sockets/transport.h"
 
 namespace kt {
 
@@ -100,8 +100,8 @@ private:
     void askToClose();
     // Sends the message, showing how it goes; true when the user stopped it.
     bool deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc);
-    // The SMTP mail component as this window's Send uses it.
-    MailComponentFactory smtpComponent(std::shared_ptr<const PageTextAhead> pageText);
+    // The mail component this window's Send goes through.
+    MailComponentFactory mailComponent();
 
     DeliverySettings delivery_;
     std::unique_ptr<PageTextInBackground> pageText_;

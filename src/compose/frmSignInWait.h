@@ -9,7 +9,7 @@
 #include "controls/form.h"
 #include "controls/push_button.h"
 #include "delivery/oauth/oauth_sign_in.h"
-#include "delivery/smtp/delivery_progress.h"
+#include "delivery/sockets/delivery_progress.h"
 
 namespace kt {
 
@@ -42,7 +42,7 @@ class BrowserSignInWait final : public SignInWait {
 public:
     BrowserSignInWait(HWND owner, const std::wstring& host, std::shared_ptr<const DeliveryProgress> delivery);
     ~BrowserSignInWait() override;
-    bool cancelled() const override { return form_->cancelled() || delivery_->stopRequested(); }
+    bool stopRequested() const override { return form_->cancelled() || delivery_->stopRequested(); }
 
 private:
     std::shared_ptr<frmSignInWait> form_;

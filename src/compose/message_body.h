@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "delivery/smtp/text_part.h"
+#include "delivery/message/text_part.h"
 
 namespace kt {
 

@@ -7,17 +7,10 @@
 
 #include "controls/handler_boundary.h"
 #include "foundation/component_error.h"
+#include "foundation/locale_order.h"
 #include "foundation/scope_exit.h"
 
 namespace kt {
-
-std::string listSortKey(const std::wstring& text) {
-    constexpr DWORD kFlags = LCMAP_SORTKEY | NORM_IGNORECASE;
-    const int bytes = LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text.c_str(), -1, nullptr, 0);
-    std::string key(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text.c_str(), -1, reinterpret_cast<LPWSTR>(key.data()), bytes);
-    return key;  // compared byte by byte
-}
 
 // The list's mouse buttons pass through a window procedure of ours. It is
 // put in front of the list's own directly: the common controls' subclassing
@@ -96,7 +89,7 @@ void ListBox::AddItems(const std::vector<std::pair<std::wstring, unsigned>>& row
     // search through the list for every row.
     std::vector<std::pair<std::string, std::size_t>> keys;
     keys.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(listSortKey(rows[i].first), i);
+    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(localeSortKey(rows[i].first), i);
     std::stable_sort(keys.begin(), keys.end());
     for (const auto& key : keys) {
         const auto& [text, data] = rows[key.second];

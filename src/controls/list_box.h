@@ -14,10 +14,6 @@ namespace kt {
 
 enum class MouseButton { Left, Right, Middle };
 
-// A sorted list box orders its rows as CompareStringW does for the user's
-// locale, ignoring case; these keys, compared byte by byte, order rows alike.
-std::string listSortKey(const std::wstring& text);
-
 class ListBox : public FormControl {
 public:
     ListBox(Form& form, const ControlDesign& design, HWND hwnd);

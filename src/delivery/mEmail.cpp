@@ -4,14 +4,10 @@
 
 #include "foundation/message_box.h"
 #include "foundation/message_pump.h"
-#include "delivery/mapi/mapi_mailer.h"
 #include "delivery/recipient_list.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/smtp_mailer.h"
-#include "delivery/smtp/text_part.h"
-#include "delivery/sockets/socket_transport.h"
-#include "delivery/system_sign_in.h"
+#include "delivery/mail_error.h"
 #include "foundation/component_error.h"
+#include "settings/error_with_time.h"
 
 namespace kt {
 namespace {
@@ -70,22 +66,6 @@ void showDeliveryReport(const ComponentError& failure, int mark, const std::wstr
 
 }  // namespace
 
-MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
-    return [parts = std::move(parts)]() -> std::unique_ptr<MailComponent> {
-        auto signIns =
-            std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(parts.signInOwner), parts.tokens, parts.wait);
-        auto mailer = std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
-        mailer->pageTextAhead(parts.pageText);
-        return mailer;
-    };
-}
-
-MailComponentFactory mapiMailComponent(HWND owner, std::wstring page) {
-    return [owner, page = std::move(page)]() -> std::unique_ptr<MailComponent> {
-        return std::make_unique<MapiMailer>(owner, page);
-    };
-}
-
 bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
                  const std::wstring& sender, bool showError, bool html,
@@ -138,6 +118,8 @@ bool DeliverMail(const std::wstring& body, const std::wstring& subject, const st
             mail->Send();
             mark = 1045;
             letMessageLoopRunTwice();
+            if (showError)
+                for (const auto& notice : mail->notices()) ShowErrorWithTime(L"The message was sent, but " + notice);
             mail.reset();
             return true;
         }

@@ -23,14 +23,22 @@ bool pumpWaitingMessages() {
     return false;
 }
 
+const StopSignal& untilQuit() {
+    static const struct : StopSignal {
+        bool stopRequested() const override { return false; }
+        bool canStop() const override { return true; }
+    } signal;
+    return signal;
+}
+
 WaitResult waitLettingMessagesThrough(const std::vector<HANDLE>& handles,
-                                      std::chrono::steady_clock::time_point deadline,
-                                      const std::function<bool()>& stop) {
+                                      std::chrono::steady_clock::time_point deadline, const StopSignal* stop) {
     const auto count = static_cast<DWORD>(handles.size());
     // A quit stays in the queue for the thread's loop, and would wake the wait at once.
     bool quitSeen = false;
+    const auto stopped = [&] { return stop && stop->canStop() && (quitSeen || stop->stopRequested()); };
     for (;;) {
-        if (stop && stop()) return {WaitEnd::Stopped};
+        if (stopped()) return {WaitEnd::Stopped};
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now()).count();
         // Whatever ran in the messages may have outlasted the deadline: what
@@ -43,14 +51,13 @@ WaitResult waitLettingMessagesThrough(const std::vector<HANDLE>& handles,
             // A handle that is signalled again and again must not keep the
             // messages waiting: the wait reports handles before messages.
             if (!quitSeen) quitSeen = pumpWaitingMessages();
-            if (stop && (quitSeen || stop())) return {WaitEnd::Stopped};
+            if (stopped()) return {WaitEnd::Stopped};
             return {WaitEnd::Signalled, woke - WAIT_OBJECT_0};
         }
         if (woke == WAIT_TIMEOUT || left <= 0) return {WaitEnd::TimedOut};
         if (woke != WAIT_OBJECT_0 + count)
             throw apiError(GetLastError(), L"Waiting while letting messages through failed");
         quitSeen = pumpWaitingMessages();
-        if (quitSeen && stop) return {WaitEnd::Stopped};
     }
 }
 

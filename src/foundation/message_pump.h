@@ -6,8 +6,9 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <vector>
+
+#include "foundation/stop_signal.h"
 
 namespace kt {
 
@@ -24,12 +25,15 @@ struct WaitResult {
     std::size_t index = 0;
 };
 
+// The signal of work the user cannot stop, whose waiter still goes when the thread quits.
+const StopSignal& untilQuit();
+
 // Waits until one of the handles is signalled or the deadline passes,
-// letting the thread's messages through meanwhile. After each message `stop`
-// (when given) may end the wait; so does a quit of the thread, after which
-// a wait without `stop` goes on without the messages.
+// letting the thread's messages through meanwhile. `stop` (when given) may
+// end the wait; a wait without one, or whose work can no longer be stopped,
+// goes on past a quit of the thread, without the messages.
 WaitResult waitLettingMessagesThrough(const std::vector<HANDLE>& handles,
                                       std::chrono::steady_clock::time_point deadline,
-                                      const std::function<bool()>& stop = nullptr);
+                                      const StopSignal* stop = nullptr);
 
 }  // namespace kt

@@ -348,7 +348,8 @@ class ScriptedServer:
     "END" for the data's end) to its reply, a list of replies one per use, or
     a fault: SILENT, DROP, ENDLESS (a reply of lines as fast as the client
     takes them) or ENDLESS_SLOWLY (a line every 50 ms); for "BODY" also STALL
-    (it stops reading). A fault lasts three reply time-outs at most, then the
+    (it stops reading), or a reply, which the server sends at the body's
+    first line before it hangs up or, with "BODY_THEN": STALL, stops reading. A fault lasts three reply time-outs at most, then the
     server closes: a client that waited for it all reports a closed connection
     instead of the error the test wants. It records the commands it got."""
 
@@ -400,9 +401,15 @@ class ScriptedServer:
         for raw in connection.makefile("rb"):
             line = raw.rstrip(b"\r\n").decode("latin-1")
             if in_data:
-                if line == "" and self.script.get("BODY") == DROP:
+                body = self.script.get("BODY")
+                if line == "" and body == DROP:
                     break
-                if self.script.get("BODY") == STALL:
+                if body not in (None, DROP, STALL):
+                    connection.sendall(body.encode("latin-1") + b"\r\n")
+                    body = self.script.get("BODY_THEN", DROP)
+                if body == DROP:
+                    break
+                if body == STALL:
                     time.sleep(REPLY_TIMEOUT_MS / 1000 * 3)
                     break
                 if line == ".":
@@ -465,6 +472,15 @@ class FaultTest(unittest.TestCase):
                                                  ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
         self.assertEqual((sent, number), (False, system_error("ETIMEDOUT")), description)
         self.assertIn("took nothing more", description)
+
+    def test_a_refusal_during_the_body_is_reported_whether_the_server_then_hangs_up_or_stops_reading(self):
+        for then in (DROP, STALL):
+            with self.subTest(then=then):
+                sent, number, description = self.deliver(
+                    {"BODY": "552 5.3.4 Error: message file too big", "BODY_THEN": then}, ("send_timeout_ms", "1000"),
+                    ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
+                self.assertEqual((sent, number), (False, MAIL_BASE + 552), description)
+                self.assertIn("message file too big", description)
 
     def test_five_thousand_recipients_reach_a_server_that_answers_one_command_at_a_time(self):
         # Written all at once, the long commands and replies (as sendmail's, which name the recipient)

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "delivery/smtp/page_text.h"
-#include "delivery/smtp/utf8.h"
+#include "delivery/message/page_text.h"
+#include "foundation/utf8.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 #include "foundation/handles.h"
 
 namespace demo {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "delivery/smtp/sign_in.h"
+#include "delivery/sign_in.h"
 
 namespace kt {
 

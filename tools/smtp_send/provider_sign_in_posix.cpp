@@ -1,6 +1,6 @@
 #include "provider_sign_in.h"
 
-#include "delivery/smtp/mail_error.h"
+#include "delivery/mail_error.h"
 
 namespace kt {
 

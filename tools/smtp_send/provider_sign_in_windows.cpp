@@ -8,7 +8,7 @@ std::shared_ptr<SignInProvider> providerSignIn(std::shared_ptr<SignInProvider> p
                                                long tokenEndpointMs) {
     // One store of access tokens for every send of this process.
     static const auto tokens = std::make_shared<AccessTokens>();
-    return std::make_shared<OAuthSignIn>(std::move(passwords), tokens, nullptr,
+    return std::make_shared<OAuthSignIn>(std::move(passwords), tokens, nullptr, nullptr,
                                          OAuthTimeouts{std::chrono::milliseconds(browserMs),
                                                        std::chrono::milliseconds(tokenEndpointMs)});
 }

@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "delivery/smtp/mail_error.h"
+#include "delivery/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 #include "delivery/sockets/socket_transport.h"
 #include "provider_sign_in.h"
 #include "foundation/component_error.h"
@@ -38,15 +38,16 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 // The sign-in of the case file, as if the system kept it; there is no one to ask.
 class GivenSignIn final : public kt::SignInProvider {
 public:
-    explicit GivenSignIn(kt::SignIn signIn) : signIn_(std::move(signIn)) {}
-    std::optional<kt::SignIn> stored(const kt::SignInScope&) override { return signIn_; }
+    GivenSignIn(std::string user, kt::SecretText password) : user_(std::move(user)), password_(std::move(password)) {}
+    std::optional<kt::SignIn> stored(const kt::SignInScope&) override { return kt::SignIn{user_, password_}; }
     std::optional<kt::SignIn> ask(const kt::SignInScope&, bool) override {
         throw kt::mailError(kt::MailFailure::SignInRequired, L"The server refused the sign-in given; no one to ask.");
     }
     void answered(const kt::SignInScope&, bool) override {}
 
 private:
-    kt::SignIn signIn_;
+    std::string user_;
+    kt::SecretText password_;
 };
 
 Fields readCase(const char* path) {
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
     // The whole body is the page here: nothing goes before it.
     if (html && !textAtSend)
         message.pageText = std::make_shared<const kt::PageTextAhead>(L"", std::make_shared<const std::wstring>(message.body));
-    if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(kt::SignIn{user, password});
+    if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(user, kt::SecretText(password));
     try {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < repeat; ++i) {

@@ -4,20 +4,16 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "delivery/smtp/utf8.h"
+#include "foundation/characters.h"
+#include "foundation/utf8.h"
 
 namespace kt {
 namespace {
 
 constexpr std::size_t kLongestFileName = 80;
 
-std::wstring lowerCase(std::wstring text) {
-    for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
 bool isReservedDeviceName(const std::wstring& name) {
-    const std::wstring base = lowerCase(name.substr(0, name.find(L'.')));
+    const std::wstring base = asciiLowerCase(name.substr(0, name.find(L'.')));
     if (base == L"con" || base == L"prn" || base == L"aux" || base == L"nul") return true;
     return base.size() == 4 && (base.compare(0, 3, L"com") == 0 || base.compare(0, 3, L"lpt") == 0) &&
            base[3] >= L'1' && base[3] <= L'9';
@@ -65,10 +61,8 @@ const wchar_t* meaningOf(unsigned long code) {
 }  // namespace
 
 bool usesMailProgram(const std::wstring& server) {
-    const auto first = server.find_first_not_of(L" \t");
-    if (first == std::wstring::npos) return true;
-    const auto last = server.find_last_not_of(L" \t");
-    return lowerCase(server.substr(first, last - first + 1)) == L"mapi:";
+    const std::wstring text = withoutOuterBlanks(server, L" \t");
+    return text.empty() || asciiLowerCase(text) == L"mapi:";
 }
 
 std::wstring pageFileName(const std::wstring& subject) {
@@ -90,7 +84,7 @@ std::wstring pageFileName(const std::wstring& subject) {
 std::string pageFileBytes(const std::wstring& page) {
     static const wchar_t kMeta[] = L"<meta charset=\"utf-8\">";
     std::wstring declared = page;
-    const std::wstring lowered = lowerCase(page);
+    const std::wstring lowered = asciiLowerCase(page);
     if (const auto head = endOfStartTag(lowered, L"<head"); head != std::wstring::npos)
         declared.insert(head, kMeta);
     else if (const auto html = endOfStartTag(lowered, L"<html"); html != std::wstring::npos)

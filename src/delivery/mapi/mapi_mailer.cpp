@@ -3,14 +3,16 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 
 #include "delivery/mapi/mail_program.h"
-#include "delivery/smtp/address_rules.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/utf8.h"
+#include "foundation/characters.h"
+#include "delivery/message/address_rules.h"
+#include "delivery/mail_error.h"
+#include "foundation/utf8.h"
 #include "foundation/api_error.h"
 #include "foundation/handles.h"
-#include "foundation/message_pump.h"
+#include "foundation/background_work.h"
 #include "foundation/temporary_folder.h"
 
 namespace kt {
@@ -46,11 +48,6 @@ std::wstring codePageSafePath(const std::wstring& path) {
     std::wstring shortPath(size, L'\0');
     shortPath.resize(GetShortPathNameW(path.c_str(), shortPath.data(), size));
     return shortPath.empty() ? path : shortPath;
-}
-
-std::wstring withoutOuterBlanks(const std::wstring& text) {
-    const auto first = text.find_first_not_of(L' ');
-    return first == std::wstring::npos ? std::wstring() : text.substr(first, text.find_last_not_of(L' ') - first + 1);
 }
 
 struct Attachment {
@@ -109,29 +106,38 @@ private:
     mapi::Message<Char> message_{};
 };
 
-struct MailProgramCall {
-    const std::function<ULONG()>& call;
-    ULONG result = mapi::kNotSupported;
+// What one hand-off takes to the mail program's thread, and keeps until the
+// program is done with it, however soon the caller stops waiting.
+struct HandOff {
+    MailProgramCalls calls;
+    ULONG_PTR owner = 0;
+    std::shared_ptr<const TemporaryFolder> folder;  // holds the attachment's file
+    std::optional<Attachment> attachment;
+    std::optional<MapiMailer::Party> originator;
+    std::vector<MapiMailer::Party> recipients;
+    std::wstring subject, note;
 };
 
-DWORD WINAPI runMailProgramCall(void* parameter) {
-    auto& running = *static_cast<MailProgramCall*>(parameter);
+// The call, wide where the program takes it, narrow otherwise, in the
+// apartment mail programs expect; the program's answer.
+ULONG handOver(const HandOff& handOff) {
     const ComApartment apartment;
-    running.result = running.call();
-    return 0;
-}
-
-// Runs a call of the mail program on a thread of its own, in the apartment
-// mail programs expect, while this thread lets its messages through however
-// long the program takes; its result.
-ULONG onItsOwnThread(const std::function<ULONG()>& call) {
-    MailProgramCall job{call};
-    const UniqueKernelHandle thread(CreateThread(nullptr, 0, runMailProgramCall, &job, 0, nullptr));
-    if (!thread) throw apiError(GetLastError(), L"Starting the hand-off to the mail program failed");
-    while (waitLettingMessagesThrough({thread.get()}, std::chrono::steady_clock::now() + std::chrono::hours(1)).end !=
-           WaitEnd::Signalled) {
+    ULONG result = mapi::kNotSupported;
+    if (handOff.calls.sendWide) {
+        const auto same = [](const std::wstring& text) { return text; };
+        HandedMessage<wchar_t> message({same, same}, handOff.originator, handOff.recipients, handOff.subject,
+                                       handOff.note, handOff.attachment);
+        result = handOff.calls.sendWide(0, handOff.owner, message.get(), mapi::kLogonUi, 0);
     }
-    return job.result;
+    // A program that offers only the narrow call.
+    if (result == mapi::kNotSupported && handOff.calls.sendAnsi) {
+        const auto text = [](const std::wstring& t) { return inCodePage(t, "?"); };
+        const auto fileName = [](const std::wstring& t) { return inCodePage(t, "_"); };
+        HandedMessage<char> message({text, fileName}, handOff.originator, handOff.recipients, handOff.subject,
+                                    handOff.note, handOff.attachment);
+        result = handOff.calls.sendAnsi(0, handOff.owner, message.get(), mapi::kLogonUi, 0);
+    }
+    return result;
 }
 
 ComponentError noMailProgram(const std::wstring& why) {
@@ -165,7 +171,7 @@ std::optional<std::wstring> defaultMailProgram() {
     return std::nullopt;
 }
 
-MapiMailer::MapiMailer(HWND owner, std::wstring page, std::optional<MailProgramCalls> calls)
+MapiMailer::MapiMailer(HWND owner, std::shared_ptr<const std::wstring> page, std::optional<MailProgramCalls> calls)
     : owner_(owner), page_(std::move(page)), calls_(calls) {}
 
 void MapiMailer::Server(const std::wstring& server) {
@@ -175,7 +181,7 @@ void MapiMailer::Server(const std::wstring& server) {
 
 void MapiMailer::FromAddress(const std::wstring& address) {
     // The mail program knows its account: without a sender it uses that one.
-    if (address.find_first_not_of(L" \t") == std::wstring::npos)
+    if (withoutOuterBlanks(address, L" \t").empty())
         fromAddress_.reset();
     else
         fromAddress_ = fromUtf8(checkedAddress(address).unicode());
@@ -209,30 +215,24 @@ void MapiMailer::Send() {
             L"No SMTP server was given, and this system offers no Simple MAPI to reach the mail program " + *program +
             L".");
 
-    std::optional<TemporaryFolder> folder;
-    std::optional<Attachment> attachment;
+    HandOff handOff{calls, reinterpret_cast<ULONG_PTR>(owner_)};
     if (html_) {
-        folder.emplace();
+        auto folder = std::make_shared<TemporaryFolder>();
         const std::wstring name = pageFileName(subject_);
-        attachment = Attachment{codePageSafePath(folder->write(name, pageFileBytes(page_))), name};
+        handOff.attachment = Attachment{codePageSafePath(folder->write(name, pageFileBytes(*page_))), name};
+        handOff.folder = std::move(folder);
     }
-    std::optional<Party> originator;
-    if (fromAddress_) originator = Party{mapi::kOriginator, *fromAddress_, fromName_};
-    const auto owner = reinterpret_cast<ULONG_PTR>(owner_);
-
-    ULONG result = mapi::kNotSupported;
-    if (calls.sendWide) {
-        const auto same = [](const std::wstring& text) { return text; };
-        HandedMessage<wchar_t> message({same, same}, originator, recipients_, subject_, note_, attachment);
-        result = onItsOwnThread([&] { return calls.sendWide(0, owner, message.get(), mapi::kLogonUi, 0); });
-    }
-    // A program that offers only the narrow call.
-    if (result == mapi::kNotSupported && calls.sendAnsi) {
-        const auto text = [](const std::wstring& t) { return inCodePage(t, "?"); };
-        const auto fileName = [](const std::wstring& t) { return inCodePage(t, "_"); };
-        HandedMessage<char> message({text, fileName}, originator, recipients_, subject_, note_, attachment);
-        result = onItsOwnThread([&] { return calls.sendAnsi(0, owner, message.get(), mapi::kLogonUi, 0); });
-    }
+    if (fromAddress_) handOff.originator = Party{mapi::kOriginator, *fromAddress_, fromName_};
+    handOff.recipients = recipients_;
+    handOff.subject = subject_;
+    handOff.note = note_;
+    // However long the program takes: the user is in its window. Only the thread's quit ends the wait.
+    const BackgroundWork<ULONG> handed([handOff = std::move(handOff)] { return handOver(handOff); },
+                                       L"Starting the hand-off to the mail program failed");
+    if (handed.wait(std::chrono::steady_clock::time_point::max(), &untilQuit()) != WaitEnd::Signalled)
+        throw mailError(MailFailure::Stopped, L"The hand-off to the mail program was given up; the program may still "
+                                              L"send the message.");
+    const ULONG result = handed.result();
     if (result == mapi::kSuccess) return;
     if (result == mapi::kUserAbort)
         throw mailError(MailFailure::Stopped, L"The message was cancelled in the mail program; nothing was sent.");

@@ -8,12 +8,13 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "delivery/mapi/simple_mapi.h"
-#include "delivery/smtp/mail_component.h"
+#include "delivery/mail_component.h"
 
 namespace kt {
 
@@ -35,7 +36,8 @@ class MapiMailer final : public MailComponent {
 public:
     // `page`: what an HTML message carries as its attachment. The mail
     // program's windows belong to `owner`. The system's calls unless others are given.
-    MapiMailer(HWND owner, std::wstring page, std::optional<MailProgramCalls> calls = std::nullopt);
+    MapiMailer(HWND owner, std::shared_ptr<const std::wstring> page,
+               std::optional<MailProgramCalls> calls = std::nullopt);
 
     void Server(const std::wstring& server) override;
     void Port(long) override {}
@@ -61,7 +63,7 @@ private:
     void add(ULONG kind, const std::wstring& address, const std::optional<std::wstring>& name);
 
     HWND owner_;
-    std::wstring page_;
+    std::shared_ptr<const std::wstring> page_;
     std::optional<MailProgramCalls> calls_;
     bool html_ = false;
     std::optional<std::wstring> fromAddress_;

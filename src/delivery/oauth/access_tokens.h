@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "delivery/smtp/sign_in.h"
+#include "delivery/sign_in.h"
 #include "foundation/secret_text.h"
 
 namespace kt {

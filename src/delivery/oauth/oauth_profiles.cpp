@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 #include "foundation/handles.h"
 
 #ifndef KT_OAUTH_MICROSOFT_CLIENT_ID

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "delivery/oauth/sha256.h"
-#include "delivery/smtp/characters.h"
-#include "delivery/smtp/mail_error.h"
+#include "foundation/characters.h"
+#include "delivery/mail_error.h"
 
 namespace kt {
 namespace {
@@ -100,9 +100,9 @@ std::string percentEncode(const std::string& text) {
     return out;
 }
 
-std::string base64Url(const unsigned char* bytes, std::size_t count) {
+SecretText base64Url(const unsigned char* bytes, std::size_t count) {
     static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string out;
+    SecretText out;
     for (std::size_t i = 0; i < count; i += 3) {
         const std::uint32_t group = std::uint32_t{bytes[i]} << 16 | (i + 1 < count ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
                                     (i + 2 < count ? std::uint32_t{bytes[i + 2]} : 0);
@@ -114,7 +114,7 @@ std::string base64Url(const unsigned char* bytes, std::size_t count) {
 
 std::string pkceChallenge(std::string_view verifier) {
     const auto digest = sha256(verifier);
-    return base64Url(digest.data(), digest.size());
+    return std::string(base64Url(digest.data(), digest.size()).view());
 }
 
 bool isSafeEndpoint(const std::string& url) {

@@ -23,8 +23,9 @@ struct OAuthProfile {
 
 // Unreserved characters kept, every other byte as %XX (RFC 3986).
 std::string percentEncode(const std::string& text);
-// Base64 with the URL alphabet and no padding (RFC 4648 section 5).
-std::string base64Url(const unsigned char* bytes, std::size_t count);
+// Base64 with the URL alphabet and no padding (RFC 4648 section 5); of random
+// bytes, it may be a secret.
+SecretText base64Url(const unsigned char* bytes, std::size_t count);
 
 // The S256 code challenge of a PKCE verifier.
 std::string pkceChallenge(std::string_view verifier);

@@ -7,17 +7,19 @@
 #include "delivery/oauth/oauth_profiles.h"
 #include "delivery/oauth/token_endpoint.h"
 #include "delivery/oauth/token_store.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/utf8.h"
+#include "delivery/mail_error.h"
+#include "foundation/utf8.h"
+#include "delivery/sockets/delivery_progress.h"
 #include "delivery/sockets/loopback_listener.h"
 #include "foundation/api_error.h"
+#include "foundation/message_pump.h"
 #include "foundation/scope_exit.h"
 
 namespace kt {
 namespace {
 
 // 256 random bits, URL-safe: a PKCE verifier (43 characters) or a state.
-std::string randomText() {
+SecretText randomText() {
     unsigned char bytes[32];
     const NTSTATUS status = BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     if (status != 0) throw apiError(static_cast<unsigned long>(status), L"The system gave no random numbers");
@@ -75,16 +77,17 @@ std::string page(const char* text) {
 }  // namespace
 
 OAuthSignIn::OAuthSignIn(std::shared_ptr<SignInProvider> passwords, std::shared_ptr<AccessTokens> tokens,
-                         SignInWaitFactory wait, OAuthTimeouts timeouts)
+                         SignInWaitFactory wait, std::shared_ptr<DeliveryProgress> progress, OAuthTimeouts timeouts)
     : passwords_(std::move(passwords)),
       tokens_(tokens ? std::move(tokens) : std::make_shared<AccessTokens>()),
       wait_(std::move(wait)),
+      progress_(std::move(progress)),
       timeouts_(timeouts) {}
 
 std::optional<SignIn> OAuthSignIn::stored(const SignInScope& scope) {
     const auto profile = profileFor(scope.host);
     if (!profile) return passwords_ ? passwords_->stored(scope) : std::nullopt;
-    if (const auto token = tokens_->find(scope)) return SignIn{scope.sender, std::string(token->begin(), token->end()), true};
+    if (auto token = tokens_->find(scope)) return SignIn{scope.sender, std::move(*token), true};
     return refreshed(scope, *profile);
 }
 
@@ -113,7 +116,7 @@ std::optional<SignIn> OAuthSignIn::refreshed(const SignInScope& scope, const OAu
     if (!refreshToken || refreshedOnce_) return std::nullopt;
     refreshedOnce_ = true;
     const auto refresh = [&](const OAuthProfile& asking) {
-        return requestTokens(asking.tokenEndpoint, refreshGrantBody(asking, *refreshToken), timeouts_.tokenEndpoint);
+        return requestTokens(asking.tokenEndpoint, refreshGrantBody(asking, *refreshToken));
     };
     TokenAnswer answer = refresh(profile);
     if (answer.error == "invalid_scope" && !profile.scope.empty()) {
@@ -138,18 +141,18 @@ std::optional<SignIn> OAuthSignIn::fromBrowser(const SignInScope& scope, const O
     browserOnce_ = true;
     LoopbackListener listener;
     const std::string redirectUri = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
-    std::string verifier = randomText();
-    const ScopeExit wipeVerifier([&] { wipe(verifier); });
-    const std::string state = randomText();
+    const SecretText verifier = randomText();
+    const std::string state(randomText().view());
     const auto wait = wait_ ? wait_(fromUtf8(scope.host)) : nullptr;
     openInBrowser(authorizationUrl(profile, redirectUri, state, pkceChallenge(verifier), scope.sender));
 
     const auto deadline = std::chrono::steady_clock::now() + timeouts_.browser;
-    const auto cancelled = [&] { return wait && wait->cancelled(); };
+    const StopSignal& stop = wait ? static_cast<const StopSignal&>(*wait) : untilQuit();
     for (;;) {
-        const auto request = listener.nextRequest(deadline, cancelled);
+        const auto request = listener.nextRequest(deadline, stop);
         if (!request) {
-            if (cancelled()) return std::nullopt;
+            if (stop.stopRequested()) return std::nullopt;
+            if (std::chrono::steady_clock::now() < deadline) throw DeliveryStopped();  // the thread's quit
             throw mailError(MailFailure::SignInFailed,
                             L"The sign-in in the browser did not come back within " + inWords(timeouts_.browser) +
                                 L"; nothing was sent.");
@@ -177,8 +180,7 @@ std::optional<SignIn> OAuthSignIn::fromBrowser(const SignInScope& scope, const O
         // The browser's tab waits for its page until the tokens came, or did not.
         try {
             const TokenAnswer tokens =
-                requestTokens(profile.tokenEndpoint, codeGrantBody(profile, answer->code, redirectUri, SecretText(verifier)),
-                              timeouts_.tokenEndpoint);
+                requestTokens(profile.tokenEndpoint, codeGrantBody(profile, answer->code, redirectUri, verifier));
             if (!tokens.error.empty()) throw refusal(tokens);
             listener.answer(page("You are signed in, and the e-mailer goes on with your message. "
                                  "You may close this tab."));
@@ -190,10 +192,24 @@ std::optional<SignIn> OAuthSignIn::fromBrowser(const SignInScope& scope, const O
     }
 }
 
+TokenAnswer OAuthSignIn::requestTokens(const std::string& endpoint, const SecretText& form) {
+    if (!progress_) return kt::requestTokens(endpoint, form, timeouts_.tokenEndpoint, untilQuit());
+    progress_->enter(DeliveryStep::SigningIn);
+    return kt::requestTokens(endpoint, form, timeouts_.tokenEndpoint, *progress_);
+}
+
 SignIn OAuthSignIn::signInWith(const SignInScope& scope, const TokenAnswer& tokens) {
-    if (!tokens.refreshToken.empty()) storeRefreshToken(scope, tokens.refreshToken);
+    if (!tokens.refreshToken.empty()) {
+        try {
+            storeRefreshToken(scope, tokens.refreshToken);
+        } catch (const ComponentError& failure) {
+            // This message still goes; the next one asks for the browser again.
+            notices_.push_back(L"your sign-in at the provider could not be kept, so the next message will ask you "
+                               L"to sign in again: " + failure.description());
+        }
+    }
     if (tokens.expiresIn > 0) tokens_->keep(scope, tokens.accessToken, std::chrono::seconds(tokens.expiresIn));
-    return SignIn{scope.sender, std::string(tokens.accessToken.begin(), tokens.accessToken.end()), true};
+    return SignIn{scope.sender, tokens.accessToken, true};
 }
 
 }  // namespace kt

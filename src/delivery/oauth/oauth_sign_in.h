@@ -12,16 +12,18 @@
 
 #include "delivery/oauth/access_tokens.h"
 #include "delivery/oauth/oauth_protocol.h"
-#include "delivery/smtp/sign_in.h"
+#include "delivery/sign_in.h"
+#include "delivery/sockets/delivery_progress.h"
+#include "delivery/sign_in.h"
 
 namespace kt {
 
-// What the user sees while the sign-in goes on in the browser, with a way to
-// cancel it; shown while it lives.
-class SignInWait {
+// What the user sees while the sign-in goes on in the browser, shown while
+// it lives; its stop is the user's cancel.
+class SignInWait : public StopSignal {
 public:
     virtual ~SignInWait() = default;
-    virtual bool cancelled() const = 0;
+    bool canStop() const override { return true; }
 };
 using SignInWaitFactory = std::function<std::unique_ptr<SignInWait>(const std::wstring& host)>;
 
@@ -32,29 +34,35 @@ struct OAuthTimeouts {
 
 class OAuthSignIn final : public SignInProvider {
 public:
-    // `tokens` are kept for later sends, by whoever else holds them.
+    // `tokens` are kept for later sends, by whoever else holds them; the
+    // delivery's `progress` shows a request to the token endpoint, whose
+    // wait its Stop ends.
     OAuthSignIn(std::shared_ptr<SignInProvider> passwords, std::shared_ptr<AccessTokens> tokens,
-                SignInWaitFactory wait, OAuthTimeouts timeouts = {});
+                SignInWaitFactory wait, std::shared_ptr<DeliveryProgress> progress, OAuthTimeouts timeouts = {});
 
     // A token kept in memory, or one from the stored refresh token.
     std::optional<SignIn> stored(const SignInScope& scope) override;
     // After a refused token, a refresh once; then, or with none stored, the browser.
     std::optional<SignIn> ask(const SignInScope& scope, bool lastRefused) override;
     void answered(const SignInScope& scope, bool accepted) override;
+    std::vector<std::wstring> notices() const override { return notices_; }
 
 private:
     std::optional<SignIn> refreshed(const SignInScope& scope, const OAuthProfile& profile);
     std::optional<SignIn> fromBrowser(const SignInScope& scope, const OAuthProfile& profile);
+    TokenAnswer requestTokens(const std::string& endpoint, const SecretText& form);
     // Keeps what the token endpoint gave and makes a sign-in of it.
     SignIn signInWith(const SignInScope& scope, const TokenAnswer& tokens);
 
     std::shared_ptr<SignInProvider> passwords_;
     std::shared_ptr<AccessTokens> tokens_;
     SignInWaitFactory wait_;
+    std::shared_ptr<DeliveryProgress> progress_;
     OAuthTimeouts timeouts_;
     // One refresh and one browser sign-in for each delivery at most: it never loops.
     bool refreshedOnce_ = false;
     bool browserOnce_ = false;
+    std::vector<std::wstring> notices_;
 };
 
 }  // namespace kt

@@ -1,5 +1,6 @@
 #pragma once
-// SHA-256 (FIPS 180-4), for the PKCE code challenge of an OAuth sign-in.
+// SHA-256, for the PKCE code challenge of an OAuth sign-in: the system's
+// (BCrypt on Windows, OpenSSL's libcrypto elsewhere).
 
 #include <array>
 #include <string_view>

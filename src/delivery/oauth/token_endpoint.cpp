@@ -3,19 +3,16 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <thread>
-
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/utf8.h"
-#include "foundation/message_pump.h"
-#include "foundation/scope_exit.h"
+#include "delivery/mail_error.h"
+#include "foundation/utf8.h"
+#include "delivery/sockets/delivery_progress.h"
+#include "foundation/background_work.h"
 #include "foundation/unique_handle.h"
 
 namespace kt {
 namespace {
 
 using UniqueInternet = UniqueHandle<HandleTraits<HINTERNET, &WinHttpCloseHandle>>;
-using UniqueEvent = UniqueHandle<HandleTraits<HANDLE, &CloseHandle>>;
 
 constexpr DWORD kLongestAnswer = 1 << 20;
 
@@ -110,24 +107,27 @@ ComponentError requestFailure(DWORD code, const std::wstring& host) {
 
 }  // namespace
 
-TokenAnswer requestTokens(const std::string& tokenEndpoint, const SecretText& form, std::chrono::milliseconds deadline) {
+TokenAnswer requestTokens(const std::string& tokenEndpoint, const SecretText& form, std::chrono::milliseconds deadline,
+                          const StopSignal& stop) {
     const std::wstring url = fromUtf8(tokenEndpoint);
     const std::wstring host = url.substr(0, url.find(L'/', url.find(L"//") + 2));
-    Outcome outcome;
-    const UniqueEvent done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    // WinHTTP's own time-outs bound every step, so the thread always ends;
-    // this thread waits for it, letting its messages through.
-    std::thread request([&] {
-        post(url, form, static_cast<DWORD>(deadline.count()), outcome);
-        SetEvent(done.get());
-    });
-    {
-        const ScopeExit joined([&] { request.join(); });
-        for (HANDLE event = done.get();;) {
-            const DWORD woke = MsgWaitForMultipleObjectsEx(1, &event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            if (woke != WAIT_OBJECT_0 + 1 || pumpWaitingMessages()) break;
-        }
+    // WinHTTP's own time-outs bound every step, so a request given up ends on its own.
+    const BackgroundWork<Outcome> request(
+        [url, form, timeout = static_cast<DWORD>(deadline.count())] {
+            Outcome outcome;
+            post(url, form, timeout, outcome);
+            return outcome;
+        },
+        L"Asking the provider's token endpoint " + host + L" failed");
+    switch (request.wait(std::chrono::steady_clock::now() + deadline, &stop)) {
+        case WaitEnd::Stopped:
+            throw DeliveryStopped();
+        case WaitEnd::TimedOut:
+            throw requestFailure(ERROR_WINHTTP_TIMEOUT, host);
+        case WaitEnd::Signalled:
+            break;
     }
+    const Outcome& outcome = request.result();
     if (outcome.failure) throw requestFailure(outcome.failure, host);
     if (outcome.status == 200) return parseTokenResponse(outcome.body);
     // A refusal (invalid_grant, ...) is JSON with an error, sent with a status of its own.

@@ -1,7 +1,7 @@
 #include "delivery/smtp/server_address.h"
 
-#include "delivery/smtp/characters.h"
-#include "delivery/smtp/mail_error.h"
+#include "foundation/characters.h"
+#include "delivery/mail_error.h"
 
 namespace kt {
 namespace {

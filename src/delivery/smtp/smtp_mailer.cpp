@@ -1,11 +1,11 @@
 #include "delivery/smtp/smtp_mailer.h"
 
-#include "delivery/smtp/address_rules.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/mime_writer.h"
+#include "delivery/message/address_rules.h"
+#include "delivery/mail_error.h"
+#include "delivery/message/mime_writer.h"
 #include "delivery/smtp/server_address.h"
 #include "delivery/smtp/smtp_session.h"
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 #include "foundation/scope_exit.h"
 
 namespace kt {
@@ -102,10 +102,7 @@ void SmtpMailer::Send() {
     const SignInScope scope{server.signInHost(), message_.from->address.unicode()};
     progress_->server(server.host);
     std::optional<SignIn> signIn = signIns_ ? signIns_->stored(scope) : std::nullopt;
-    bool userGaveIt = false;
-    security.signInAccepted = [&] {
-        if (userGaveIt) signIns_->answered(scope, true);
-    };
+    security.signInAccepted = [&] { signIns_->answered(scope, true); };
     for (;;) {
         security.signIn = signIn ? &*signIn : nullptr;
         try {
@@ -117,7 +114,8 @@ void SmtpMailer::Send() {
             throw plainSmtpServer(server);
         } catch (const SignInDemanded& demand) {
             if (!signIns_) throw;
-            if (userGaveIt && demand.passwordRefused()) signIns_->answered(scope, false);
+            // A kept password that is refused is kept no longer: it would be tried on every send.
+            if (signIn && demand.passwordRefused()) signIns_->answered(scope, false);
             signIn.reset();  // wiped before the next answer takes its place
             progress_->enter(DeliveryStep::SigningIn);
             signIn = signIns_->ask(scope, demand.passwordRefused());
@@ -125,7 +123,6 @@ void SmtpMailer::Send() {
             if (!signIn)
                 throw mailError(MailFailure::SignInCancelled, L"The sign-in to " + fromUtf8(server.host) +
                                                                   L" was cancelled; nothing was sent.");
-            userGaveIt = true;
         }
     }
 }

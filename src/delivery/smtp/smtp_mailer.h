@@ -8,12 +8,12 @@
 #include <chrono>
 #include <memory>
 
-#include "delivery/smtp/mail_component.h"
-#include "delivery/smtp/mail_message.h"
-#include "delivery/smtp/sign_in.h"
+#include "delivery/mail_component.h"
+#include "delivery/message/mail_message.h"
+#include "delivery/sign_in.h"
 #include "delivery/smtp/smtp_session.h"
-#include "delivery/smtp/text_part.h"
-#include "delivery/smtp/transport.h"
+#include "delivery/message/text_part.h"
+#include "delivery/sockets/transport.h"
 
 namespace kt {
 
@@ -40,6 +40,7 @@ public:
     void Subject(const std::wstring& subject) override;
     void Body(std::wstring body) override;
     void Send() override;
+    std::vector<std::wstring> notices() const override { return signIns_ ? signIns_->notices() : std::vector<std::wstring>{}; }
 
     // The page's text made ahead, for a body that ends with the page.
     void pageTextAhead(std::shared_ptr<const PageTextAhead> ahead) { pageTextAhead_ = std::move(ahead); }

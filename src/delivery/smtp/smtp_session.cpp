@@ -1,13 +1,13 @@
 #include "delivery/smtp/smtp_session.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <utility>
 
-#include "delivery/smtp/base64.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/utf8.h"
-#include "foundation/scope_exit.h"
+#include "foundation/base64.h"
+#include "delivery/mail_error.h"
+#include "foundation/utf8.h"
 
 namespace kt {
 namespace {
@@ -18,6 +18,11 @@ constexpr std::size_t kLongestReply = 1024 * 1024;
 constexpr std::size_t kMostReplyLines = 1000;
 
 using Clock = std::chrono::steady_clock;
+
+// How long a refusal that came during the message may take to be read in
+// full, and the goodbye after an accepted message.
+constexpr std::chrono::seconds kEarlyVerdictTime{2};
+constexpr std::chrono::seconds kLeaveTime{5};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -43,7 +48,7 @@ public:
         }
     }
 
-    void send(const std::string& bytes, const std::string& what) {
+    void send(std::string_view bytes, const std::string& what) {
         try {
             transport_.send(bytes);
         } catch (const DeliveryStopped&) {
@@ -60,13 +65,10 @@ public:
         return reply(what);
     }
 
-    // Sends a line that carries a secret, then wipes it.
-    SmtpReply askSecret(std::string& line, const std::string& what) {
+    // Sends a line that carries a secret.
+    SmtpReply askSecret(SecretText line, const std::string& what) {
         line += "\r\n";
-        {
-            const ScopeExit wipeLine([&] { wipe(line); });
-            send(line, what);
-        }
+        send(line, what);
         return reply(what);
     }
 
@@ -78,6 +80,16 @@ public:
     SmtpReply expect(const SmtpReply& reply, int expectedClass, const std::string& what) {
         if (reply.code / 100 != expectedClass) refuse(reply, what);
         return reply;
+    }
+
+    // A refusal the server sent before it was asked, if one came.
+    std::optional<SmtpReply> earlyVerdict() {
+        try {
+            const SmtpReply verdict = replies_.read(kEarlyVerdictTime);
+            if (verdict.code >= 400) return verdict;
+        } catch (const ComponentError&) {
+        }
+        return std::nullopt;
     }
 
     [[noreturn]] void refuse(const SmtpReply& reply, const std::string& what) {
@@ -147,21 +159,17 @@ bool isSecurityRefusal(const SmtpReply& reply) {
     return reply.code / 100 == 5 && !reply.lines.empty() && reply.lines.front().compare(0, 4, "5.7.") == 0;
 }
 
-// A line that carries base64 of a secret, built with room to spare, so that
-// it is never copied on growing; the caller wipes it after use.
-std::string secretLine(const std::string& start, const std::string& secret) {
-    std::string text;
-    text.reserve(start.size() + (secret.size() + 2) / 3 * 4 + 2);
-    text += start;
+// A line that carries base64 of a secret.
+SecretText secretLine(const std::string& start, std::string_view secret) {
+    SecretText text(start);
     appendBase64(text, secret);
     return text;
 }
 
 // The initial response of a bearer token sign-in: XOAUTH2 (as Google and
 // Microsoft define it) or OAUTHBEARER (RFC 7628), before base64.
-std::string bearerResponse(bool xoauth2, const SignIn& account) {
-    std::string response;
-    response.reserve(account.user.size() * 3 + account.password.size() + 32);
+SecretText bearerResponse(bool xoauth2, const SignIn& account) {
+    SecretText response;
     if (xoauth2) {
         response.append("user=").append(account.user);
     } else {
@@ -186,10 +194,7 @@ SmtpReply signInWithToken(Dialogue& smtp, const ServerOffers& offers, const Sign
                             L"sign-in gives.");
     }
     const std::string mechanism = offers.xoauth2 ? "AUTH XOAUTH2" : "AUTH OAUTHBEARER";
-    std::string response = bearerResponse(offers.xoauth2, account);
-    std::string command = secretLine(mechanism + " ", response);
-    wipe(response);
-    SmtpReply reply = smtp.askSecret(command, mechanism);
+    SmtpReply reply = smtp.askSecret(secretLine(mechanism + " ", bearerResponse(offers.xoauth2, account)), mechanism);
     if (reply.code == 334) reply = smtp.ask(offers.xoauth2 ? "" : "AQ==", mechanism);  // AQ== is 0x01
     return reply;
 }
@@ -203,18 +208,14 @@ void signIn(Dialogue& smtp, const ServerOffers& offers, const SignIn& account, c
     if (account.bearer) {
         reply = signInWithToken(smtp, offers, account, server);
     } else if (offers.plain) {
-        std::string plain;
-        plain.reserve(account.user.size() + account.password.size() + 2);
-        plain.append(1, '\0').append(account.user).append(1, '\0').append(account.password);
-        std::string command = secretLine(mechanism + " ", plain);
-        wipe(plain);
-        reply = smtp.askSecret(command, mechanism);
+        SecretText plain(1, '\0');
+        plain.append(account.user).append(1, '\0').append(account.password);
+        reply = smtp.askSecret(secretLine(mechanism + " ", plain), mechanism);
     } else {
         reply = smtp.ask(mechanism, mechanism);
-        for (const std::string* answer : {&account.user, &account.password}) {
+        for (const std::string_view answer : {std::string_view(account.user), account.password.view()}) {
             if (reply.code != 334) break;  // the prompts' text does not matter, only their order
-            std::string text = secretLine("", *answer);
-            reply = smtp.askSecret(text, mechanism);
+            reply = smtp.askSecret(secretLine("", answer), mechanism);
         }
     }
     if (reply.code == 535) {
@@ -461,16 +462,28 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     smtp.send("DATA\r\n", "DATA");
     smtp.expect(smtp.reply("DATA", timeouts.dataStart), 3, "DATA");
     progress.sendingData(size);
-    DataSection data([&](const std::string& piece) { smtp.send(piece, "the message"); });
-    message.write(form, [&](const std::string& piece) { data.add(piece); });
-    data.finish();
+    try {
+        DataSection data([&](const std::string& piece) { smtp.send(piece, "the message"); });
+        message.write(form, [&](const std::string& piece) { data.add(piece); });
+        data.finish();
+    } catch (const DeliveryStopped&) {
+        throw;
+    } catch (const ComponentError&) {
+        // A server that refuses the message before its end (too large, not
+        // wanted) says why, then hangs up or stops reading: no QUIT follows.
+        if (const auto verdict = smtp.earlyVerdict())
+            throw refusedReplyError(verdict->code, "the message", verdict->text());
+        throw;
+    }
     progress.enter(DeliveryStep::AwaitingAcceptance);
     smtp.expect(smtp.reply("the end of the message data", timeouts.dataEnd), 2, "the message");
     progress.enter(DeliveryStep::Accepted);
 
-    // The message is accepted; how the server takes leave changes nothing.
+    // The message is accepted; how the server takes leave changes nothing,
+    // and it is not waited for long.
     try {
-        smtp.ask("QUIT", "QUIT");
+        smtp.send("QUIT\r\n", "QUIT");
+        smtp.reply("QUIT", kLeaveTime);
     } catch (const ComponentError&) {
     }
 }

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "delivery/smtp/address_rules.h"
-#include "delivery/smtp/body_encoder.h"
-#include "delivery/smtp/mime_writer.h"
-#include "delivery/smtp/sign_in.h"
-#include "delivery/smtp/transport.h"
+#include "delivery/message/address_rules.h"
+#include "delivery/message/body_encoder.h"
+#include "delivery/message/mime_writer.h"
+#include "delivery/sign_in.h"
+#include "delivery/sockets/transport.h"
 #include "foundation/component_error.h"
 
 namespace kt {

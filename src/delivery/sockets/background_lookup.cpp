@@ -1,43 +1,18 @@
 #include "delivery/sockets/background_lookup.h"
 
-#include <exception>
-#include <memory>
-
-#include "delivery/smtp/utf8.h"
 #include "foundation/api_error.h"
-#include "foundation/handles.h"
-#include "foundation/module.h"
+#include "foundation/background_work.h"
+#include "foundation/utf8.h"
 
 namespace kt {
-namespace {
-
-// What the lookup thread and the waiting thread share; it ends with the last of them.
-struct LookupJob {
-    UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::vector<ResolvedAddress> addresses;
-    std::exception_ptr failure;
-};
-
-}  // namespace
 
 std::vector<ResolvedAddress> lookUpInBackground(const AddressLookup& lookup, const std::string& host,
                                                 unsigned short port, Clock::time_point deadline,
-                                                const std::function<bool()>& stop) {
+                                                const StopSignal& stop) {
     const std::wstring where = fromUtf8(host) + L":" + std::to_wstring(port);
-    auto job = std::make_shared<LookupJob>();
-    if (!job->done) throw apiError(GetLastError(), L"Looking up " + where + L" failed");
-    runOnThreadOfItsOwn(
-        [job, lookup, host, port] {
-            try {
-                job->addresses = lookup(host, port);
-            } catch (...) {
-                job->failure = std::current_exception();
-            }
-            SetEvent(job->done.get());
-        },
-        L"Looking up " + where + L" failed");
-
-    switch (waitLettingMessagesThrough({job->done.get()}, deadline, stop).end) {
+    const BackgroundWork<std::vector<ResolvedAddress>> found([lookup, host, port] { return lookup(host, port); },
+                                                             L"Looking up " + where + L" failed");
+    switch (found.wait(deadline, &stop)) {
         case WaitEnd::Stopped:
             throw DeliveryStopped();
         case WaitEnd::TimedOut:
@@ -45,8 +20,7 @@ std::vector<ResolvedAddress> lookUpInBackground(const AddressLookup& lookup, con
         case WaitEnd::Signalled:
             break;
     }
-    if (job->failure) std::rethrow_exception(job->failure);
-    return std::move(job->addresses);
+    return std::move(found.result());
 }
 
 }  // namespace kt

@@ -3,19 +3,17 @@
 // long as it likes, while the waiting thread's windows keep answering and
 // the delivery's deadline and Stop still hold.
 
-#include <functional>
-
 #include "delivery/sockets/event_socket.h"
 #include "delivery/sockets/socket_transport.h"
 
 namespace kt {
 
 // The addresses `lookup` finds for host and port. Throws DeliveryStopped
-// when `stop` says so first, a time-out when the deadline comes first, or
+// when `stop` ends the wait first, a time-out when the deadline comes first, or
 // what the lookup threw. A lookup given up finishes on its own; its thread
 // keeps the module loaded until then.
 std::vector<ResolvedAddress> lookUpInBackground(const AddressLookup& lookup, const std::string& host,
                                                 unsigned short port, Clock::time_point deadline,
-                                                const std::function<bool()>& stop);
+                                                const StopSignal& stop);
 
 }  // namespace kt

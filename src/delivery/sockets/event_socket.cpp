@@ -42,8 +42,7 @@ WSANETWORKEVENTS EventSocket::networkEvents() const {
     return seen;
 }
 
-WaitEnd EventSocket::waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen,
-                               const std::function<bool()>& stop) const {
+WaitEnd EventSocket::waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen, const StopSignal* stop) const {
     const WaitEnd end = waitLettingMessagesThrough({event_.get()}, deadline, stop).end;
     if (end == WaitEnd::Signalled) seen = networkEvents();
     return end;

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include "foundation/message_pump.h"
@@ -42,9 +41,8 @@ public:
 
     // Waits for network events until the deadline; the events seen are in
     // `seen` (Signalled). The thread's messages go through meanwhile; `stop`
-    // may end the wait after each.
-    WaitEnd waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen,
-                      const std::function<bool()>& stop = nullptr) const;
+    // may end the wait (see waitLettingMessagesThrough).
+    WaitEnd waitUntil(Clock::time_point deadline, WSANETWORKEVENTS& seen, const StopSignal* stop = nullptr) const;
 
     // Starts connecting: 0 when connected at once, WSAEWOULDBLOCK while it
     // goes on (FD_CONNECT tells its end), or the error.

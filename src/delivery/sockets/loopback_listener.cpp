@@ -43,12 +43,11 @@ LoopbackListener::~LoopbackListener() = default;
 
 unsigned short LoopbackListener::port() const { return sockets_->port; }
 
-std::optional<SecretText> LoopbackListener::nextRequest(Clock::time_point deadline,
-                                                        const std::function<bool()>& stop) {
+std::optional<SecretText> LoopbackListener::nextRequest(Clock::time_point deadline, const StopSignal& stop) {
     for (;;) {
         sockets_->request.reset();
         WSANETWORKEVENTS seen;
-        const WaitEnd end = sockets_->listening->waitUntil(deadline, seen, stop);
+        const WaitEnd end = sockets_->listening->waitUntil(deadline, seen, &stop);
         if (end != WaitEnd::Signalled) return std::nullopt;
         if (!(seen.lNetworkEvents & FD_ACCEPT)) continue;
         UniqueSocket accepted(accept(sockets_->listening->get(), nullptr, nullptr));
@@ -68,10 +67,10 @@ std::optional<SecretText> LoopbackListener::nextRequest(Clock::time_point deadli
                 continue;
             }
             if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
-                sockets_->request->waitUntil(requestDeadline, seen, stop) != WaitEnd::Signalled)
+                sockets_->request->waitUntil(requestDeadline, seen, &stop) != WaitEnd::Signalled)
                 break;
         }
-        if (stop && stop()) return std::nullopt;
+        if (stop.stopRequested()) return std::nullopt;
         if (head.find("\r\n\r\n") != SecretText::npos) return head;
     }
 }

@@ -4,12 +4,12 @@
 // answers it with a page. Its waits let the thread's messages through.
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "foundation/secret_text.h"
+#include "foundation/stop_signal.h"
 
 namespace kt {
 
@@ -24,10 +24,9 @@ public:
     unsigned short port() const;
 
     // The head of the next request (request line and header lines), or
-    // nothing when the deadline came or `stop` said so first. It carries
-    // the authorization code: every copy is wiped.
-    std::optional<SecretText> nextRequest(std::chrono::steady_clock::time_point deadline,
-                                           const std::function<bool()>& stop);
+    // nothing when the deadline came or `stop` ended the wait first. It
+    // carries the authorization code: every copy is wiped.
+    std::optional<SecretText> nextRequest(std::chrono::steady_clock::time_point deadline, const StopSignal& stop);
     // Answers the request last taken with an HTML page, and closes its connection.
     void answer(const std::string& html);
 

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/component_error.h"
 #include "foundation/unique_handle.h"
@@ -30,14 +30,15 @@ ComponentError socketError(int code, const std::wstring& doing, const char* text
 using Socket = UniqueHandle<HandleTraits<int, &::close, -1>>;
 using UniqueAddressInfo = UniqueHandle<HandleTraits<addrinfo*, &::freeaddrinfo>>;
 
-// Waits until the socket is ready for `events` or the deadline passes; false on time-out.
-bool waitUntil(int fd, short events, Clock::time_point deadline) {
+// Waits until the socket is ready for some of `events` or the deadline
+// passes; those it is ready for, none on time-out.
+short waitUntil(int fd, short events, Clock::time_point deadline) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
+        if (left <= 0) return 0;
         pollfd entry{fd, events, 0};
         const int ready = ::poll(&entry, 1, static_cast<int>(left));
-        if (ready > 0) return true;
+        if (ready > 0) return entry.revents;
         if (ready < 0 && errno != EINTR) throw socketError(errno, L"Waiting for the SMTP server failed");
     }
 }
@@ -67,7 +68,7 @@ public:
     PosixTransport(Socket socket, std::chrono::milliseconds sendTimeout, DeliveryProgress& progress)
         : socket_(std::move(socket)), sendTimeout_(sendTimeout), progress_(progress) {}
 
-    void send(const std::string& bytes) override {
+    void send(std::string_view bytes) override {
         const auto deadline = writeDeadline(sendTimeout_, bytes.size());
         std::size_t sent = 0;
         while (sent < bytes.size()) {
@@ -79,8 +80,9 @@ public:
             } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 progress_.throwIfStopped();
                 room_.waiting(Clock::now());
-                if (!waitUntil(socket_.get(), POLLOUT, std::min(deadline, Clock::now() + sendTimeout_)))
-                    throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
+                const short ready = waitUntil(socket_.get(), POLLOUT | POLLIN, std::min(deadline, Clock::now() + sendTimeout_));
+                if (!ready) throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
+                if (ready & (POLLIN | POLLHUP)) throw ServerSpokeFirst();
             } else {
                 throw socketError(errno, L"Sending to the SMTP server failed");
             }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "delivery/smtp/transport.h"
+#include "delivery/sockets/transport.h"
 
 struct addrinfo;
 

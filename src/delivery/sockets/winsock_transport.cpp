@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 #include "delivery/sockets/background_lookup.h"
 #include "delivery/sockets/event_socket.h"
 #include "delivery/sockets/socket_transport.h"
@@ -28,7 +28,7 @@ public:
                      std::chrono::milliseconds sendTimeout, DeliveryProgress& progress)
         : startup_(std::move(startup)), socket_(std::move(socket)), sendTimeout_(sendTimeout), progress_(progress) {}
 
-    void send(const std::string& bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes, bytes.size()); }
+    void send(std::string_view bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes, bytes.size()); }
 
     std::string receive(std::chrono::milliseconds timeout) override {
         if (timeout.count() <= 0) throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
@@ -53,7 +53,7 @@ public:
     bool encrypted() const override { return tls_ != nullptr; }
 
 private:
-    void sendRaw(const std::string& bytes, std::size_t carried) override {
+    void sendRaw(std::string_view bytes, std::size_t carried) override {
         const auto deadline = writeDeadline(sendTimeout_, bytes.size());
         std::size_t sent = 0, told = 0;
         while (sent < bytes.size()) {
@@ -73,10 +73,11 @@ private:
             WSANETWORKEVENTS seen;
             if (wait(std::min(deadline, Clock::now() + sendTimeout_), seen) != WaitEnd::Signalled)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
+            if (seen.lNetworkEvents & (FD_READ | FD_CLOSE)) throw ServerSpokeFirst();
         }
     }
 
-    void sendRawAtOnce(const std::string& bytes) noexcept override {
+    void sendRawAtOnce(std::string_view bytes) noexcept override {
         if (!stopped_) ::send(socket_->get(), bytes.data(), static_cast<int>(bytes.size()), 0);
     }
 
@@ -93,10 +94,11 @@ private:
         }
     }
 
-    // A wait that a Stop ends: the connection is reset, so the server drops
-    // any part of the message it got, and TLS says no goodbye.
+    // A wait that a Stop ends, or a quit while the delivery can stop: the
+    // connection is reset, so the server drops any part of the message it
+    // got, and TLS says no goodbye. The verdict on a message is waited for.
     WaitEnd wait(Clock::time_point deadline, WSANETWORKEVENTS& seen) {
-        const WaitEnd end = socket_->waitUntil(deadline, seen, [this] { return progress_.stopRequested(); });
+        const WaitEnd end = socket_->waitUntil(deadline, seen, &progress_);
         if (end != WaitEnd::Stopped) return end;
         stopped_ = true;
         socket_->resetOnClose();
@@ -127,7 +129,7 @@ int addressInfo(const std::string& host, unsigned short port, int flags, UniqueA
 // failed; the first to connect wins and the others are closed. Null when
 // none connected; `lastError` says why.
 std::unique_ptr<EventSocket> connectRacing(const std::vector<ResolvedAddress>& addresses, Clock::time_point deadline,
-                                           const std::function<bool()>& stop, long& lastError) {
+                                           const StopSignal& stop, long& lastError) {
     std::vector<std::unique_ptr<EventSocket>> attempts;
     std::size_t next = 0;
     auto nextStart = Clock::now();
@@ -160,7 +162,7 @@ std::unique_ptr<EventSocket> connectRacing(const std::vector<ResolvedAddress>& a
         std::vector<HANDLE> events;
         for (const auto& attempt : attempts) events.push_back(attempt->event());
         const auto until = next < addresses.size() ? std::min(deadline, nextStart) : deadline;
-        const WaitResult woke = waitLettingMessagesThrough(events, until, stop);
+        const WaitResult woke = waitLettingMessagesThrough(events, until, &stop);
         if (woke.end == WaitEnd::Stopped) throw DeliveryStopped();
         if (woke.end == WaitEnd::TimedOut) continue;  // time for the next attempt, or none left
         const WSANETWORKEVENTS seen = attempts[woke.index]->networkEvents();
@@ -179,16 +181,15 @@ std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, con
                                                 DeliveryProgress& progress) {
     auto startup = std::make_unique<WinsockStartup>();
     const auto deadline = Clock::now() + timeouts.connect;
-    const auto stop = [&progress] { return progress.stopRequested(); };
     progress.enter(DeliveryStep::LookingUp);
     // A numeric address needs no lookup, nor a thread for one.
     UniqueAddressInfo numeric;
     const auto addresses = interleavedByFamily(addressInfo(host, port, AI_NUMERICHOST, numeric) == 0
                                                    ? resolvedAddresses(numeric.get())
-                                                   : lookUpInBackground(lookup, host, port, deadline, stop));
+                                                   : lookUpInBackground(lookup, host, port, deadline, progress));
     progress.enter(DeliveryStep::Connecting);
     long lastError = WSAECONNREFUSED;
-    auto socket = connectRacing(addresses, deadline, stop, lastError);
+    auto socket = connectRacing(addresses, deadline, progress, lastError);
     if (!socket)
         throw apiError(lastError, L"Connecting to " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed");
     // The dialogue waits for every reply: small writes must not wait for acknowledgements.

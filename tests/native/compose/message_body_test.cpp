@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "delivery/message_rules.h"
+#include "delivery/message/message_rules.h"
 #include "delivery/text_to_html.h"
 
 namespace kt {

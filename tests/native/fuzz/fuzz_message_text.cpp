@@ -8,9 +8,9 @@
 #include <string>
 
 #include "compose/message_body.h"
-#include "delivery/message_rules.h"
-#include "delivery/smtp/address_rules.h"
-#include "delivery/smtp/mail_error.h"
+#include "delivery/message/message_rules.h"
+#include "delivery/message/address_rules.h"
+#include "delivery/mail_error.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "delivery/smtp/mail_error.h"
+#include "delivery/mail_error.h"
 #include "delivery/smtp/smtp_session.h"
 #include "foundation/component_error.h"
 
@@ -17,7 +17,7 @@ namespace {
 class Arriving final : public kt::Transport {
 public:
     Arriving(const uint8_t* data, size_t size) : data_(reinterpret_cast<const char*>(data), size) {}
-    void send(const std::string& bytes) override {
+    void send(std::string_view bytes) override {
         if (!encrypted_ && (bytes.find("AUTH") != std::string::npos || bytes.find("c2VjcmV0") != std::string::npos))
             __builtin_trap();  // a sign-in in the clear
     }

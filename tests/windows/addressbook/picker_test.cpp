@@ -60,11 +60,13 @@ protected:
     Subscription lists;
 };
 
-TEST_F(PickerTest, AdditionTakesTheNextFreeNumberAndRefusesDuplicatesEmptyFieldsAndRecordsTooLongToReadBack) {
+TEST_F(PickerTest, AdditionTakesTheNextFreeNumberAndRefusesDuplicatesEmptyFieldsSeparatorsAndRecordsTooLongToReadBack) {
     seed({L"ann@x.com,Ann"});
     setString(L"2", L"c@x.com,Cy");  // "1" is missing: two values, and "2" is taken
     auto picker = open();
     const std::wstring duplicate = L"An entry is already on the list with that Name or E-Mail Address";
+    const std::wstring separators = L"The name and the address cannot hold a semicolon (;) or a comma (,): in a list "
+                                    L"of recipients they end an entry and its address.";
     const std::wstring longest(246, L'N');  // with the address and the comma 254 characters, the most a load reads
     const struct {
         std::wstring name, address, message;
@@ -72,6 +74,9 @@ TEST_F(PickerTest, AdditionTakesTheNextFreeNumberAndRefusesDuplicatesEmptyFields
         {L"Ann", L"other@x.com", duplicate},
         {L"Another", L"ann@x.com", duplicate},
         {L"", L"new@x.com", L"Please Fill in both the Address Field and the Name field."},
+        {L"Lee; Ann", L"lee@x.com", separators},
+        {L"Lee, Ann", L"lee@x.com", separators},
+        {L"Lee", L"lee@x.com;ann@x.com", separators},
         {longest + L"x", L"l@x.com",
          L"The address and the name are too long for the address book: together they may have 253 characters at "
          L"most."},

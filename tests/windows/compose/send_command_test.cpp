@@ -14,10 +14,10 @@
 
 #include "compose/frmEmail.h"
 #include "compose/frmSignInWait.h"
-#include "delivery/mEmail.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/utf8.h"
-#include "delivery/system_sign_in.h"
+#include "delivery/components/mail_components.h"
+#include "delivery/mail_error.h"
+#include "foundation/utf8.h"
+#include "delivery/components/system_sign_in.h"
 #include "foundation/component_error.h"
 #include "support/test_servers.h"
 #include "support/windows_test.h"
@@ -76,7 +76,8 @@ TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothi
     for (const auto& c : cases) {
         const std::wstring subject = uniqueSubject(L"Broken");
         shownBoxes.clear();
-        EXPECT_FALSE(DeliverMail(L"body", subject, c.to, c.cc, L"", catcher.server(), c.sender, c.showError, false));
+        EXPECT_FALSE(DeliverMail(L"body", subject, c.to, c.cc, L"", catcher.server(), c.sender, c.showError, false,
+                                 smtpMailComponent()));
         std::vector<std::wstring> shown;
         for (const auto& box : shownBoxes) shown.push_back(box.text);
         EXPECT_EQ(shown, c.shown);
@@ -178,7 +179,7 @@ struct SignInAnswer {
     std::wstring user, password;
     bool remember = false, cancel = false;
     HWND owner = nullptr;  // seen
-    bool rememberBox = false, markedWrong = false;
+    bool rememberBox = false, markedWrong = false, rememberTicked = false;
 };
 class SignInDialogUser {
 public:
@@ -198,6 +199,7 @@ private:
         SignInAnswer& answer = answers[seen++];
         answer.owner = GetWindow(dialog, GW_OWNER);
         answer.rememberBox = IsWindowVisible(GetDlgItem(dialog, 104));
+        answer.rememberTicked = IsDlgButtonChecked(dialog, 104) == BST_CHECKED;
         for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));)
             answer.markedWrong |= GetWindow(tip, GW_OWNER) == dialog && IsWindowVisible(tip);
         SetWindowTextW(reinterpret_cast<HWND>(SendDlgItemMessageW(dialog, 101, CBEM_GETEDITCONTROL, 0, 0)),
@@ -256,18 +258,28 @@ TEST_F(SignInTest, AStoredSignInOrNoneNeededSendsWithoutAnyDialog) {
     EXPECT_EQ(dialog.seen, 0u);
 }
 
-TEST_F(SignInTest, ARefusedStoredPasswordBringsTheDialogMarkedWrongAndItRemembers) {
-    store(L"not the password");
-    SignInDialogUser dialog({{user, password, true}});
-    EXPECT_TRUE(sends(signIn, L"localhost", L"Refused"));
-    ASSERT_EQ(dialog.seen, 1u);
-    EXPECT_TRUE(dialog.answers[0].markedWrong);
-    EXPECT_EQ(last(signIn.signIns(), 1) + ", " + last(signIn.signIns()), "PLAIN reader refused, PLAIN reader accepted");
-    const auto kept = SystemSignIn(nullptr).stored({"localhost", "me@example.com"});
-    EXPECT_TRUE(kept && fromUtf8(kept->user) == user && fromUtf8(kept->password) == password);
+// A changed password: the kept one is refused once, and never tried again.
+TEST_F(SignInTest, ARefusedKeptPasswordGoesAndTheDialogAsksMarkedWrongWithRememberTicked) {
+    for (const bool remember : {true, false}) {
+        store(L"not the password");
+        SignInDialogUser dialog({{user, password, remember}, {user, password, false}});
+        EXPECT_TRUE(sends(signIn, L"localhost", L"Refused"));
+        ASSERT_EQ(dialog.seen, 1u);
+        EXPECT_TRUE(dialog.answers[0].markedWrong);
+        EXPECT_TRUE(dialog.answers[0].rememberTicked);
+        EXPECT_EQ(last(signIn.signIns(), 1) + ", " + last(signIn.signIns()), "PLAIN reader refused, PLAIN reader accepted");
+        const auto kept = SystemSignIn(nullptr).stored({"localhost", "me@example.com"});
+        EXPECT_EQ(kept.has_value(), remember);
+        EXPECT_TRUE(!kept || (fromUtf8(kept->user) == user && fromUtf8(std::string(kept->password.view())) == password));
 
-    EXPECT_TRUE(sends(signIn, L"localhost", L"Remembered"));
-    EXPECT_EQ(dialog.seen, 1u) << "asked again";
+        // Kept, it signs in at once; not kept, the dialog asks before any sign-in is tried.
+        const std::size_t signInsBefore = signIn.signIns().size();
+        EXPECT_TRUE(sends(signIn, L"localhost", L"Next"));
+        EXPECT_EQ(dialog.seen, remember ? 1u : 2u) << remember;
+        EXPECT_EQ(signIn.signIns().size(), signInsBefore + 1) << remember;
+        EXPECT_EQ(last(signIn.signIns()), "PLAIN reader accepted");
+        CredDeleteW(kTarget, CRED_TYPE_GENERIC, 0);
+    }
 }
 
 TEST_F(SignInTest, TheDialogAsksWhenASignInIsWantedAndCancelKeepsTheWindow) {

@@ -15,8 +15,8 @@
 #include "compose/frmEmail.h"
 #include "delivery/mapi/mail_program.h"
 #include "delivery/mapi/mapi_mailer.h"
-#include "delivery/smtp/mail_error.h"
-#include "delivery/smtp/utf8.h"
+#include "delivery/mail_error.h"
+#include "foundation/utf8.h"
 #include "foundation/handles.h"
 #include "support/windows_test.h"
 
@@ -246,7 +246,7 @@ TEST_F(MailProgramTest, AProgramWithTheNarrowCallAloneGetsTheTextAsTheCodePageWr
     press(form.KT_CB_Send());
     EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
     // And the component's own narrow call, for a system that offers no wide one.
-    MapiMailer mailer(nullptr, L"<p>page</p>", MailProgramCalls{nullptr, systemMailProgramCalls().sendAnsi});
+    MapiMailer mailer(nullptr, std::make_shared<const std::wstring>(L"<p>page</p>"), MailProgramCalls{nullptr, systemMailProgramCalls().sendAnsi});
     mailer.IsHTML(true);
     mailer.FromAddress(L"a@example.com");
     mailer.FromName(L"Łukasz");
@@ -279,10 +279,32 @@ TEST_F(MailProgramTest, AProgramThatTakesItsTimeLeavesTheWindowAnsweringAndTakin
         StepsOnTimer looking([&] { inputTaken |= IsWindowEnabled(form.KT_CB_Cancel().hwnd()) != FALSE; }, 100);
         press(form.KT_CB_Send());
     }
-    EXPECT_LT(probe.stop(), 100ms) << "the window did not answer";
+    EXPECT_LT(probe.stop(), 250ms) << "the window did not answer";  // a frozen one takes seconds
     EXPECT_FALSE(inputTaken) << "Cancel took input while the mail program had the message";
     EXPECT_TRUE(shownBoxes.empty());
     EXPECT_EQ(program.received().size(), 1u);
+}
+
+// The host quits while the user is in the mail program: the window stops
+// waiting at once, and the program still reads the whole message afterwards.
+TEST_F(MailProgramTest, AQuitEndsTheWaitAndTheProgramStillReadsTheWholeMessage) {
+    const MailProgramSetUp program;
+    program.answer(0, 2000);
+    frmEmail& form = compose(L"<p>the page</p>", {true, true}, L"Quitting");
+    const auto start = std::chrono::steady_clock::now();
+    {
+        StepsOnTimer quitting(std::deque<std::function<void()>>{[] { PostQuitMessage(0); }}, 200);
+        press(form.KT_CB_Send());
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "the wait outlasted the quit";
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_TRUE(shownBoxes.empty());
+    ASSERT_TRUE(pumpUntil([&] { return program.received().size() == 1; }, 5000ms));
+    const Received message = program.received()[0];
+    EXPECT_EQ(message["subject"], "Quitting");
+    EXPECT_EQ(message.all("recipient").size(), 4u);
+    EXPECT_NE(message["file-bytes"].find("<p>the page</p>"), std::string::npos) << message["file-bytes"];
 }
 
 }  // namespace

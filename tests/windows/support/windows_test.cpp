@@ -10,7 +10,7 @@
 #include "component/class_factory.h"
 #include "compose/frmEmail.h"
 #include "delivery/oauth/oauth_profiles.h"
-#include "delivery/smtp/utf8.h"
+#include "foundation/utf8.h"
 
 namespace kt::test {
 
@@ -252,9 +252,9 @@ namespace {
 const std::wstring kLocalhostProfile = std::wstring(kOAuthProfilesKey) + L"\\localhost";
 }
 
-ProviderProfile::ProviderProfile() {
+ProviderProfile::ProviderProfile(const std::wstring& tokenEndpoint) {
     for (const auto& [name, value] : {std::pair{L"AuthorizationEndpoint", L"https://authorization.invalid/authorize"},
-                                      std::pair{L"TokenEndpoint", L"https://authorization.invalid/token"},
+                                      std::pair{L"TokenEndpoint", tokenEndpoint.c_str()},
                                       std::pair{L"ClientId", L"kt-emailer"}, std::pair{L"Scope", L"smtp"}})
         RegSetKeyValueW(HKEY_CURRENT_USER, kLocalhostProfile.c_str(), name, REG_SZ, value,
                         static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));

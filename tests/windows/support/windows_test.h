@@ -166,7 +166,7 @@ struct Catcher {
 // endpoints are never reached.
 class ProviderProfile {
 public:
-    ProviderProfile();
+    explicit ProviderProfile(const std::wstring& tokenEndpoint = L"https://authorization.invalid/token");
     ProviderProfile(const ProviderProfile&) = delete;
     ProviderProfile& operator=(const ProviderProfile&) = delete;
     ~ProviderProfile();

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "delivery/smtp/characters.h"
-#include "delivery/smtp/transport.h"
-#include "delivery/smtp/utf8.h"
+#include "foundation/characters.h"
+#include "delivery/sockets/transport.h"
+#include "foundation/utf8.h"
 #include "foundation/api_error.h"
 
 namespace kt {
@@ -169,7 +169,7 @@ void TlsChannel::checkProtocolVersion() const {
                            L", an old version of TLS that is no longer safe; TLS 1.2 or later is needed");
 }
 
-void TlsChannel::send(const std::string& plaintext) {
+void TlsChannel::send(std::string_view plaintext) {
     std::string wire;
     std::size_t offset = 0, carried = 0;
     while (offset < plaintext.size()) {

@@ -25,9 +25,9 @@ public:
     virtual ~RawConnection() = default;
     // Sends every byte or throws; the bytes carry `carried` bytes of the
     // plaintext, told to the delivery's progress as they go.
-    virtual void sendRaw(const std::string& bytes, std::size_t carried) = 0;
+    virtual void sendRaw(std::string_view bytes, std::size_t carried) = 0;
     // Sends what the connection takes at once, without waiting; never throws.
-    virtual void sendRawAtOnce(const std::string& bytes) noexcept = 0;
+    virtual void sendRawAtOnce(std::string_view bytes) noexcept = 0;
     // What arrived by the deadline; empty when the server closed. Throws on
     // a time-out or a network failure.
     virtual std::string receiveRaw(Clock::time_point deadline) = 0;
@@ -62,7 +62,7 @@ public:
     // Tells the server that TLS ends, if it still listens.
     ~TlsChannel();
 
-    void send(const std::string& plaintext);
+    void send(std::string_view plaintext);
     // Plaintext that arrived by the deadline; empty when the server closed.
     std::string receive(Clock::time_point deadline);
 

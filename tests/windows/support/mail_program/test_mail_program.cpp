@@ -63,6 +63,8 @@ std::string fileBytes(const std::wstring& path) {
 
 template <class Char>
 ULONG receive(const char* call, ULONG_PTR owner, kt::mapi::Message<Char>* message, ULONG flags) {
+    // As a program whose window the user works in first: the message is read afterwards.
+    Sleep(number(L"DelayMs"));
     std::string record;
     const auto field = [&](const char* key, const std::string& value) {
         record += std::string(key) + " " + std::to_string(value.size()) + "\n" + value + "\n";
@@ -82,7 +84,6 @@ ULONG receive(const char* call, ULONG_PTR owner, kt::mapi::Message<Char>* messag
         field("file", utf8(wide(message->files[i].fileName)) + "\t" + utf8(path));
         field("file-bytes", fileBytes(path));
     }
-    Sleep(number(L"DelayMs"));
 
     const std::wstring outbox = setting(L"Outbox");
     for (int n = 1;; ++n) {

@@ -1,0 +1,59 @@
+#pragma once
+// The message as RFC 5322 / MIME text: headers with RFC 2047 encoded words
+// where text is not plain ASCII, folded within the line limits, and the body
+// as UTF-8 (see body_encoder.h): a page as multipart/alternative, its
+// plain-text rendering first, in quoted-printable, and the HTML as it is.
+// Dot-stuffing is the SMTP session's business.
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "delivery/message/body_encoder.h"
+#include "delivery/message/mail_message.h"
+#include "delivery/message/text_part.h"
+
+namespace kt {
+
+// How a message goes: the body's encoding, and whether its headers may carry
+// UTF-8 (RFC 6532, for a server that takes SMTPUTF8). Without it an address
+// written beyond ASCII shows in the headers by its domain's ASCII form, with
+// the address as written for its name where it has none.
+struct MessageForm {
+    BodyEncoding encoding = BodyEncoding::QuotedPrintable;
+    bool smtpUtf8 = false;
+};
+
+// The header block, the empty line that ends it included.
+std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form);
+
+// The body as its parts go: for a page its `textPart` and the HTML between
+// the stamp's boundary lines, otherwise the text alone.
+void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
+               BodyEncoding encoding, const BytesSink& sink);
+// How many bytes writeBody hands on, counted.
+std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
+                     BodyEncoding encoding);
+
+// The whole message as text: the header block and the body.
+std::string writeMessage(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form = {});
+
+// The words of a header field, each short enough for a line of its own
+// (addresses aside); folding may put a line break before any of them.
+using HeaderWords = std::vector<std::string>;
+
+// A display name as a phrase: atoms, a quoted string or encoded words.
+// Control characters become blanks; blanks around it go.
+HeaderWords displayNameWords(const std::wstring& name);
+
+// Unstructured text (the subject): its own words, or encoded words when it is
+// not plain ASCII or a word is too long for a line. Control characters become blanks.
+HeaderWords unstructuredWords(const std::wstring& text);
+
+// "Sun, 06 Dec 2026 11:04:16 +0100" for a moment and the local offset from UTC.
+std::string formatDate(std::time_t moment, int utcOffsetMinutes);
+
+// The date and a new identifier for a message sent now from `sender`.
+MessageStamp stampMessage(const MailAddress& sender);
+
+}  // namespace kt
