@@ -74,7 +74,7 @@ HANDLE AddressBook::changeEvent() const {
 
 void AddressBook::read() {
     changeWait_.reset();
-    snapshot_ = storeSnapshot();
+    if (!snapshot_ || !snapshot_->retake()) snapshot_ = storeSnapshot();
     absence_.reset();
     if (!snapshot_) absence_.emplace(storeAbsenceWatch());
     readOnce_ = true;
@@ -88,8 +88,11 @@ const RegSnapshot* AddressBook::snapshot() {
 }
 
 void AddressBook::prepare() {
-    // A change may have come while no window waited for it: its event tells, with no registry call.
-    if (!readOnce_ || !changeEvent() || WaitForSingleObject(changeEvent(), 0) != WAIT_TIMEOUT) read();
+    // A change may have come while no window waited for it: its event tells,
+    // and the key's handle tells of a deletion.
+    const bool current = snapshot_ ? snapshot_->current()
+                                   : changeEvent() && WaitForSingleObject(changeEvent(), 0) == WAIT_TIMEOUT;
+    if (!readOnce_ || !current) read();
     sort();
 }
 

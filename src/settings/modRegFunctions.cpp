@@ -114,10 +114,17 @@ std::wstring readAtPosition(const wchar_t* reader, const wchar_t* task, const st
     }
 }
 
-// Sets `event` at the next change of the kind named under `key` itself.
-bool notifiesChanges(HKEY key, DWORD changes, HANDLE event) {
-    return RegNotifyChangeKeyValue(key, FALSE, changes, event, TRUE) == ERROR_SUCCESS;
+// Sets `event` at the next change of the kind named under `key` itself,
+// whichever thread asked; the result of the asking (ERROR_KEY_DELETED for a
+// key deleted since it was opened).
+LSTATUS notifyChanges(HKEY key, DWORD changes, HANDLE event) {
+    const LSTATUS status = RegNotifyChangeKeyValue(key, FALSE, changes | REG_NOTIFY_THREAD_AGNOSTIC, event, TRUE);
+    // Systems before Windows 8 know no thread-agnostic watch; a watch there
+    // lasts as long as the thread that asked, the window's.
+    return status == ERROR_INVALID_PARAMETER ? RegNotifyChangeKeyValue(key, FALSE, changes, event, TRUE) : status;
 }
+
+constexpr DWORD kValueChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
 
 }  // namespace
 
@@ -209,19 +216,22 @@ RegSnapshot RegSnapshot::take(HKEY root, const std::wstring& keyPath) {
     RegSnapshot snapshot;
     snapshot.key_ = openKey(root, keyPath, kRead | KEY_NOTIFY);
     snapshot.changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (snapshot.changed_ && !notifiesChanges(snapshot.key_.get(), REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                              snapshot.changed_.get()))
-        snapshot.changed_.reset();
-    // Some systems tell a key's own watchers nothing when it is deleted; its
-    // parent's names always change.
-    const std::size_t parentEnd = keyPath.rfind(L'\\');
-    if (snapshot.changed_ && parentEnd != std::wstring::npos &&
-        (RegOpenKeyExW(root, keyPath.substr(0, parentEnd).c_str(), 0, KEY_NOTIFY, snapshot.parent_.put()) !=
-             ERROR_SUCCESS ||
-         !notifiesChanges(snapshot.parent_.get(), REG_NOTIFY_CHANGE_NAME, snapshot.changed_.get())))
+    if (snapshot.changed_ && notifyChanges(snapshot.key_.get(), kValueChanges, snapshot.changed_.get()) != ERROR_SUCCESS)
         snapshot.changed_.reset();
     snapshot.values_ = valuesOf(snapshot.key_.get());
     return snapshot;
+}
+
+bool RegSnapshot::retake() {
+    if (!changed_) return false;
+    ResetEvent(changed_.get());
+    if (notifyChanges(key_.get(), kValueChanges, changed_.get()) != ERROR_SUCCESS) return false;
+    try {
+        values_ = valuesOf(key_.get());
+        return true;
+    } catch (const ComponentError&) {
+        return false;
+    }
 }
 
 RegAbsenceWatch::RegAbsenceWatch(HKEY root, const std::wstring& keyPath) {
@@ -233,7 +243,7 @@ RegAbsenceWatch::RegAbsenceWatch(HKEY root, const std::wstring& keyPath) {
         path.resize(end == std::wstring::npos ? 0 : end);
     } while (RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY, ancestor_.put()) != ERROR_SUCCESS);
     changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!changed_ || !notifiesChanges(ancestor_.get(), REG_NOTIFY_CHANGE_NAME, changed_.get())) {
+    if (!changed_ || notifyChanges(ancestor_.get(), REG_NOTIFY_CHANGE_NAME, changed_.get()) != ERROR_SUCCESS) {
         changed_.reset();
         return;
     }
@@ -249,12 +259,9 @@ RegAbsenceWatch::RegAbsenceWatch(HKEY root, const std::wstring& keyPath) {
 
 bool RegSnapshot::current() const {
     if (!changed_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT) return false;
-    // A key deleted (and perhaps made again) fires no notification on every
-    // system; its handle then fails, or counts other values.
-    DWORD count = 0;
-    return RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
-                            nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           count == values_.size();
+    // A deletion is told to no watcher on some systems; the key's handle knows of it.
+    return RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr) != ERROR_KEY_DELETED;
 }
 
 RewriteFailures ApplyRegRewrite(HKEY root, const std::wstring& keyPath, const ValueRewrite& plan) {

@@ -63,25 +63,26 @@ void CreateRegKey(HKEY root, const std::wstring& keyPath);
 void DeleteRegValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 
 // A key's values, whatever their type and length, in the order the registry
-// lists them, with a change notification on
-// the key armed before the read: while it has not fired, the key holds
-// exactly these values, and reading them again (a registry call per value)
-// can be spared.
+// lists them, with a change notification on the key armed before the read:
+// while it has not fired, the key holds exactly these values, and reading
+// them again (a registry call per value) can be spared.
 class RegSnapshot {
 public:
     // Raises the failure when the key cannot be read.
     static RegSnapshot take(HKEY root, const std::wstring& keyPath);
+    // Arms the notification again and reads the values anew through the same
+    // key; false when the key is gone or could not be watched.
+    bool retake();
 
     const std::vector<RegValue>& values() const noexcept { return values_; }
-    // False once anything in the key may have changed, or when the system
-    // could not watch it.
+    // False once anything in the key may have changed, it was deleted, or
+    // the system could not watch it.
     bool current() const;
     // Set once a change is notified; null when the key could not be watched.
     HANDLE changeEvent() const noexcept { return changed_.get(); }
 
 private:
-    UniqueRegKey key_;     // the notification lasts while the key is open
-    UniqueRegKey parent_;  // watched for the key's deletion or making anew
+    UniqueRegKey key_;  // the notification lasts while the key is open
     UniqueKernelHandle changed_;
     std::vector<RegValue> values_;
 };
