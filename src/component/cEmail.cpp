@@ -98,7 +98,7 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         // Made before the window, so that no failure leaves one half opened.
         DeliverySettings delivery{smtpServer, fromAddress,
                                   std::make_shared<const std::wstring>(html ? body : std::wstring()),
-                                  bShowError != VARIANT_FALSE, html};
+                                  pageURL_, bShowError != VARIANT_FALSE, html};
 
         letGoOfWindow();
         ofrmEmailEvents_.reset();
@@ -126,6 +126,16 @@ HRESULT cEmail::put_InfoLabel(BSTR* sValue) {
     return comMethod(IID__cEmail, [&] {
         SharedMessageSettings::forThisThread().g_sInfoLabel = sValue ? Bstr::toString(*sValue) : std::wstring();
     });
+}
+
+HRESULT cEmail::get_PageURL(BSTR* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    return comMethod(IID__cEmail, [&] { *value = Bstr(pageURL_).release(); });
+}
+
+HRESULT cEmail::put_PageURL(BSTR sValue) {
+    return comMethod(IID__cEmail, [&] { pageURL_ = Bstr::toString(sValue); });
 }
 
 HRESULT cEmail::InterfaceSupportsErrorInfo(REFIID interfaceId) {

@@ -38,6 +38,8 @@ public:
                                         BSTR sFromAddress, VARIANT_BOOL bShowError, VARIANT_BOOL bHTML) override;
     HRESULT STDMETHODCALLTYPE get_InfoLabel(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE put_InfoLabel(BSTR* sValue) override;
+    HRESULT STDMETHODCALLTYPE get_PageURL(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_PageURL(BSTR sValue) override;
 
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID interfaceId) override;
@@ -54,6 +56,7 @@ private:
     ULONG references_ = 1;
     ModuleLock moduleLock_;
     ComPtr<ITypeInfo> typeInfo_;
+    std::wstring pageURL_;  // this instance's, unlike the thread's InfoLabel
     std::shared_ptr<frmEmail> ofrmEmail;
     Subscription ofrmEmailEvents_;
     std::unique_ptr<SSubTimer> oTimer;

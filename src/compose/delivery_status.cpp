@@ -17,6 +17,9 @@ std::wstring deliveryStatusText(const DeliveryProgress& progress) {
     switch (progress.step()) {
         case DeliveryStep::Preparing:
             return L"Preparing the message...";
+        case DeliveryStep::FetchingPictures:
+            return L"Fetching the page's pictures: " + std::to_wstring(progress.picturesFinished()) + L" of " +
+                   std::to_wstring(progress.picturesTotal());
         case DeliveryStep::LookingUp:
             return L"Looking up " + host + L"...";
         case DeliveryStep::Connecting:

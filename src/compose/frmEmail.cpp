@@ -8,7 +8,8 @@
 #include "compose/shared_message_settings.h"
 #include "compose/layout.h"
 #include "compose/message_body.h"
-#include "compose/page_text_in_background.h"
+#include "compose/page_in_background.h"
+#include "delivery/page/picture_fetch.h"
 #include "controls/handler_boundary.h"
 #include "controls/html_help.h"
 #include "foundation/message_box.h"
@@ -274,25 +275,40 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
         progress_.reset();
     });
 
-    // The page's text was made while the user wrote, as a rule to the end;
-    // what is left of it is waited for as the delivery's first step, with Stop.
-    if (pageText_ && !pageText_->text()) {
-        progress_->enter(DeliveryStep::Preparing);
-        if (!pageText_->wait(*progress_)) return true;
-    }
+    // The page was made ready while the user wrote, as a rule to the end;
+    // what is left of it is waited for as the delivery's first steps, with Stop.
+    if (page_ && !waitForThePage()) return true;
     // The mail program takes the note as the text and the page as its attachment.
     const std::wstring note = tbBody().Text();
-    const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, *delivery_.htmlPage);
+    const std::wstring& page = page_ ? *page_->page() : *delivery_.htmlPage;
+    const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, page);
     delivered_ = DeliverMail(body, tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
                              delivery_.showError, delivery_.html, mailComponent());
     return progress_->stopRequested();
 }
 
+bool frmEmail::waitForThePage() {
+    if (!page_->ready()) {
+        progress_->enter(DeliveryStep::Preparing);
+        if (!page_->wait(*progress_)) return false;
+    }
+    // Pictures that are not in by the fetch's end stay on the web.
+    constexpr std::chrono::milliseconds kCountShownEvery{100};
+    if (const PictureFetch* fetch = page_->pictureFetch())
+        while (!fetch->done()) {
+            progress_->fetchingPictures(fetch->finished(), fetch->total());
+            if (fetch->wait(progress_.get(), kCountShownEvery) == WaitEnd::Stopped) return false;
+        }
+    return true;
+}
+
 void frmEmail::Delivery(DeliverySettings settings) {
     delivery_ = std::move(settings);
-    pageText_.reset();
-    if (delivery_.html && mailRouteFor(delivery_.smtpServer) == MailRoute::Smtp)
-        pageText_ = std::make_unique<PageTextInBackground>(delivery_.htmlPage);
+    page_.reset();
+    // The mail program packs the page's pictures its own way.
+    if (delivery_.html)
+        page_ = std::make_unique<PageInBackground>(delivery_.htmlPage, delivery_.pageAddress,
+                                                   mailRouteFor(delivery_.smtpServer) == MailRoute::Smtp);
 }
 
 MailComponentFactory frmEmail::mailComponent() {
@@ -304,8 +320,11 @@ MailComponentFactory frmEmail::mailComponent() {
     };
     parts.progress = progress_;
     if (connect_) parts.connect = connect_;
-    if (pageText_) parts.pageText = pageText_->text();
-    return mailComponentFor(delivery_.smtpServer, std::move(parts), delivery_.htmlPage);
+    if (page_) {
+        parts.pageText = page_->text();
+        parts.pictures = page_->pictures();
+    }
+    return mailComponentFor(delivery_.smtpServer, std::move(parts), page_ ? page_->page() : delivery_.htmlPage);
 }
 
 void frmEmail::KT_CB_Help_Click() {

@@ -25,12 +25,14 @@ struct DeliverySettings {
     std::wstring fromAddress;
     // The page the note is put before, in HTML mode.
     std::shared_ptr<const std::wstring> htmlPage = std::make_shared<const std::wstring>();
+    // The page's own address, as the host gave it; empty for none.
+    std::wstring pageAddress;
     bool showError = true;
     bool html = false;
 };
 
 class DeliveryDisplay;
-class PageTextInBackground;
+class PageInBackground;
 class RecipientSuggestions;
 
 class frmEmail : public Form {
@@ -100,11 +102,13 @@ private:
     void askToClose();
     // Sends the message, showing how it goes; true when the user stopped it.
     bool deliver(const std::wstring& to, const std::wstring& cc, const std::wstring& bcc);
+    // What is left of the page's preparation, shown with Stop; false when stopped.
+    bool waitForThePage();
     // The mail component this window's Send goes through.
     MailComponentFactory mailComponent();
 
     DeliverySettings delivery_;
-    std::unique_ptr<PageTextInBackground> pageText_;
+    std::unique_ptr<PageInBackground> page_;
     TransportFactory connect_;
     bool delivered_ = false;  // the message went: Send sends nothing more
     // While the message goes: how far it got, and what the window shows of it.

@@ -19,6 +19,7 @@ A slow catcher, like a server at the end of a slow uplink:
     --rate BYTES              take what clients send at BYTES a second, TLS or not (its socket
                               buffers are small, so the client sees the rate at once)
     --verdict-delay SECONDS   wait this long before accepting a message
+    --size-limit BYTES        the largest message it takes, as its SIZE announces (64 MB otherwise)
     --oauth URL               require a sign-in with a bearer token (XOAUTH2, OAUTHBEARER) after TLS,
                               each token checked at the authorization server's introspection endpoint
                               URL (trusting CA_DIR); a bad one is answered as Google's server does:
@@ -247,7 +248,7 @@ def serve(args, state_dir):
                            os.path.join(state_dir, "sign-ins")) if args.oauth else Spool(spool, args.verdict_delay)
     controller_class = slow_controller(args.rate) if args.rate else Controller
     controller = controller_class(handler, hostname="127.0.0.1", port=port,
-                                  data_size_limit=64 * 1024 * 1024, **controller_options(args, state_dir))
+                                  data_size_limit=args.size_limit or 64 * 1024 * 1024, **controller_options(args, state_dir))
     controller.start()
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
@@ -265,7 +266,7 @@ def serve_options(args):
     options += ["--oauth", args.oauth] if args.oauth else []
     for flag in ("implicit_tls", "sign_in_optional", "login_only"):
         options += ["--" + flag.replace("_", "-")] if getattr(args, flag) else []
-    for value in ("rate", "verdict_delay"):
+    for value in ("rate", "verdict_delay", "size_limit"):
         options += ["--" + value.replace("_", "-"), str(getattr(args, value))] if getattr(args, value) else []
     return options
 
@@ -308,6 +309,7 @@ if __name__ == "__main__":
     parser.add_argument("--oauth", metavar="URL")
     parser.add_argument("--rate", type=int, metavar="BYTES")
     parser.add_argument("--verdict-delay", type=float, default=0, metavar="SECONDS")
+    parser.add_argument("--size-limit", type=int, metavar="BYTES")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "serve":

@@ -18,6 +18,7 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
                                                      parts.wait, parts.progress);
         auto mailer = std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
         mailer->pageTextAhead(parts.pageText);
+        mailer->pagePictures(parts.pictures);
         return mailer;
     };
 }

@@ -15,6 +15,7 @@
 namespace kt {
 
 class PageTextAhead;
+struct PagePictures;
 
 enum class MailRoute { Smtp, MailProgram };
 MailRoute mailRouteFor(const std::wstring& server);
@@ -31,8 +32,9 @@ struct SmtpComponentParts {
     std::shared_ptr<DeliveryProgress> progress = std::make_shared<DeliveryProgress>();
     // The system's sockets, or another way to reach servers.
     TransportFactory connect = connectSocket;
-    // The page's plain text made ahead, for a body that ends with the page.
+    // The page's plain text made ahead, and its pictures, for a body that ends with the page.
     std::shared_ptr<const PageTextAhead> pageText;
+    std::shared_ptr<const PagePictures> pictures;
 };
 
 // The real SMTP client, over Winsock with the system's TLS, signing in with

@@ -1,6 +1,8 @@
 #pragma once
 // One message as the mail component collects it before sending.
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,28 @@ namespace kt {
 struct Mailbox {
     MailAddress address;
     std::optional<std::wstring> name;  // display name
+};
+
+// A picture that goes inside a page's message, held once, as it was fetched.
+struct EmbeddedPicture {
+    std::string address;    // where it came from (Content-Location); empty for one the page carried
+    std::string mediaType;  // image/png, image/jpeg or image/gif
+    std::string fileName;   // plain ASCII
+    std::shared_ptr<const std::string> bytes;
+};
+
+// Where a page names one of its pictures: the address's span in the page.
+struct PictureReference {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    std::size_t picture = 0;  // in PagePictures::pictures
+};
+
+// The pictures of a page, for a body that ends with `page`.
+struct PagePictures {
+    std::shared_ptr<const std::wstring> page;
+    std::vector<EmbeddedPicture> pictures;     // in page order
+    std::vector<PictureReference> references;  // in page order
 };
 
 struct MailMessage {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string_view>
+#include <utility>
 
 #include "foundation/base64.h"
 #include "foundation/characters.h"
@@ -248,27 +249,165 @@ std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, 
     return text + "\r\n";
 }
 
+namespace {
+
+// The whole message with pictures may take this much where the server names no limit.
+constexpr std::uint64_t kMessageBudget = 20u << 20;
+// Longer addresses go without Content-Location rather than on a folded line.
+constexpr std::size_t kLongestLocation = 900;
+// A picture's base64 lines: 76 characters, 57 bytes each.
+constexpr std::size_t kBase64LineBytes = 57;
+
+std::string relatedBoundary(const MessageStamp& stamp) { return "=_kr-" + stamp.boundary.substr(5); }
+
+bool isPlainAsciiLine(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+std::string pictureHeaders(const EmbeddedPicture& picture, std::size_t index, const MessageStamp& stamp) {
+    std::string headers = "Content-Type: " + picture.mediaType + "\r\nContent-Transfer-Encoding: base64\r\n";
+    headers += "Content-ID: <" + pictureContentId(index, stamp) + ">\r\n";
+    if (!picture.address.empty() && picture.address.size() <= kLongestLocation && isPlainAsciiLine(picture.address))
+        headers += "Content-Location: " + picture.address + "\r\n";
+    return headers + "Content-Disposition: inline; filename=\"" + picture.fileName + "\"\r\n";
+}
+
+void writePictureBytes(const std::string& bytes, const BytesSink& sink) {
+    constexpr std::size_t kLinesAPiece = 1024;
+    std::string piece;
+    for (std::size_t at = 0; at < bytes.size(); at += kBase64LineBytes) {
+        appendBase64(piece, std::string_view(bytes).substr(at, kBase64LineBytes));
+        piece += "\r\n";
+        if (piece.size() >= kLinesAPiece * 78) sink(std::exchange(piece, std::string()));
+    }
+    if (!piece.empty()) sink(piece);
+}
+
+std::size_t pictureBytesSize(std::size_t bytes) {
+    const std::size_t lines = (bytes + kBase64LineBytes - 1) / kBase64LineBytes;
+    return (bytes + 2) / 3 * 4 + lines * 2;
+}
+
+// The body with the references to the pictures taken written as cid: addresses.
+std::wstring withPictureReferences(const std::wstring& body, const Embedding& embedding, const MessageStamp& stamp) {
+    std::vector<bool> taken(embedding.pictures->pictures.size());
+    for (const auto index : embedding.taken) taken[index] = true;
+    std::wstring out;
+    out.reserve(body.size());
+    std::size_t copied = 0;
+    for (const auto& reference : embedding.pictures->references) {
+        if (!taken[reference.picture]) continue;
+        const std::size_t start = embedding.pageStart + reference.start;
+        out.append(body, copied, start - copied);
+        const std::string cid = "cid:" + pictureContentId(reference.picture, stamp);
+        out.append(cid.begin(), cid.end());
+        copied = start + reference.length;
+    }
+    out.append(body, copied);
+    return out;
+}
+
+// The related part's lines before the HTML, before each picture, and after the last.
+std::string relatedOpening(const MessageStamp& stamp, BodyEncoding encoding) {
+    const std::string boundary = relatedBoundary(stamp);
+    return "Content-Type: multipart/related; boundary=\"" + boundary + "\"; type=\"text/html\"\r\n\r\n--" +
+           boundary + "\r\n" + partHeaders("text/html", encoding) + "\r\n";
+}
+std::string pictureOpening(const Embedding& embedding, std::size_t index, const MessageStamp& stamp) {
+    return "\r\n--" + relatedBoundary(stamp) + "\r\n" +
+           pictureHeaders(embedding.pictures->pictures[index], index, stamp) + "\r\n";
+}
+std::string relatedClosing(const MessageStamp& stamp) { return "\r\n--" + relatedBoundary(stamp) + "--"; }
+
+void writeRelated(const std::wstring& html, const Embedding& embedding, const MessageStamp& stamp,
+                  BodyEncoding encoding, const BytesSink& sink) {
+    sink(relatedOpening(stamp, encoding));
+    encodeBody(html, encoding, sink);
+    for (const auto index : embedding.taken) {
+        sink(pictureOpening(embedding, index, stamp));
+        writePictureBytes(*embedding.pictures->pictures[index].bytes, sink);
+    }
+    sink(relatedClosing(stamp));
+}
+
+std::size_t relatedSize(const std::wstring& html, const Embedding& embedding, const MessageStamp& stamp,
+                        BodyEncoding encoding) {
+    std::size_t size = relatedOpening(stamp, encoding).size() + encodedBodySize(html, encoding);
+    for (const auto index : embedding.taken)
+        size += pictureOpening(embedding, index, stamp).size() +
+                pictureBytesSize(embedding.pictures->pictures[index].bytes->size());
+    return size + relatedClosing(stamp).size();
+}
+
+}  // namespace
+
+std::string pictureContentId(std::size_t picture, const MessageStamp& stamp) {
+    return "p" + std::to_string(picture + 1) + "." + stamp.boundary.substr(5, 16) + "@kt-emailer";
+}
+
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
-               BodyEncoding encoding, const BytesSink& sink) {
+               BodyEncoding encoding, const BytesSink& sink, const Embedding& embedding) {
     if (!message.html) return encodeBody(message.body, encoding, sink);
     // The line break before a boundary line belongs to it, not to the part.
     const std::string next = "\r\n--" + stamp.boundary + "\r\n";
     sink(next.substr(2) + partHeaders("text/plain", BodyEncoding::QuotedPrintable) + "\r\n");
     textPart.write(sink);
-    sink(next + partHeaders("text/html", encoding) + "\r\n");
-    encodeBody(message.body, encoding, sink);
+    if (embedding.empty()) {
+        sink(next + partHeaders("text/html", encoding) + "\r\n");
+        encodeBody(message.body, encoding, sink);
+    } else {
+        sink(next);
+        writeRelated(withPictureReferences(message.body, embedding, stamp), embedding, stamp, encoding, sink);
+    }
     sink("\r\n--" + stamp.boundary + "--\r\n");
 }
 
 std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
-                     BodyEncoding encoding) {
+                     BodyEncoding encoding, const Embedding& embedding) {
     if (!message.html) return encodedBodySize(message.body, encoding);
     // The frame alone (boundary lines and the parts' headers), then the parts.
     MailMessage frame;
     frame.html = true;
     std::size_t size = 0;
     writeBody(frame, {}, stamp, encoding, [&](const std::string& piece) { size += piece.size(); });
-    return size + textPart.size() + encodedBodySize(message.body, encoding);
+    size += textPart.size();
+    if (embedding.empty()) return size + encodedBodySize(message.body, encoding);
+    // The related part stands where the HTML part's headers were.
+    size -= partHeaders("text/html", encoding).size() + 2;
+    return size + relatedSize(withPictureReferences(message.body, embedding, stamp), embedding, stamp, encoding);
+}
+
+Embedding embeddingWithin(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
+                          const MessageForm& form, const PagePictures& pictures) {
+    Embedding embedding;
+    const std::wstring& body = message.body;
+    const std::wstring& page = *pictures.page;
+    if (!message.html || pictures.pictures.empty() || body.size() < page.size() ||
+        body.compare(body.size() - page.size(), page.size(), page) != 0)
+        return embedding;
+    embedding.pictures = &pictures;
+    embedding.pageStart = body.size() - page.size();
+    const std::uint64_t budget = form.sizeLimit > 0 ? form.sizeLimit : kMessageBudget;
+    const std::size_t headers = writeHeaders(message, stamp, form).size();
+    const auto exactSize = [&] { return headers + bodySize(message, textPart, stamp, form.encoding, embedding); };
+
+    // A picture costs its part; each reference to it grows the HTML at most
+    // three times what the cid: address adds (an encoded character each).
+    std::vector<std::size_t> growth(pictures.pictures.size());
+    for (const auto& reference : pictures.references) {
+        const std::size_t cid = 4 + pictureContentId(reference.picture, stamp).size();
+        if (cid > reference.length) growth[reference.picture] += 3 * (cid - reference.length);
+    }
+    std::uint64_t estimate = exactSize() + relatedOpening(stamp, form.encoding).size() + relatedClosing(stamp).size();
+    for (std::size_t index = 0; index < pictures.pictures.size(); ++index) {
+        const std::uint64_t cost = pictureOpening(embedding, index, stamp).size() +
+                                   pictureBytesSize(pictures.pictures[index].bytes->size()) + growth[index];
+        if (estimate + cost > budget) continue;
+        estimate += cost;
+        embedding.taken.push_back(index);
+    }
+    while (!embedding.taken.empty() && exactSize() > budget) embedding.taken.pop_back();
+    return embedding;
 }
 
 std::string writeMessage(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form) {

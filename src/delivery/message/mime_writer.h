@@ -5,6 +5,7 @@
 // plain-text rendering first, in quoted-printable, and the HTML as it is.
 // Dot-stuffing is the SMTP session's business.
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -22,18 +23,40 @@ namespace kt {
 struct MessageForm {
     BodyEncoding encoding = BodyEncoding::QuotedPrintable;
     bool smtpUtf8 = false;
+    std::uint64_t sizeLimit = 0;  // the largest message the server takes; 0 when it names none
+};
+
+// The pictures a page's message carries inside it: a multipart/related part
+// in place of the HTML, holding it and one part per picture taken, which the
+// HTML names by Content-ID.
+struct Embedding {
+    const PagePictures* pictures = nullptr;
+    std::size_t pageStart = 0;       // where the page starts in the body
+    std::vector<std::size_t> taken;  // in PagePictures::pictures, in page order
+
+    bool empty() const { return taken.empty(); }
 };
 
 // The header block, the empty line that ends it included.
 std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form);
 
-// The body as its parts go: for a page its `textPart` and the HTML between
-// the stamp's boundary lines, otherwise the text alone.
+// The body as its parts go: for a page its `textPart` and the HTML (with
+// its embedded pictures) between the stamp's boundary lines, otherwise the text alone.
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
-               BodyEncoding encoding, const BytesSink& sink);
+               BodyEncoding encoding, const BytesSink& sink, const Embedding& embedding = {});
 // How many bytes writeBody hands on, counted.
 std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
-                     BodyEncoding encoding);
+                     BodyEncoding encoding, const Embedding& embedding = {});
+
+// The pictures of a page's message that fit, in page order, when the whole
+// message may take the server's limit (20 MB where it names none); none
+// unless the body ends with the pictures' page.
+Embedding embeddingWithin(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
+                          const MessageForm& form, const PagePictures& pictures);
+
+// The Content-ID of a message's picture, without its angle brackets: short,
+// plain ASCII, unique to the message.
+std::string pictureContentId(std::size_t picture, const MessageStamp& stamp);
 
 // The whole message as text: the header block and the body.
 std::string writeMessage(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form = {});

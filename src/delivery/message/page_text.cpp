@@ -133,8 +133,9 @@ Kind kindOf(std::wstring_view name) {
 }
 
 
-// The text with its entities decoded.
-std::wstring decoded(std::wstring_view text) {
+}  // namespace
+
+std::wstring decodedCharacterReferences(std::wstring_view text) {
     std::wstring out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -175,6 +176,8 @@ std::wstring decoded(std::wstring_view text) {
     }
     return out;
 }
+
+namespace {
 
 // Writes the text the way it shows: blanks collapsed, line breaks owed until
 // text follows, so that none pile up and none trail.
@@ -338,7 +341,7 @@ private:
         if (raw.find(L'&') == std::wstring_view::npos)
             writer_.write(raw);
         else
-            writer_.write(decoded(raw));
+            writer_.write(decodedCharacterReferences(raw));
     }
 
     // What starts at a "<": a tag, a comment, a declaration, or a "<" of the text.
@@ -397,8 +400,8 @@ private:
                 end = i;
             }
             if (!attributesMatter) continue;
-            if (sameInAnyCase(attribute, L"href")) tag.href = decoded(html_.substr(start, end - start));
-            if (sameInAnyCase(attribute, L"alt")) tag.alt = decoded(html_.substr(start, end - start));
+            if (sameInAnyCase(attribute, L"href")) tag.href = decodedCharacterReferences(html_.substr(start, end - start));
+            if (sameInAnyCase(attribute, L"alt")) tag.alt = decodedCharacterReferences(html_.substr(start, end - start));
         }
         at_ = i < html_.size() ? i + 1 : restOfPart();
         return tag;

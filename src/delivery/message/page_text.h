@@ -17,6 +17,10 @@ namespace kt {
 // Lines end with CR LF; there is no line break at the end.
 std::wstring pageText(std::wstring_view html);
 
+// The text with its character references decoded (the named ones of HTML 4,
+// &apos; and numeric ones), as a browser reads text and attribute values.
+std::wstring decodedCharacterReferences(std::wstring_view text);
+
 // Renders a page read in parts, each going on where the last one ended: a
 // body whose start is known late (the note) and whose rest early (the page)
 // can be rendered as the two, and the rest's text kept for any start that

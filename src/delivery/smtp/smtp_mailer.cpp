@@ -13,25 +13,41 @@ namespace kt {
 namespace {
 
 // The message, written as the session asks for it; a page with its
-// plain-text part, made once (or mostly ahead).
+// plain-text part, made once (or mostly ahead), and the pictures that fit
+// the server's limit inside it.
 class WrittenMessage final : public OutgoingMessage {
 public:
-    WrittenMessage(const MailMessage& message, MessageStamp stamp, const PageTextAhead* ahead)
-        : message_(message), stamp_(std::move(stamp)), text_(textPart(message, ahead)) {}
+    WrittenMessage(const MailMessage& message, MessageStamp stamp, const PageTextAhead* ahead,
+                   const PagePictures* pictures)
+        : message_(message), stamp_(std::move(stamp)), text_(textPart(message, ahead)), pictures_(pictures) {}
 
     bool fitsEightBit() const override { return kt::fitsEightBit(message_.body); }
     std::size_t size(const MessageForm& form) const override {
-        return writeHeaders(message_, stamp_, form).size() + bodySize(message_, text_, stamp_, form.encoding);
+        return writeHeaders(message_, stamp_, form).size() +
+               bodySize(message_, text_, stamp_, form.encoding, embeddingFor(form));
     }
     void write(const MessageForm& form, const BytesSink& sink) const override {
         sink(writeHeaders(message_, stamp_, form));
-        writeBody(message_, text_, stamp_, form.encoding, sink);
+        writeBody(message_, text_, stamp_, form.encoding, sink, embeddingFor(form));
     }
 
 private:
+    // The session counts the message, then writes it, in the same form.
+    const Embedding& embeddingFor(const MessageForm& form) const {
+        if (pictures_ && (!embeddedForm_ || embeddedForm_->encoding != form.encoding ||
+                          embeddedForm_->smtpUtf8 != form.smtpUtf8 || embeddedForm_->sizeLimit != form.sizeLimit)) {
+            embedding_ = embeddingWithin(message_, text_, stamp_, form, *pictures_);
+            embeddedForm_ = form;
+        }
+        return embedding_;
+    }
+
     const MailMessage& message_;
     MessageStamp stamp_;
     TextPart text_;
+    const PagePictures* pictures_;
+    mutable std::optional<MessageForm> embeddedForm_;
+    mutable Embedding embedding_;
 };
 
 // TLS from the first byte was asked of a server that speaks plain SMTP there.
@@ -96,7 +112,8 @@ void SmtpMailer::Send() {
         for (const auto& mailbox : *list) envelope.recipients.push_back(mailbox.address);
     if (envelope.recipients.empty()) throw mailError(MailFailure::NoRecipients, L"The message has no recipients.");
 
-    const WrittenMessage message(message_, stampMessage(message_.from->address), pageTextAhead_.get());
+    const WrittenMessage message(message_, stampMessage(message_.from->address), pageTextAhead_.get(),
+                                 pagePictures_.get());
     const ServerAddress server = parseServerAddress(server_, port_);
     SessionSecurity security{server.host, server.implicitTls, server.port == kSubmissionPort};
     const SignInScope scope{server.signInHost(), message_.from->address.unicode()};

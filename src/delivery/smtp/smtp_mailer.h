@@ -44,6 +44,8 @@ public:
 
     // The page's text made ahead, for a body that ends with the page.
     void pageTextAhead(std::shared_ptr<const PageTextAhead> ahead) { pageTextAhead_ = std::move(ahead); }
+    // The page's pictures, which go inside the message where they fit.
+    void pagePictures(std::shared_ptr<const PagePictures> pictures) { pagePictures_ = std::move(pictures); }
 
 private:
     TransportFactory connect_;
@@ -55,6 +57,7 @@ private:
     std::optional<std::wstring> fromName_;
     MailMessage message_;
     std::shared_ptr<const PageTextAhead> pageTextAhead_;
+    std::shared_ptr<const PagePictures> pagePictures_;
 };
 
 }  // namespace kt

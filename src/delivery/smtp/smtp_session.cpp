@@ -438,7 +438,7 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     }
     const MessageForm form{
         offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable,
-        international != nullptr};
+        international != nullptr, offers.sizeLimit};
     const auto pathOf = [&](const MailAddress& address) { return form.smtpUtf8 ? address.unicode() : address.ascii(); };
     // Counting the size takes a pass over the message: for SIZE, or for showing.
     const std::size_t size = offers.size || progress.watched() ? message.size(form) : 0;

@@ -4,6 +4,7 @@
 // its messages through while it waits: a Stop arrives inside one of those
 // waits, which then ends at once.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +16,7 @@ namespace kt {
 
 enum class DeliveryStep {
     Preparing,           // the message is being put together
+    FetchingPictures,    // the page's pictures that are still coming in
     LookingUp,           // the server's name
     Connecting,          // to one of its addresses, or racing several
     Securing,            // the TLS handshake
@@ -45,6 +47,13 @@ public:
     bool watched() const noexcept { return static_cast<bool>(changed_); }
     void server(std::string host) { host_ = std::move(host); }
     void enter(DeliveryStep step);
+    // Enters FetchingPictures, or tells how many of them are in.
+    void fetchingPictures(std::size_t finished, std::size_t total) {
+        step_ = DeliveryStep::FetchingPictures;
+        picturesFinished_ = finished;
+        picturesTotal_ = total;
+        tell();
+    }
     // Enters Sending the message's data: `bytes` of it to write.
     void sendingData(std::uint64_t bytes);
     // Bytes written to the connection (after TLS, counted as the bytes they carry).
@@ -69,6 +78,9 @@ public:
     // Of the message's data: how much is written, and how much there is (0 before Sending data).
     std::uint64_t written() const noexcept { return written_; }
     std::uint64_t total() const noexcept { return total_; }
+    // Of the page's pictures: how many are in (or given up), and how many there are.
+    std::size_t picturesFinished() const noexcept { return picturesFinished_; }
+    std::size_t picturesTotal() const noexcept { return picturesTotal_; }
 
 private:
     void tell() const {
@@ -80,6 +92,8 @@ private:
     DeliveryStep step_ = DeliveryStep::Preparing;
     std::uint64_t written_ = 0;
     std::uint64_t total_ = 0;
+    std::size_t picturesFinished_ = 0;
+    std::size_t picturesTotal_ = 0;
     bool countingData_ = false;
     bool stopRequested_ = false;
     bool finished_ = false;

@@ -14,7 +14,7 @@
 
 #include "KT_EMailer.h"
 #include "compose/message_body.h"
-#include "compose/page_text_in_background.h"
+#include "compose/page_in_background.h"
 #include "foundation/message_pump.h"
 #include "foundation/module.h"
 #include "support/windows_test.h"
@@ -213,13 +213,15 @@ std::size_t ourWindows() {
     return count;
 }
 
-TEST(PageTextInBackground, MakesThePagesTextOnAThreadOfItsOwnForSendToJoinTheNotesTo) {
-    const auto page = std::make_shared<const std::wstring>(L"<p>the page</p>");
-    const PageTextInBackground making(page);
+TEST(PageInBackground, MakesThePageAndItsTextOnAThreadOfItsOwnForSendToJoinTheNotesTo) {
+    const auto handedIn = std::make_shared<const std::wstring>(L"<p>the <a href=more.html>page</a></p>");
+    const PageInBackground making(handedIn, L"http://intranet.invalid/news/", true);
     ASSERT_TRUE(making.wait(untilQuit()));
+    EXPECT_EQ(*making.page(), L"<p>the <a href=\"http://intranet.invalid/news/more.html\">page</a></p>");
     ASSERT_TRUE(making.text());
-    const auto part = making.text()->partFor(composeMessageBody(L"A note", true, *page));
+    const auto part = making.text()->partFor(composeMessageBody(L"A note", true, *making.page()));
     EXPECT_TRUE(part && part->rest);
+    EXPECT_FALSE(making.pictureFetch());
 }
 
 TEST_F(ComposeWindowTest, OpenAndCancelCyclesLeaveNothingBehind) {

@@ -152,7 +152,8 @@ TEST_F(MailProgramTest, PlainAndHtmlMessagesArriveWithEveryRecipientAndThePageAs
     EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(plainWindow); })) << "a delivered message's window closes";
 
-    const std::wstring page = L"<html><HEAD><title>t</title></HEAD><body>Grüße</body></html>";
+    const std::wstring page = L"<html><HEAD><title>t</title></HEAD><body>Grüße <img src=a.png></body></html>";
+    ASSERT_EQ(invoke(email.get(), L"PageURL", DISPATCH_PROPERTYPUT, {L"https://pages.invalid/news/"}), S_OK);
     frmEmail& html = sendEMail(email.get(), page, L"bob@example.com,Bob Ray", L"mapi:", {true, true},
                                L"a@example.com", L"Con");
     html.tbBody().Text(L"Look at this");
@@ -184,7 +185,7 @@ TEST_F(MailProgramTest, PlainAndHtmlMessagesArriveWithEveryRecipientAndThePageAs
     EXPECT_EQ(file.substr(0, file.find('\t')), "_Con.htm");  // a device name is no file name
     EXPECT_EQ(second["file-bytes"],
               "\xEF\xBB\xBF<html><HEAD><meta charset=\"utf-8\"><title>t</title></HEAD>"
-              "<body>Gr\xC3\xBC\xC3\x9F" "e</body></html>");
+              "<body>Gr\xC3\xBC\xC3\x9F" "e <img src=\"https://pages.invalid/news/a.png\"></body></html>");
     const std::string path = file.substr(file.find('\t') + 1);
     EXPECT_FALSE(folderExists(path.substr(0, path.rfind('\\')))) << path;
 }

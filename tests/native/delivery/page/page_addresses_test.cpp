@@ -1,0 +1,183 @@
+// A page as a mail reader needs it: its addresses absolute, its stylesheets
+// inside, its pictures found once each; and the message that carries them
+// within the server's limit.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "delivery/message/mime_writer.h"
+#include "delivery/page/page_addresses.h"
+#include "delivery/page/page_pictures.h"
+#include "delivery/page/stylesheets.h"
+#include "foundation/utf8.h"
+
+namespace kt {
+namespace {
+
+const auto kPage = resolveWebAddress(L"https://news.example/a/b/page.html");
+
+std::string at(const std::wstring& html, const AddressInPage& span) {
+    return toUtf8(std::wstring_view(html).substr(span.start, span.length));
+}
+
+TEST(PageAddresses, EveryAddressIsMadeAbsoluteAndEachPictureFoundWhereItLands) {
+    const struct {
+        const wchar_t* html;
+        const wchar_t* absolute;
+        std::vector<std::string> pictures;
+    } cases[] = {
+        {L"<img src=pic.png alt=x>", L"<img src=\"https://news.example/a/b/pic.png\" alt=x>",
+         {"https://news.example/a/b/pic.png"}},
+        {L"<A HREF='../up?a=1&amp;b=2'>x</A>", L"<A href=\"https://news.example/a/up?a=1&amp;b=2\">x</A>", {}},
+        {L"<a href=\"#top\">t</a><a href='javascript:go()'>g</a><a href=mailto:x@y>m</a>",
+         L"<a href=\"#top\">t</a><a href='javascript:go()'>g</a><a href=mailto:x@y>m</a>", {}},
+        {L"<base href=\"/root/\"><img src=\"i.gif\">", L"<img src=\"https://news.example/root/i.gif\">",
+         {"https://news.example/root/i.gif"}},
+        {L"<td background=bg.jpg><video poster=//cdn.example/p.jpg>",
+         L"<td background=\"https://news.example/a/b/bg.jpg\"><video poster=\"https://cdn.example/p.jpg\">",
+         {"https://news.example/a/b/bg.jpg", "https://cdn.example/p.jpg"}},
+        {L"<img srcset=\"s.png 400w, m.png 1000w, l.png 2000w\" alt=a>",
+         L"<img src=\"https://news.example/a/b/m.png\" alt=a>", {"https://news.example/a/b/m.png"}},
+        {L"<img src=https://x.example/p.png>", L"<img src=https://x.example/p.png>", {"https://x.example/p.png"}},
+        {L"<div style=\"background: url('bg.png') no-repeat\">",
+         L"<div style=\"background: url(&quot;https://news.example/a/b/bg.png&quot;) no-repeat\">",
+         {"https://news.example/a/b/bg.png"}},
+        {L"<style>p{background:url(p.gif)}</style><script>var s='<img src=no.png>'</script>",
+         L"<style>p{background:url(\"https://news.example/a/b/p.gif\")}</style><script>var s='<img src=no.png>'</script>",
+         {"https://news.example/a/b/p.gif"}},
+        {L"<!-- <img src=c.png> --><img src=\"data:image/gif;base64,R0lGODdh\">",
+         L"<!-- <img src=c.png> --><img src=\"data:image/gif;base64,R0lGODdh\">", {"data:image/gif;base64,R0lGODdh"}},
+    };
+    for (const auto& c : cases) {
+        const PageAddresses page = pageAddresses(c.html, kPage);
+        EXPECT_EQ(toUtf8(page.html), toUtf8(c.absolute)) << toUtf8(c.html);
+        ASSERT_EQ(page.pictures.size(), c.pictures.size()) << toUtf8(c.html);
+        for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+            EXPECT_EQ(page.pictures[i].address, c.pictures[i]);
+            // The span is the address as written in the result, entities and all.
+            EXPECT_NE(at(page.html, page.pictures[i]).find(c.pictures[i].substr(c.pictures[i].size() - 5)),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(PageAddresses, WithoutAnAddressRelativeOnesStayAndOnlyAbsoluteOnesAreFound) {
+    const PageAddresses page = pageAddresses(L"<img src=a.png><img src=\"http://h.example/b.png\">", std::nullopt);
+    EXPECT_EQ(toUtf8(page.html), "<img src=a.png><img src=\"http://h.example/b.png\">");
+    ASSERT_EQ(page.pictures.size(), 1u);
+    EXPECT_FALSE(page.base);
+    // A page's own absolute <base> stands in for the address it lacks.
+    const PageAddresses based = pageAddresses(L"<base href=\"http://h.example/d/\"><img src=a.png>", std::nullopt);
+    EXPECT_EQ(toUtf8(based.html), "<img src=\"http://h.example/d/a.png\">");
+}
+
+TEST(Stylesheets, SheetsGoInsideAtTheirPlaceWithTheirAddressesAndOneLevelOfImports) {
+    const std::map<std::string, std::string> served{
+        {"https://news.example/css/site.css",
+         "@charset \"utf-8\";\n@import \"parts/base.css\";\n@import url(print.css) print;\nh1{background:url(../i/h.png)}"},
+        {"https://news.example/css/parts/base.css", "@import url(deeper.css);\nbody{background:url(b.gif)}</style>"},
+    };
+    const SheetFetch fetch = [&](const std::string& address) -> std::optional<std::string> {
+        const auto found = served.find(address);
+        if (found == served.end()) return std::nullopt;
+        return found->second;
+    };
+    const PageAddresses page = pageAddresses(
+        L"<head><link rel=stylesheet href=/css/site.css><link rel=\"alternate stylesheet\" href=alt.css>"
+        L"<link rel=stylesheet media=print href=p.css><link rel=stylesheet href=gone.css></head>",
+        kPage);
+    ASSERT_EQ(page.stylesheets.size(), 2u);
+    EXPECT_EQ(toUtf8(withStylesheetsInside(page, fetch)),
+              "<head><style>\n@import url(\"https://news.example/css/parts/deeper.css\");\n"
+              "body{background:url(\"https://news.example/css/parts/b.gif\")}<\\/style>\n"
+              "@import url(\"https://news.example/css/print.css\") print;\n"
+              "h1{background:url(\"https://news.example/i/h.png\")}</style>"
+              "<link rel=\"alternate stylesheet\" href=\"https://news.example/a/b/alt.css\">"
+              "<link rel=stylesheet media=print href=\"https://news.example/a/b/p.css\">"
+              "<link rel=stylesheet href=\"https://news.example/a/b/gone.css\"></head>");
+}
+
+const std::string kPng = std::string("\x89PNG\r\n\x1A\n", 8) + "png bytes";
+const std::string kGif = "GIF89a gif bytes";
+
+TEST(PagePictures, EachAddressGoesOnceKnownByItsBytesAndOnlyWhatEveryReaderShows) {
+    const std::wstring html =
+        L"<img src=a.png><img src=b.png><img src=a.png><img src=s.svg><img src=w.webp>"
+        L"<img src=\"data:image/gif;base64,R0lGODlhIGdpZg==\"><img src=\"data:image/png,%89PNG%0D%0A%1A%0A\">";
+    const PageAddresses page = pageAddresses(html, kPage);
+    EXPECT_EQ(picturesToFetch(page.pictures),
+              (std::vector<std::string>{"https://news.example/a/b/a.png", "https://news.example/a/b/b.png",
+                                        "https://news.example/a/b/s.svg", "https://news.example/a/b/w.webp"}));
+    const auto bytes = [](std::string b) { return std::make_shared<const std::string>(std::move(b)); };
+    const PagePictures pictures = pagePictures(
+        std::make_shared<const std::wstring>(page.html), page.pictures,
+        {{"https://news.example/a/b/a.png", bytes(kGif)},  // its name lies: it is a GIF
+         {"https://news.example/a/b/b.png", bytes(kPng)},
+         {"https://news.example/a/b/s.svg", bytes("<svg xmlns='http://www.w3.org/2000/svg'/>")},
+         {"https://news.example/a/b/w.webp", bytes("RIFF\x10\0\0\0WEBPVP8 ")}});
+    ASSERT_EQ(pictures.pictures.size(), 4u);
+    EXPECT_EQ(pictures.pictures[0].mediaType, "image/gif");
+    EXPECT_EQ(pictures.pictures[0].fileName, "a.gif");
+    EXPECT_EQ(pictures.pictures[1].address, "https://news.example/a/b/b.png");
+    EXPECT_EQ(*pictures.pictures[2].bytes, "GIF89a gif");
+    EXPECT_EQ(pictures.pictures[2].address, "");
+    EXPECT_EQ(pictures.pictures[2].fileName, "picture-3.gif");
+    EXPECT_EQ(pictures.pictures[3].mediaType, "image/png");
+    std::vector<std::size_t> referenced;
+    for (const auto& r : pictures.references) referenced.push_back(r.picture);
+    EXPECT_EQ(referenced, (std::vector<std::size_t>{0, 1, 0, 2, 3}));
+}
+
+TEST(PagePictures, TheMessageCarriesWhatFitsItsLimitAndNamesItByContentId) {
+    const std::wstring html = L"<p><img src=\"https://h.example/big.png\"><img src=\"https://h.example/small.gif\"></p>\r\n";
+    const PageAddresses page = pageAddresses(html, std::nullopt);
+    auto pictures = std::make_shared<const PagePictures>(pagePictures(
+        std::make_shared<const std::wstring>(page.html), page.pictures,
+        {{"https://h.example/big.png", std::make_shared<const std::string>(kPng + std::string(60000, 'x'))},
+         {"https://h.example/small.gif", std::make_shared<const std::string>(kGif)}}));
+    MailMessage message;
+    message.from = Mailbox{checkedAddress(L"me@h.example"), std::nullopt};
+    message.to = {*message.from};
+    message.html = true;
+    message.body = L"<p>A note</p>\r\n<hr>\r\n" + page.html;
+    const MessageStamp stamp{"Mon, 07 Dec 2026 10:00:00 +0000", "<1@h.example>", "=_kt-0123456789abcdef0123"};
+    const TextPart text = textPart(message);
+    const auto written = [&](const MessageForm& form, const Embedding& embedding) {
+        std::string out = writeHeaders(message, stamp, form);
+        writeBody(message, text, stamp, form.encoding, [&](const std::string& piece) { out += piece; }, embedding);
+        EXPECT_EQ(out.size(), writeHeaders(message, stamp, form).size() +
+                                  bodySize(message, text, stamp, form.encoding, embedding));
+        return out;
+    };
+
+    MessageForm eightBit;
+    eightBit.encoding = BodyEncoding::EightBit;
+    const Embedding both = embeddingWithin(message, text, stamp, eightBit, *pictures);
+    EXPECT_EQ(both.taken, (std::vector<std::size_t>{0, 1}));
+    const std::string whole = written(eightBit, both);
+    EXPECT_NE(whole.find("<img src=\"cid:p1.0123456789abcdef@kt-emailer\"><img src=\"cid:p2."), std::string::npos);
+    EXPECT_NE(whole.find("Content-Type: multipart/related; boundary=\"=_kr-0123456789abcdef0123\"; type=\"text/html\""),
+              std::string::npos);
+    EXPECT_NE(whole.find("Content-ID: <p2.0123456789abcdef@kt-emailer>\r\nContent-Location: "
+                         "https://h.example/small.gif\r\nContent-Disposition: inline; filename=\"small.gif\"\r\n"),
+              std::string::npos);
+    // The text part shows the page as it was, with its addresses.
+    EXPECT_EQ(whole.find("cid:"), whole.find("<img src=\"cid:") + 10);
+
+    // A limit that leaves room for the small picture only: the big one stays remote.
+    MessageForm tight = eightBit;
+    tight.sizeLimit = written(eightBit, {}).size() + 2000;
+    const Embedding small = embeddingWithin(message, text, stamp, tight, *pictures);
+    EXPECT_EQ(small.taken, (std::vector<std::size_t>{1}));
+    const std::string fitted = written(tight, small);
+    EXPECT_LE(fitted.size(), tight.sizeLimit);
+    EXPECT_NE(fitted.find("<img src=\"https://h.example/big.png\"><img src=\"cid:p2."), std::string::npos);
+
+    // A body that does not end with the page (a note left an element open) carries none.
+    message.body += L"<p>";
+    EXPECT_TRUE(embeddingWithin(message, text, stamp, {}, *pictures).empty());
+}
+
+}  // namespace
+}  // namespace kt

@@ -1,0 +1,131 @@
+// The page as its reader sees it, sent from a composition window that knows
+// the page's address, its pictures fetched from a web server on loopback
+// (tools/page_server). page_embedding_test.py runs these tests, then judges
+// what arrived with Python's email parser and a browser.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "compose/frmEmail.h"
+#include "foundation/utf8.h"
+#include "support/windows_test.h"
+
+namespace kt::test {
+namespace {
+
+// The page server of this test run, from the folder the judge names.
+struct PageServer {
+    PageServer() {
+        if (const char* folder = std::getenv("KT_PAGE_SERVER_DIR")) directory = folder;
+        std::ifstream(directory + "\\port") >> port;
+    }
+    std::wstring address(const std::wstring& path) const {
+        return L"http://127.0.0.1:" + std::to_wstring(port) + path;
+    }
+    // A page as the host hands it over.
+    std::wstring page(const std::string& name) const {
+        std::stringstream text;
+        text << std::ifstream(directory + "\\site\\news\\" + name, std::ios::binary).rdbuf();
+        return fromUtf8(text.str());
+    }
+    std::vector<std::string> requests() const {
+        std::ifstream log(directory + "\\requests");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(log, line);) lines.push_back(line);
+        return lines;
+    }
+
+    std::string directory;
+    int port = 0;
+};
+
+class PageEmbeddingTest : public WindowsTest {
+protected:
+    void SetUp() override { ASSERT_TRUE(web.port && catcher.port) << "run through page_embedding_test.py"; }
+
+    frmEmail& open(const std::wstring& page, const std::wstring& pageAddress, const std::wstring& subject,
+                   const Catcher& to) {
+        EXPECT_EQ(invoke(email.get(), L"PageURL", DISPATCH_PROPERTYPUT, {pageAddress}), S_OK);
+        frmEmail& form = sendEMail(email.get(), page, L"ann@example.com,Ann", to.server(), {true, true},
+                                   L"me@example.com", subject);
+        form.tbBody().Text(L"Look at this page");
+        return form;
+    }
+
+    // Sends at once, so that whatever the pictures left is waited for at Send.
+    std::chrono::milliseconds deliver(frmEmail& form) {
+        const auto start = std::chrono::steady_clock::now();
+        const HWND window = form.hwnd();
+        press(form.KT_CB_Send());
+        EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 60s));
+        EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    }
+
+    ComPtr<IDispatch> email = newEmail();
+    PageServer web;
+    Catcher catcher{"catcher"};
+    Catcher small{"small"};
+};
+
+TEST_F(PageEmbeddingTest, AHostilePageGoesWithinItsDeadlineAndNothingForbiddenIsAsked) {
+    const std::wstring subject = uniqueSubject(L"Embedded hostile");
+    frmEmail& form = open(web.page("hostile.html"), web.address(L"/news/hostile.html"), subject, catcher);
+    // The address belongs to the instance: another one has none.
+    std::wstring address, another;
+    EXPECT_EQ(invoke(email.get(), L"PageURL", DISPATCH_PROPERTYGET, {}, &address), S_OK);
+    EXPECT_EQ(address, web.address(L"/news/hostile.html"));
+    EXPECT_EQ(invoke(newEmail().get(), L"PageURL", DISPATCH_PROPERTYGET, {}, &another), S_OK);
+    EXPECT_EQ(another, L"");
+
+    // The picture that never answers has 10 s; nothing else holds the message up.
+    EXPECT_LT(deliver(form), 20s);
+    EXPECT_EQ(catcher.caught(subject).size(), 1u);
+    for (const auto& request : web.requests()) {
+        EXPECT_EQ(request.find(' '), std::string::npos) << "cookies or a sign-in went along: " << request;
+        for (const char* never : {"/img/far.png", "/img/small.gif", "/img/huge.png", "secret", "unc"})
+            EXPECT_EQ(request.find(never), std::string::npos) << request;
+    }
+}
+
+TEST_F(PageEmbeddingTest, APrettyPageAndAHeavyOneForAServerThatTakesLittle) {
+    deliver(open(web.page("pretty.html"), web.address(L"/news/pretty.html"), uniqueSubject(L"Embedded pretty"),
+                 catcher));
+    const std::wstring heavy = uniqueSubject(L"Embedded heavy");
+    deliver(open(web.page("heavy.html"), web.address(L"/news/heavy.html"), heavy, small));
+    EXPECT_EQ(small.caught(heavy).size(), 1u);
+}
+
+TEST_F(PageEmbeddingTest, StopWhilePicturesComeInKeepsTheWindowAndSendsNothing) {
+    const std::wstring subject = uniqueSubject(L"Stopped fetch");
+    frmEmail& form = open(web.page("never.html"), web.address(L"/news/never.html"), subject, catcher);
+    std::wstring seen;
+    const StepsOnTimer stopper(
+        [&] {
+            if (!IsWindow(form.hwnd()) || !seen.empty()) return;
+            if (form.lbInfo().Text().rfind(L"Fetching the page's pictures: ", 0) != 0) return;
+            seen = form.lbInfo().Text();
+            press(form.KT_CB_Cancel());
+        },
+        20);
+    press(form.KT_CB_Send());
+    EXPECT_EQ(seen, L"Fetching the page's pictures: 0 of 1");
+    ASSERT_TRUE(IsWindow(form.hwnd()));
+    EXPECT_EQ(form.tbBody().Text(), L"Look at this page");
+    EXPECT_EQ(form.KT_CB_Cancel().Text(), L"Cancel");
+    pumpFor(300ms);
+    EXPECT_TRUE(catcher.caught(subject).empty());
+    DestroyWindow(form.hwnd());
+}
+
+TEST_F(PageEmbeddingTest, APublicPageMakesNothingOnThisComputerAnswer) {
+    std::wstring page = web.page("pretty.html");
+    page.replace(page.find(L"blue.jpg"), 8, L"blue.jpg?from-public");
+    deliver(open(page, L"http://www.example.com/news/pretty.html", uniqueSubject(L"Public"), catcher));
+    for (const auto& request : web.requests()) EXPECT_EQ(request.find("from-public"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kt::test
