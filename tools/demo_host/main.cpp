@@ -5,6 +5,8 @@
 //   demo_host [--server host[:port]] [--from sender] [--to recipients]
 //             [--plain] [--long-page] [--open] [--screen FILE] [--check]
 //
+// The page carries a picture (which goes inside the message) and a relative
+// link (which arrives absolute, against the page's address).
 // --long-page sends a page of some 2 MB, whose delivery takes a while.
 // For unattended runs: --open runs the command at start; --screen keeps
 // FILE describing what is on the screen (see screen_report.h) and ends the
@@ -28,7 +30,11 @@ constexpr wchar_t kPage[] =
     L"<html><head><title>Welcome to Ardwyn</title></head>\r\n"
     L"<body><h1>Welcome to Ardwyn</h1>\r\n"
     L"<p>This page stands for whatever the user is reading. Choose <b>E-mail this page</b> to send it on.</p>\r\n"
+    L"<p><img src=\"data:image/gif;base64,R0lGODlhEAAQAPAAANAQEAAAACH5BAAAAAAALAAAAAAQABAAAAIOhI+py+0Po5y02ouzPgUAOw==\" "
+    L"alt=\"Ardwyn's emblem\"> <a href=\"about.html\">About Ardwyn</a></p>\r\n"
     L"</body></html>\r\n";
+// Where the page is, as the browser tells the component.
+constexpr wchar_t kPageAddress[] = L"https://www.ardwyn.example/welcome.html";
 
 struct Options {
     std::wstring server = L"127.0.0.1";
@@ -77,6 +83,7 @@ public:
         kt::Bstr label(L"Type a note for your friend; the page follows it.");
         BSTR labelText = label.get();
         mailer_->put_InfoLabel(&labelText);
+        mailer_->put_PageURL(kt::Bstr(kPageAddress).get());
         const HRESULT hr = mailer_->SendEMail(
             kt::Bstr(page()).get(),
             kt::Bstr(L"Welcome to Ardwyn").get(), kt::Bstr(options_.to).get(), kt::Bstr(options_.server).get(),

@@ -17,7 +17,8 @@ Beyond the files: /hop/N/NAME redirects N times before NAME is served from
 img/; /lying serves a PNG called text/plain; /never.png takes the request and
 never answers; /private.png asks for a Windows sign-in. Every answer sets a
 cookie. DIR/requests has a line per request: its path, then "cookie" and
-"authorization" where the request carried them."""
+"authorization" where the request carried them; with --timed (for the
+bench) written once the answer is out, ending with the time (seconds since 1970)."""
 
 import argparse
 import http.server
@@ -79,7 +80,7 @@ def make_site(site, port):
     for n in range(4):
         picture(img("heavy%d.jpg" % n), "-size", "400x400", "xc:", "+noise", "Random", "-quality", "70")
     for n in range(20):
-        picture(img("twenty%d.png" % n), "-size", "130x128", "xc:", "+noise", "Random")
+        picture(img("twenty%d.png" % n), "-size", "130x128", "xc:", "+noise", "Random", "-depth", "8")
     with open(img("drawing.svg"), "w") as f:
         f.write("<svg xmlns='http://www.w3.org/2000/svg' width='30' height='30'><rect width='30' height='30'/></svg>")
     with open(os.path.join(site, "css", "site.css"), "w") as f:
@@ -104,7 +105,7 @@ def make_site(site, port):
             f.write(text)
 
 
-def handler_for(state_dir):
+def handler_for(state_dir, timed):
     site = os.path.join(state_dir, "site")
     log_lock = threading.Lock()
 
@@ -123,8 +124,17 @@ def handler_for(state_dir):
             line = self.path
             line += " cookie" if self.headers.get("Cookie") else ""
             line += " authorization" if self.headers.get("Authorization") else ""
+            if not timed:
+                self.log_request_line(line)
+            self.answer()
+            if timed:
+                self.log_request_line("%s %.4f" % (line, time.time()))
+
+        def log_request_line(self, line):
             with log_lock, open(os.path.join(state_dir, "requests"), "a") as log:
                 log.write(line + "\n")
+
+        def answer(self):
             if self.path.startswith("/hop/"):
                 _, _, hops, name = self.path.split("/", 3)
                 self.send_response(302)
@@ -153,11 +163,11 @@ def handler_for(state_dir):
     return Handler
 
 
-def serve(state_dir):
+def serve(state_dir, timed):
     from smtp_client import free_port
     port = free_port()
     make_site(os.path.join(state_dir, "site"), port)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler_for(state_dir))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler_for(state_dir, timed))
     server.daemon_threads = True
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
     with open(os.path.join(state_dir, "port.part"), "w") as f:
@@ -166,12 +176,13 @@ def serve(state_dir):
     server.serve_forever()
 
 
-def start(state_dir):
+def start(state_dir, timed):
     os.makedirs(state_dir, exist_ok=True)
     for name in ("port", "pid", "requests"):
         if os.path.exists(os.path.join(state_dir, name)):
             os.remove(os.path.join(state_dir, name))
-    if not background.start([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir],
+    if not background.start([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir] +
+                            (["--timed"] if timed else []),
                             state_dir, "server.log", "port", seconds=60):
         return 1
     print("page server on 127.0.0.1:%s" % open(os.path.join(state_dir, "port")).read())
@@ -182,11 +193,12 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=["start", "stop", "serve"])
     parser.add_argument("--state-dir", required=True)
+    parser.add_argument("--timed", action="store_true")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "serve":
-        serve(state)
+        serve(state, args.timed)
     elif args.command == "start":
-        sys.exit(start(state))
+        sys.exit(start(state, args.timed))
     else:
         sys.exit(background.stop(state, "port"))

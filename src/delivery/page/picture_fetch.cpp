@@ -11,7 +11,7 @@
 namespace kt {
 namespace {
 
-constexpr std::size_t kConnectionsAtOnce = 4;
+constexpr std::size_t kConnectionsAtOnce = 6;  // as browsers open to one server
 constexpr std::size_t kLargestPicture = 5u << 20;
 constexpr std::chrono::seconds kTimeForOne{10};
 constexpr std::chrono::seconds kTimeForAll{30};
