@@ -17,6 +17,7 @@ system keeps from one case decides another.
 import base64
 import calendar
 import http.server
+import json
 import os
 import socket
 import ssl
@@ -176,6 +177,45 @@ class SilentIssuer:
             connection.close()
 
 
+class TokenEndpoint(http.server.ThreadingHTTPServer):
+    """A provider's token endpoint over HTTPS with the certificate given; keeps every form that arrived whole."""
+
+    daemon_threads = True
+
+    def __init__(self, issued):
+        self.forms = []
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_POST(handler):
+                length = int(handler.headers.get("Content-Length", 0))
+                form = handler.rfile.read(length)
+                if len(form) < length:
+                    return
+                self.forms.append(form)
+                body = json.dumps({"access_token": "a", "token_type": "Bearer", "expires_in": 3600}).encode()
+                handler.send_response(200)
+                handler.send_header("Content-Type", "application/json")
+                handler.send_header("Content-Length", str(len(body)))
+                handler.end_headers()
+                handler.wfile.write(body)
+
+        super().__init__(("127.0.0.1", 0), Handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(issued.chain, issued.key)
+        self.socket = context.wrap_socket(self.socket, server_side=True)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def ask(self):
+        """The client asks for tokens, as a refresh does; (answered, description)."""
+        sent, _, description = CLIENT.send([("token_endpoint", "https://localhost:%d/token" % self.server_address[1]),
+                                            ("token_timeout_ms", "15000")])
+        self.shutdown()
+        return sent, description
+
+
 class Inbox:
     def __init__(self):
         self.envelopes = []
@@ -276,6 +316,24 @@ class RevocationTest(unittest.TestCase):
         self.assertTrue(silent.connections, "the issuer was never asked")
         # The client's own start under Wine comes on top of the limit.
         self.assertLess(took, LIMIT_S + 4)
+
+    def test_the_token_endpoint_is_held_to_the_same_rules_and_gets_no_grant_from_a_revoked_certificate(self):
+        good, _ = self.authority.issue_for_checks("token-good", crl=self.issuers.url("/crl/token-good"))
+        revoked, serial = self.authority.issue_for_checks("token-revoked", ocsp=self.issuers.url("/ocsp/token"))
+        self.authority.revoke(serial)
+        unreachable, _ = self.authority.issue_for_checks("token-unreachable", crl="http://127.0.0.1:%d/c" % free_port())
+        for what, issued, answered, words in [("good", good, True, ""), ("revoked", revoked, False, REVOKED),
+                                              ("issuer out of reach", unreachable, True, "")]:
+            with self.subTest(what):
+                endpoint = TokenEndpoint(issued)
+                self.assertEqual(endpoint.ask(), (answered, words))
+                self.assertEqual(len(endpoint.forms), 1 if answered else 0)
+        self.strictly()
+        endpoint = TokenEndpoint(unreachable)
+        answered, description = endpoint.ask()
+        self.assertFalse(answered)
+        self.assertIn("RequireRevocationCheck", description)
+        self.assertEqual(endpoint.forms, [])
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "delivery/sockets/certificate_revocation.h"
 #include "delivery/sockets/delivery_progress.h"
 #include "delivery/sockets/revocation.h"
 #include "foundation/api_error.h"
@@ -116,10 +117,12 @@ Revocation askIssuers(PCCERT_CONTEXT certificate, const std::wstring& hostName) 
     return Revocation::NotRevoked;
 }
 
+}  // namespace
+
 // The issuers' answers, waited for while the thread's messages go through
 // and a Stop may end the wait; some systems overrun the limit, and an answer
 // that late counts as none.
-void checkRevocation(PCCERT_CONTEXT certificate, const std::wstring& hostName, const StopSignal& stop) {
+void checkCertificateRevocation(PCCERT_CONTEXT certificate, const std::wstring& hostName, const StopSignal& stop) {
     const auto held = std::make_shared<UniqueCertificate>(CertDuplicateCertificateContext(certificate));
     const BackgroundWork<Revocation> asked([held, hostName] { return askIssuers(held->get(), hostName); },
                                            L"The certificate of the server " + hostName + L" could not be checked");
@@ -136,8 +139,6 @@ void checkRevocation(PCCERT_CONTEXT certificate, const std::wstring& hostName, c
     if (answer == Revocation::Revoked) throw revokedCertificate(hostName);
     if (answer == Revocation::Unknown && revocationCheckRequired(hostName)) throw revocationUnchecked(hostName);
 }
-
-}  // namespace
 
 void checkServerCertificate(CtxtHandle context, const std::wstring& hostName, const StopSignal& stop) {
     UniqueCertificate certificate;
@@ -161,7 +162,7 @@ void checkServerCertificate(CtxtHandle context, const std::wstring& hostName, co
         throw revokedCertificate(hostName);  // a system that knew already
     if (fault) throw apiError(fault, refusalInWords(fault, hostName));
     // Only a certificate that passed everything else is worth asking its issuers about.
-    checkRevocation(certificate.get(), hostName, stop);
+    checkCertificateRevocation(certificate.get(), hostName, stop);
 }
 
 }  // namespace kt
