@@ -1,6 +1,9 @@
 # MSI packages of the component, built with wixl (Debian's msitools) from
 # packaging/KT_EMailer.wxs. Only in the x64 cross build, and only where wixl is
-# found: KT_PACKAGING tells whether packages can be built here.
+# found: KT_PACKAGING tells whether packages can be built here. With a
+# code-signing certificate (cmake/Signing.cmake) the DLLs are signed before
+# they are packaged, and the packages once they are made.
+include(Signing)
 find_program(KT_WIXL wixl)
 find_program(KT_MSIBUILD msibuild)
 if(KT_WIXL AND KT_MSIBUILD AND CMAKE_CROSSCOMPILING AND CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -22,11 +25,16 @@ set(KT_X86_DLL ${KT_X86_BUILD_DIR}/bin/KT_EMailer.dll)
 # next to each DLL.
 set(KT_HELP_FILE "" CACHE FILEPATH "The browser's help file Ardwyn.chm, which the packages then install")
 
+# What Windows shows as the signed content's description.
+set(KT_SIGN_DESCRIPTION "Ardwyn E-Mailer")
+
 # kt_stage_package_files(<folder> [<help file>]): copies what packages built
 # in that folder hold: the DLLs into <folder>/x64 and <folder>/x86, stripped
-# of their debugging information, and the help file, if given, as
-# <folder>/Ardwyn.chm. Once per folder.
+# of their debugging information (and signed), and the help file, if given,
+# as <folder>/Ardwyn.chm. Once per folder.
 function(kt_stage_package_files folder)
+  kt_sign_commands(sign64 ${folder}/x64/KT_EMailer.dll "${KT_SIGN_DESCRIPTION}")
+  kt_sign_commands(sign32 ${folder}/x86/KT_EMailer.dll "${KT_SIGN_DESCRIPTION}")
   set(files ${folder}/x64/KT_EMailer.dll ${folder}/x86/KT_EMailer.dll)
   set(copy_help)
   if(ARGV1)
@@ -37,8 +45,9 @@ function(kt_stage_package_files folder)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/x64 ${folder}/x86
     COMMAND ${CMAKE_STRIP} --strip-debug -o ${folder}/x64/KT_EMailer.dll $<TARGET_FILE:KT_EMailer>
     COMMAND ${CMAKE_STRIP} --strip-debug -o ${folder}/x86/KT_EMailer.dll ${KT_X86_DLL}
+    ${sign64} ${sign32}
     ${copy_help}
-    DEPENDS KT_EMailer ${KT_X86_DLL} ${ARGV1}
+    DEPENDS KT_EMailer ${KT_X86_DLL} ${ARGV1} ${KT_SIGN_DEPENDS}
     VERBATIM)
 endfunction()
 
@@ -59,6 +68,7 @@ function(kt_add_msi msi arch version)
     endforeach()
   endforeach()
   get_filename_component(folder ${msi} DIRECTORY)
+  kt_sign_commands(sign ${msi} "${KT_SIGN_DESCRIPTION}")
   set(wxs ${CMAKE_SOURCE_DIR}/packaging/KT_EMailer.wxs)
   set(help)
   if(ARGV3)
@@ -77,9 +87,11 @@ function(kt_add_msi msi arch version)
     COMMAND ${KT_MSIBUILD} ${msi} -q "DELETE FROM Upgrade WHERE ActionProperty='WIX_UPGRADE_DETECTED'"
     ${client_id_conditions}
     COMMAND ${KT_MSIBUILD} ${msi} -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('{${KT_UPGRADE_CODE}}', '${version}', 513, 'WIX_UPGRADE_DETECTED')"
+    # Last: any change after it breaks the signature.
+    ${sign}
     WORKING_DIRECTORY ${folder}
     DEPENDS ${wxs} ${CMAKE_SOURCE_DIR}/packaging/com-server.wxi ${CMAKE_SOURCE_DIR}/packaging/oauth-client-ids.wxi
             ${folder}/x64/KT_EMailer.dll ${folder}/x86/KT_EMailer.dll
-            ${ARGV3}
+            ${ARGV3} ${KT_SIGN_DEPENDS}
     VERBATIM)
 endfunction()

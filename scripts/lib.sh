@@ -41,7 +41,8 @@ kt_ensure_packages() {
 }
 
 KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
-                   clang libclang-rt-14-dev wixl msitools fp-utils-3.2.2 nlohmann-json3-dev libidn2-dev libssl-dev)
+                   clang libclang-rt-14-dev wixl msitools fp-utils-3.2.2 nlohmann-json3-dev libidn2-dev libssl-dev
+                   osslsigncode)
 KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick chromium python3 python3-aiosmtpd openssl
                  locales sasl2-bin libsasl2-modules spamassassin)
 # Postfix for the tests' private instances, unless another mail server is
@@ -73,11 +74,41 @@ kt_build() {
 
 # kt_build_packages [target...]: the installers (target "packages", in
 # build/windows/packages) and any further targets of the x64 build; the x64
-# package takes the 32-bit DLL from the windows-x86 build.
+# package takes the 32-bit DLL from the windows-x86 build. With a
+# code-signing certificate (KT_SIGN_PFX, its password in the file named by
+# KT_SIGN_PASSWORD_FILE, KT_SIGN_TIMESTAMP_URL for an RFC 3161 time stamp)
+# the DLLs are signed before they are packaged, and the packages; without
+# one, one line says that nothing is signed.
 kt_build_packages() {
+  local saved=("${KT_CONFIGURE_ARGS[@]}")
+  KT_CONFIGURE_ARGS+=(-DKT_SIGN_PFX="${KT_SIGN_PFX:-}" -DKT_SIGN_PASSWORD_FILE="${KT_SIGN_PASSWORD_FILE:-}"
+                      -DKT_SIGN_TIMESTAMP_URL="${KT_SIGN_TIMESTAMP_URL:-}" -DKT_SIGN_TEST_ROOT="${KT_SIGN_TEST_ROOT:-}")
+  [ -n "${KT_SIGN_PFX:-}" ] || kt_log "no code-signing certificate (KT_SIGN_PFX): the DLLs and packages are not signed"
   kt_configure windows-x86 windows
+  KT_CONFIGURE_ARGS=("${saved[@]}")
   cmake --build "$KT_ROOT/build/windows-x86" --target KT_EMailer -j"$(nproc)" >/dev/null
   cmake --build "$KT_ROOT/build/windows" --target packages "$@" >/dev/null
+}
+
+# kt_test_signing_certificate dir: a code-signing certificate for the tests,
+# issued by a root of their own (dir/root.pem), made anew; exports
+# KT_SIGN_PFX, KT_SIGN_PASSWORD_FILE and KT_SIGN_TEST_ROOT.
+kt_test_signing_certificate() {
+  local dir=$1
+  rm -rf "$dir" && mkdir -p "$dir"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$dir/root.key" -out "$dir/root.pem" -days 30 \
+    -subj "/CN=KT_EMailer Test Code Signing Root" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -keyout "$dir/signer.key" -out "$dir/signer.csr" \
+    -subj "/O=Veltrano/CN=Veltrano (test)" 2>/dev/null
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' > "$dir/signer.ext"
+  openssl x509 -req -in "$dir/signer.csr" -CA "$dir/root.pem" -CAkey "$dir/root.key" -set_serial "0x$(openssl rand -hex 8)" \
+    -days 30 -extfile "$dir/signer.ext" -out "$dir/signer.pem" 2>/dev/null
+  openssl rand -hex 16 > "$dir/password"
+  openssl pkcs12 -export -inkey "$dir/signer.key" -in "$dir/signer.pem" -certfile "$dir/root.pem" \
+    -passout file:"$dir/password" -out "$dir/signer.pfx"
+  rm -f "$dir/root.key" "$dir/signer.key"
+  export KT_SIGN_PFX="$dir/signer.pfx" KT_SIGN_PASSWORD_FILE="$dir/password" KT_SIGN_TEST_ROOT="$dir/root.pem"
 }
 
 kt_cleanup() {

@@ -27,17 +27,19 @@ class Authority:
                      "-days", "3650", "-subj", "/CN=" + name, "-addext", "basicConstraints=critical,CA:TRUE",
                      "-addext", "keyUsage=critical,keyCertSign,cRLSign")
 
-    def issue(self, stem, name="localhost", days=30):
-        """A server certificate for `name`; days=-1 makes one that has expired."""
+    def issue(self, stem, name="localhost", days=30, extensions=()):
+        """A server certificate for `name`; days=-1 makes one that has expired. `extensions`: more lines for
+        openssl's extension file."""
         base = os.path.join(self.directory, stem)
-        extensions = base + ".ext"
-        with open(extensions, "w") as f:
+        extension_file = base + ".ext"
+        with open(extension_file, "w") as f:
             f.write("subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n" % name)
+            f.write("".join(line + "\n" for line in extensions))
         _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", base + ".key", "-out", base + ".csr",
                  "-subj", "/CN=" + name)
         _openssl("x509", "-req", "-in", base + ".csr", "-CA", self.certificate, "-CAkey", self.key,
                  "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", str(days),
-                 "-extfile", extensions, "-out", base + ".leaf.pem")
+                 "-extfile", extension_file, "-out", base + ".leaf.pem")
         with open(base + ".pem", "w") as chain:
             for part in (base + ".leaf.pem", self.certificate):
                 with open(part) as certificate:

@@ -3,6 +3,7 @@
 // own on Windows, with no window to wait in; elsewhere there is none.
 
 #include <memory>
+#include <string>
 
 #include "delivery/sign_in.h"
 
@@ -12,5 +13,9 @@ namespace kt {
 // `passwords` elsewhere; waits for the browser `browserMs` at most.
 std::shared_ptr<SignInProvider> providerSignIn(std::shared_ptr<SignInProvider> passwords, long browserMs,
                                                long tokenEndpointMs);
+
+// Asks a token endpoint for tokens with a refresh grant, as a sign-in does;
+// throws what the sign-in would when no answer of OAuth's comes.
+void askTokenEndpoint(const std::string& url, long tokenEndpointMs);
 
 }  // namespace kt

@@ -9,7 +9,8 @@
 // "user" and "password" are a sign-in, given when the server offers one;
 // "oauth 1" signs in with the server's provider where its host has a profile
 // (the browser opens; "browser_timeout_ms" and "token_timeout_ms" bound the
-// waits); "repeat N" sends the message N times, each with a mailer (and
+// waits); "token_endpoint URL" only asks that endpoint for tokens, as a
+// refresh does, and sends nothing; "repeat N" sends the message N times, each with a mailer (and
 // sign-in) of its own, "pause_ms" apart.
 // A page's plain text is made before the clock starts, as the composition
 // window makes it while the user writes the note; "text_at_send 1" leaves
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
     std::string user, password;
     long pauseMs = 0;
     bool html = false, textAtSend = false;
+    std::string tokenEndpoint;
     for (auto& [key, value] : readCase(argv[1])) {
         if (key == "html") html = value == "1";
         if (key == "connect_timeout_ms") timeouts.connection.connect = std::chrono::milliseconds(std::stol(value));
@@ -130,6 +132,7 @@ int main(int argc, char** argv) {
         else if (key == "password") password = value;
         else if (key == "body") message.body = kt::fromUtf8(value);
         else if (key == "text_at_send") textAtSend = value == "1";
+        else if (key == "token_endpoint") tokenEndpoint = value;
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
@@ -139,6 +142,10 @@ int main(int argc, char** argv) {
     if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(user, kt::SecretText(password));
     try {
         const auto start = std::chrono::steady_clock::now();
+        if (!tokenEndpoint.empty()) {
+            kt::askTokenEndpoint(tokenEndpoint, message.tokenEndpointMs);
+            repeat = 0;
+        }
         for (int i = 0; i < repeat; ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
             send(message, i + 1 == repeat, timeouts);

@@ -48,7 +48,8 @@ public:
     }
 
     void startTls(const std::string& hostName, std::chrono::milliseconds timeout) override {
-        tls_ = std::make_unique<TlsChannel>(static_cast<RawConnection&>(*this), hostName, Clock::now() + timeout);
+        tls_ = std::make_unique<TlsChannel>(static_cast<RawConnection&>(*this), hostName, Clock::now() + timeout,
+                                            progress_);
     }
     bool encrypted() const override { return tls_ != nullptr; }
 

@@ -72,9 +72,11 @@ const wchar_t* protocolName(DWORD protocol) {
 
 }  // namespace
 
-TlsChannel::TlsChannel(RawConnection& connection, const std::string& hostName, Clock::time_point deadline)
+TlsChannel::TlsChannel(RawConnection& connection, const std::string& hostName, Clock::time_point deadline,
+                       const StopSignal& stop)
     : connection_(connection),
       hostName_(fromUtf8(hostName)),
+      stop_(stop),
       credentials_(acquireCredentials()),
       contextRequest_(kContextRequest) {
     negotiate(step(false), deadline);
@@ -85,7 +87,7 @@ TlsChannel::TlsChannel(RawConnection& connection, const std::string& hostName, C
 // one: a renegotiation may bring another certificate or version.
 void TlsChannel::checkNegotiated() {
     checkProtocolVersion();
-    checkServerCertificate(context_.get().value, hostName_);
+    checkServerCertificate(context_.get().value, hostName_, stop_);
     const SECURITY_STATUS sizes = QueryContextAttributesW(context_.get().sspi(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
     if (sizes != SEC_E_OK) throw apiError(static_cast<unsigned long>(sizes), L"TLS with " + hostName_ + L" failed");
 }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <string>
 
+#include "foundation/stop_signal.h"
 #include "foundation/unique_handle.h"
 
 namespace kt {
@@ -55,8 +56,10 @@ struct SspiHandleTraits {
 class TlsChannel {
 public:
     // Negotiates TLS with the server named `hostName` by the deadline and
-    // checks it; throws, in words a user understands, when it cannot be trusted.
-    TlsChannel(RawConnection& connection, const std::string& hostName, Clock::time_point deadline);
+    // checks it; throws, in words a user understands, when it cannot be
+    // trusted. `stop` may end the wait for the certificate's issuers.
+    TlsChannel(RawConnection& connection, const std::string& hostName, Clock::time_point deadline,
+               const StopSignal& stop);
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
     // Tells the server that TLS ends, if it still listens.
@@ -74,6 +77,7 @@ private:
 
     RawConnection& connection_;
     std::wstring hostName_;
+    const StopSignal& stop_;
     UniqueHandle<SspiHandleTraits<&FreeCredentialsHandle>> credentials_;
     UniqueHandle<SspiHandleTraits<&DeleteSecurityContext>> context_;
     unsigned long contextRequest_;
@@ -84,7 +88,10 @@ private:
 
 // Checks the certificate of the server on the other end of `context` for
 // `hostName`: a chain to a root this computer trusts, for server
-// authentication, in its validity period, with no fault in the chain.
-void checkServerCertificate(CtxtHandle context, const std::wstring& hostName);
+// authentication, in its validity period, with no fault in the chain; then
+// that no certificate of it but the root has been revoked (see
+// delivery/sockets/revocation.h). Waits for the issuers' answers letting the
+// thread's messages through; `stop` may end that wait.
+void checkServerCertificate(CtxtHandle context, const std::wstring& hostName, const StopSignal& stop);
 
 }  // namespace kt
