@@ -248,6 +248,12 @@ std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, 
     return text + "\r\n";
 }
 
+std::string withBccField(std::string headers, const MailMessage& message, const MessageForm& form) {
+    if (message.bcc.empty() || headers.size() < 2) return headers;
+    headers.insert(headers.size() - 2, addressHeader("Bcc", message.bcc, form.smtpUtf8));
+    return headers;
+}
+
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                BodyEncoding encoding, const BytesSink& sink) {
     if (!message.html) return encodeBody(message.body, encoding, sink);

@@ -24,14 +24,23 @@ public:
         return writeHeaders(message_, stamp_, form).size() + bodySize(message_, text_, stamp_, form.encoding);
     }
     void write(const MessageForm& form, const BytesSink& sink) const override {
+        sentForm_ = form;
         sink(writeHeaders(message_, stamp_, form));
         writeBody(message_, text_, stamp_, form.encoding, sink);
+    }
+    // The bytes written last, the Bcc field added: the same writer, stamp and form give the same bytes.
+    std::string keptCopy() const {
+        std::string copy = withBccField(writeHeaders(message_, stamp_, sentForm_), message_, sentForm_);
+        copy.reserve(copy.size() + bodySize(message_, text_, stamp_, sentForm_.encoding));
+        writeBody(message_, text_, stamp_, sentForm_.encoding, [&](const std::string& piece) { copy += piece; });
+        return copy;
     }
 
 private:
     const MailMessage& message_;
     MessageStamp stamp_;
     TextPart text_;
+    mutable MessageForm sentForm_;
 };
 
 // TLS from the first byte was asked of a server that speaks plain SMTP there.
@@ -108,6 +117,12 @@ void SmtpMailer::Send() {
         try {
             const auto transport = connect_(server.host, server.port, timeouts_.connection, *progress_);
             deliverOverSmtp(*transport, envelope, message, timeouts_.replies, security, progress_.get());
+            if (accepted_) {
+                try {
+                    accepted_(message.keptCopy(), scope);
+                } catch (...) {  // the message went all the same
+                }
+            }
             return;
         } catch (const PlainTextAnswer&) {
             if (!server.implicitTls) throw;
