@@ -33,11 +33,27 @@ sys.path[:0] = [os.path.join(here, "..", "..", "tools", name) for name in ("smtp
 from certificates import Authority  # noqa: E402
 from smtp_client import free_port  # noqa: E402
 
-CLIENT, WINE, CA_DIR = None, False, None
+CLIENT, SMTP_CLIENT, WINE, CA_DIR = None, None, False, None
 MAIL_BASE = -2147220992
 TLS_REQUIRED, SIGN_IN_FAILED, NO_SENT_FOLDER = (MAIL_BASE + n for n in (7, 11, 15))
 PASSWORDS = {"ann": "pa55 \"word\\", "bob": "bobs-secret", "cid": "cids-secret"}
 GOOD_TOKEN = "ya29.good-token"
+
+
+def run_case(program, fields):
+    """Runs a command-line client on a case file of `fields`; its output."""
+    with tempfile.NamedTemporaryFile(delete=False, suffix=".case") as case:
+        for key, value in fields:
+            data = value.encode("utf-8") if isinstance(value, str) else value
+            case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
+    try:
+        command = [program, case.name]
+        if WINE:
+            command = ["wine", program, "Z:" + case.name.replace("/", "\\")]
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    finally:
+        os.unlink(case.name)
+    return done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
 
 def place(port, message, tls="implicit", user="ann", password=None, timeout_ms=10000, **fields):
@@ -46,18 +62,7 @@ def place(port, message, tls="implicit", user="ann", password=None, timeout_ms=1
                   ca=os.path.join(CA_DIR, "ca.pem"), **fields)
     if user:
         fields.update(user=user, password=PASSWORDS.get(user, "") if password is None else password)
-    with tempfile.NamedTemporaryFile(delete=False, suffix=".case") as case:
-        for key, value in fields.items():
-            data = value.encode("utf-8") if isinstance(value, str) else value
-            case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
-    try:
-        command = [CLIENT, case.name]
-        if WINE:
-            command = ["wine", CLIENT, "Z:" + case.name.replace("/", "\\")]
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    finally:
-        os.unlink(case.name)
-    out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+    out = run_case(CLIENT, list(fields.items()))
     first, _, rest = out.partition("\n")
     if first.startswith("PLACED "):
         folder, _, uid = first[len("PLACED "):].partition("\t")
@@ -65,7 +70,7 @@ def place(port, message, tls="implicit", user="ann", password=None, timeout_ms=1
     for outcome in ("SIGN-IN REFUSED ", "FAILED "):
         if first.startswith(outcome):
             return outcome.strip().lower(), int(first[len(outcome):]), rest.strip()
-    raise AssertionError("client gave no result: rc=%d out=%r err=%r" % (done.returncode, out, done.stderr[-500:]))
+    raise AssertionError("client gave no result: %r" % out)
 
 
 def message(subject="A page for you", bcc="Bcc: Bob <bob@example.com>\r\n"):
@@ -273,6 +278,50 @@ class SentCopyTest(unittest.TestCase):
                 self.assertLanded("ann", "Sent", sent)
                 self.assertIn(b"\r\nBcc: Bob <bob@example.com>\r\n", sent)
 
+    def test_after_a_real_send_the_copy_is_what_the_smtp_server_received_and_the_bcc(self):
+        from aiosmtpd.controller import Controller
+
+        class Inbox:
+            envelopes = []
+
+            async def handle_DATA(self, server, session, envelope):
+                self.envelopes.append(envelope)
+                return "250 OK"
+
+        inbox = Inbox()
+        controller = Controller(inbox, hostname="127.0.0.1", port=free_port())
+        controller.start()
+        try:
+            def send(*fields):
+                out = run_case(SMTP_CLIENT, [
+                    ("server", "localhost:%d" % controller.port), ("from", "ann@example.com"),
+                    ("fromname", "Ann"), ("to", "cid@example.com"), ("bcc", "bob@example.com\tBob"),
+                    ("bcc", "dan@example.com"), ("subject", "S\u00e4ved"), ("body", "<p>Hi J\u00f6rg</p>\r\n"),
+                    ("html", "1"), ("user", "ann"), ("password", PASSWORDS["ann"]),
+                    ("ca", os.path.join(CA_DIR, "ca.pem")), *fields])
+                return out.split("\n")
+            lines = send(("copy_mode", "always"), ("copy_server", "localhost:%d" % self.dovecot.imap))
+            self.assertTrue(lines[0].startswith("SENT"), lines)
+            self.assertEqual(lines[1], "COPY PLACED Sent")
+            received = inbox.envelopes[-1].original_content
+            header_end = received.index(b"\r\n\r\n") + 2
+            bcc = b"Bcc: Bob <bob@example.com>, dan@example.com\r\n"
+            self.assertLanded("ann", "Sent", received[:header_end] + bcc + received[header_end:])
+            self.assertEqual(len(inbox.envelopes[-1].rcpt_tos), 3)
+
+            # "never" places none; a listed provider's host with "auto" is the plan's unit test.
+            lines = send(("copy_mode", "never"), ("copy_server", "localhost:%d" % self.dovecot.imap))
+            self.assertEqual(lines[1], "COPY NONE")
+            # A Sent folder that cannot be found: the message went once all the same.
+            count = len(inbox.envelopes)
+            lines = send(("copy_mode", "always"), ("copy_server", "localhost:%d" % self.dovecot.imap),
+                         ("copy_folder", "Nowhere"))
+            self.assertTrue(lines[0].startswith("SENT"), lines)
+            self.assertTrue(lines[1].startswith("COPY FAILED %d " % NO_SENT_FOLDER), lines)
+            self.assertEqual(len(inbox.envelopes), count + 1)
+        finally:
+            controller.stop()
+
     def test_the_folder_by_name_where_none_is_flagged_and_none_at_all(self):
         sent = message()
         self.assertEqual(place(self.dovecot.imaps, sent, user="cid")[:2], ("placed", "Sent Items"))
@@ -325,13 +374,16 @@ class SentCopyTest(unittest.TestCase):
 
 
 def main():
-    global CLIENT, WINE, CA_DIR
+    global CLIENT, SMTP_CLIENT, WINE, CA_DIR
     args = sys.argv[1:]
     if "--wine" in args:
         args.remove("--wine")
         WINE = True
     index = args.index("--client")
     CLIENT = args[index + 1]
+    del args[index:index + 2]
+    index = args.index("--smtp-client")
+    SMTP_CLIENT = args[index + 1]
     del args[index:index + 2]
     if "--ca" in args:
         index = args.index("--ca")
