@@ -303,6 +303,7 @@ MailComponentFactory frmEmail::mailComponent() {
         return std::make_unique<BrowserSignInWait>(hwnd(), host, progress);
     };
     parts.progress = progress_;
+    parts.showError = delivery_.showError;
     if (connect_) parts.connect = connect_;
     if (pageText_) parts.pageText = pageText_->text();
     return mailComponentFor(delivery_.smtpServer, std::move(parts), delivery_.htmlPage);

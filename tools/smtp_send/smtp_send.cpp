@@ -89,8 +89,8 @@ struct Message {
 };
 
 // Places the copy as the component does once the message went, here and now.
-void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& signIn, const std::string& copy,
-               const kt::SignInScope& scope) {
+void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& signIn, std::string copy,
+               const kt::SignInScope& scope, const kt::SignIn* given) {
     try {
         const auto plan = kt::sentCopyPlan(scope.host, *message.copy);
         if (!plan) {
@@ -107,7 +107,10 @@ void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& sign
 #endif
         kt::DeliveryProgress progress;
         const kt::PlacedCopy placed =
-            kt::placeCopyOfSent({copy, scope}, *plan, signIn.get(), connect, progress,
+            kt::placeCopyOfSent({std::move(copy), scope,
+                                 given ? std::optional<kt::SignIn>(std::in_place, given->user, given->password, given->bearer)
+                                       : std::nullopt},
+                                *plan, signIn.get(), connect, progress,
                                 std::chrono::steady_clock::now() + kt::kSentCopyTime);
         message.copyOutcome = "COPY PLACED " + placed.folder;
     } catch (const kt::ComponentError& error) {
@@ -140,7 +143,9 @@ void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
     }
     mailer.pageTextAhead(message.pageText);
     if (message.copy)
-        mailer.onAccepted([&](std::string copy, const kt::SignInScope& scope) { placeCopy(message, signIn, copy, scope); });
+        mailer.onAccepted([&](std::string copy, const kt::SignInScope& scope, const kt::SignIn* given) {
+            placeCopy(message, signIn, std::move(copy), scope, given);
+        });
     mailer.Body(last ? std::move(message.body) : message.body);
     mailer.Send();
 }

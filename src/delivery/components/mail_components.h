@@ -33,6 +33,8 @@ struct SmtpComponentParts {
     TransportFactory connect = connectSocket;
     // The page's plain text made ahead, for a body that ends with the page.
     std::shared_ptr<const PageTextAhead> pageText;
+    // A copy in the Sent folder that cannot be placed is reported.
+    bool showError = true;
 };
 
 // The real SMTP client, over Winsock with the system's TLS, signing in with

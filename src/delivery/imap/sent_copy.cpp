@@ -17,6 +17,8 @@ PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan,
         const SignInScope imapScope{server.host, message.scope.sender};
         std::optional<SignIn> signIn = signIns ? signIns->stored(imapScope) : std::nullopt;
         bool ownSignIn = signIn.has_value(), asked = false;
+        if (!signIn && message.signIn)
+            signIn.emplace(message.signIn->user, message.signIn->password, message.signIn->bearer);
         if (!signIn && signIns) signIn = signIns->stored(message.scope);
         for (;;) {
             const auto left = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),

@@ -5,6 +5,7 @@
 // touches the message, which has gone.
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "delivery/imap/imap_session.h"
@@ -18,13 +19,15 @@ namespace kt {
 struct SentMessage {
     std::string bytes;  // what was sent, with the Bcc field (withBccField)
     SignInScope scope;  // the SMTP sign-in's: its host and the sender
+    std::optional<SignIn> signIn;  // the one the SMTP server accepted, if it wanted one
 };
 
 // How long a copy may take in all.
 constexpr std::chrono::seconds kSentCopyTime{30};
 
-// The kept sign-in of the SMTP account is used; the user is asked only when
-// the IMAP server refuses it, once. Servers of the plan are tried in turn
+// A sign-in kept for the IMAP server itself is used first, else the SMTP
+// account's (the one its server accepted, or the kept one); the user is asked
+// only when the IMAP server refuses it, once. Servers of the plan are tried in turn
 // while they cannot be reached.
 PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan, SignInProvider* signIns,
                            const TransportFactory& connect, DeliveryProgress& progress,

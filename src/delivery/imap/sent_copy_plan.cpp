@@ -96,13 +96,17 @@ std::optional<SentCopyPlan> sentCopyPlan(const std::string& smtpHost, const Sent
     } else if (provider) {
         plan.servers = {{provider->imapHost, kImapsPort, true}};
     } else {
-        if (isIpAddress(smtpHost))
-            throw mailError(MailFailure::InvalidServer,
-                            L"The SMTP server " + fromUtf8(smtpHost) +
-                                L" is an address, not a name, so no IMAP server for the Sent copy can be told from it.");
-        // The SMTP host's domain: its first name goes where there is more than a domain.
+        // An address or a name without a domain ("localhost") tells no IMAP
+        // host: a copy is placed there only where the settings name one.
         const auto dot = smtpHost.find('.');
-        const bool domainAlone = dot == std::string::npos || smtpHost.find('.', dot + 1) == std::string::npos;
+        if (isIpAddress(smtpHost) || dot == std::string::npos) {
+            if (mode == SentCopyMode::Auto) return std::nullopt;
+            throw mailError(MailFailure::InvalidServer,
+                            L"no IMAP server can be told from the SMTP server " + fromUtf8(smtpHost) +
+                                L"; the settings name none.");
+        }
+        // The SMTP host's domain: its first name goes where there is more than a domain.
+        const bool domainAlone = smtpHost.find('.', dot + 1) == std::string::npos;
         plan.servers = bothPorts("imap." + (domainAlone ? smtpHost : smtpHost.substr(dot + 1)));
     }
     return plan;

@@ -42,7 +42,9 @@ extern const std::vector<FilingProvider> kFilingProviders;
 SentCopyMode sentCopyMode(const std::wstring& text);
 
 // The copy to place after a message went to `smtpHost` (as sign-ins know
-// it, lower case), or nothing. Throws for a Server setting that is no server.
+// it, lower case), or nothing. With no Server set, an SMTP host that is an
+// address or has no domain places none unless Mode is always. Throws for a
+// Server setting that is no server, and for always where none is known.
 std::optional<SentCopyPlan> sentCopyPlan(const std::string& smtpHost, const SentCopySettings& settings);
 
 }  // namespace kt

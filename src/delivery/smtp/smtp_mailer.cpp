@@ -119,7 +119,7 @@ void SmtpMailer::Send() {
             deliverOverSmtp(*transport, envelope, message, timeouts_.replies, security, progress_.get());
             if (accepted_) {
                 try {
-                    accepted_(message.keptCopy(), scope);
+                    accepted_(message.keptCopy(), scope, signIn ? &*signIn : nullptr);
                 } catch (...) {  // the message went all the same
                 }
             }

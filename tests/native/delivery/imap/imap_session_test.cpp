@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "delivery/imap/imap_response.h"
+#include "delivery/imap/sent_copy.h"
 #include "delivery/mail_error.h"
 #include "foundation/base64.h"
 #include "foundation/utf8.h"
@@ -364,6 +365,84 @@ TEST(ImapSession, TheFolderForTheCopy) {
     // RFC 3501 5.1.3's own example, and the ampersand that stands for itself.
     EXPECT_EQ(imapMailboxName(L"~peter/mail/\u53F0\u5317/\u65E5\u672C\u8A9E"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-");
     EXPECT_EQ(imapMailboxName(L"Envoy\u00E9s & co"), "Envoy&AOk-s &- co");
+}
+
+// Keeps sign-ins by host; the user's answers come from a list; traces what it was asked.
+class RecordedSignIns final : public SignInProvider {
+public:
+    std::optional<SignIn> stored(const SignInScope& scope) override {
+        const auto kept = keptFor.find(scope.host);
+        if (kept == keptFor.end()) return std::nullopt;
+        return SignIn{kept->second.user, kept->second.password, kept->second.bearer};
+    }
+    std::optional<SignIn> ask(const SignInScope& scope, bool lastRefused) override {
+        trace += "ask " + scope.host + (lastRefused ? " refused; " : "; ");
+        if (!answer) return std::nullopt;
+        return SignIn{answer->user, answer->password};
+    }
+    void answered(const SignInScope& scope, bool accepted) override {
+        trace += std::string(accepted ? "kept " : "dropped ") + scope.host + "; ";
+    }
+
+    std::map<std::string, SignIn> keptFor;
+    std::optional<SignIn> answer;
+    std::string trace;
+};
+
+TEST(SentCopy, WhichSignInAndWhichWayToTheServer) {
+    const SentCopyPlan plan{{{"imap.example.com", 993, true}, {"imap.example.com", 143, false}}, ""};
+    const ScriptedImap::Script refusing{{"answer", {"$ NO [AUTHENTICATIONFAILED] no"}},
+                                        {"LOGIN", {"$ NO [AUTHENTICATIONFAILED] no"}}};
+    struct Case {
+        const char* what;
+        bool reachableOn993;
+        std::vector<ScriptedImap::Script> servers;  // one for each connection, in turn
+        const char* keptFor;                        // the host a password is kept for
+        bool givenToken, userAnswers;
+        const char* trace;
+        bool placed;
+    };
+    const std::vector<Case> cases{
+        {"the SMTP account's kept password, 143 where 993 cannot be reached", false, {{}}, "smtp.example.com", false,
+         false, "", true},
+        {"one kept for IMAP itself first", true, {{}}, "imap.example.com", false, false, "", true},
+        {"refused: the user asked once, the answer kept", true, {refusing, {}}, "smtp.example.com", false, true,
+         "ask imap.example.com refused; kept imap.example.com; ", true},
+        {"refused: one kept for IMAP is dropped", true, {refusing, refusing}, "imap.example.com", false, true,
+         "dropped imap.example.com; ask imap.example.com refused; ", false},
+        {"refused and the user cancels", true, {refusing}, "smtp.example.com", false, false,
+         "ask imap.example.com refused; ", false},
+        {"a token refused asks no one", true,
+         {{{"CAPABILITY", {"* CAPABILITY STARTTLS\r\n$ OK", "* CAPABILITY AUTH=XOAUTH2 SASL-IR\r\n$ OK"}},
+           {"AUTHENTICATE XOAUTH2", {"$ NO bad token"}}}},
+         "", true, true, "", false},
+    };
+    for (const Case& c : cases) {
+        RecordedSignIns signIns;
+        if (*c.keptFor) signIns.keptFor.emplace(c.keptFor, SignIn{"ann", "pa55word"});
+        if (c.userAnswers) signIns.answer.emplace("ann", "imap-pa55");
+        std::size_t connections = 0;
+        const TransportFactory connect = [&](const std::string& host, unsigned short port, const ConnectionTimeouts&,
+                                             DeliveryProgress&) -> std::unique_ptr<Transport> {
+            EXPECT_EQ(host, "imap.example.com");
+            if (port == 993 && !c.reachableOn993) throw mailError(MailFailure::ConnectionClosed, L"refused");
+            if (connections >= c.servers.size()) throw mailError(MailFailure::ConnectionClosed, L"no more");
+            auto server = std::make_unique<ScriptedImap>(c.servers[connections++]);
+            return server;
+        };
+        SentMessage message{kCopy, {"smtp.example.com", "ann@example.com"}, std::nullopt};
+        if (c.givenToken) message.signIn.emplace("ann@example.com", "ya29.t0ken", true);
+        DeliveryProgress progress;
+        bool placed = false;
+        try {
+            placeCopyOfSent(message, plan, &signIns, connect, progress, soon());
+            placed = true;
+        } catch (const ComponentError& error) {
+            EXPECT_FALSE(c.placed) << c.what << ": " << toUtf8(error.description());
+        }
+        EXPECT_EQ(placed, c.placed) << c.what;
+        EXPECT_EQ(signIns.trace, c.trace) << c.what;
+    }
 }
 
 }  // namespace

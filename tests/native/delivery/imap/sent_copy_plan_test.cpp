@@ -43,8 +43,10 @@ TEST(SentCopyPlan, WhetherAndWhere) {
 
     for (const wchar_t* broken : {L"imap.example.com:", L"imap.example.com:99999", L"imap://x", L"a b", L"[::1"})
         EXPECT_THROW(sentCopyPlan("mail.example.com", {L"", broken}), ComponentError) << broken;
-    // An address tells no IMAP host.
-    EXPECT_THROW(sentCopyPlan("192.0.2.7", {}), ComponentError);
+    // An address or a name without a domain tells no IMAP host.
+    EXPECT_FALSE(sentCopyPlan("192.0.2.7", {}));
+    EXPECT_FALSE(sentCopyPlan("localhost", {}));
+    EXPECT_THROW(sentCopyPlan("localhost", {L"always"}), ComponentError);
     EXPECT_EQ(sentCopyPlan("192.0.2.7", {L"", L"192.0.2.8"})->folder, "");
     EXPECT_EQ(sentCopyPlan("mail.example.com", {L"", L"", L" Gesendete Elemente "})->folder, "Gesendete Elemente");
 }
