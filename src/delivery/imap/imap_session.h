@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "delivery/imap/imap_response.h"
 #include "delivery/sign_in.h"
 #include "delivery/sockets/transport.h"
 #include "foundation/component_error.h"
@@ -46,7 +47,6 @@ struct ListedMailbox {
     std::vector<std::string> attributes;
 };
 // The LIST response's mailbox, if it is one.
-struct ImapResponse;
 std::optional<ListedMailbox> listedMailbox(const ImapResponse& response);
 // The folder for the copy among those listed: the one flagged \Sent, else
 // the first usual name; nothing when there is neither.
