@@ -391,6 +391,8 @@ def main():
         del args[index:index + 2]
     else:
         CA_DIR = tempfile.mkdtemp(prefix="kt-imap-ca-")
+        import atexit
+        atexit.register(shutil.rmtree, CA_DIR, True)
     if not os.path.exists("/usr/sbin/dovecot"):
         print("Dovecot (dovecot-imapd) is not installed")
         return 1
