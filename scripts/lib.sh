@@ -44,7 +44,7 @@ KT_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64 g
                    clang libclang-rt-14-dev wixl msitools fp-utils-3.2.2 nlohmann-json3-dev libidn2-dev libssl-dev
                    osslsigncode)
 KT_RUN_PACKAGES=(wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick chromium python3 python3-aiosmtpd openssl
-                 locales sasl2-bin libsasl2-modules spamassassin)
+                 locales sasl2-bin libsasl2-modules spamassassin dovecot-imapd)
 # Postfix for the tests' private instances, unless another mail server is
 # installed: installing Postfix would replace it (its tests are then skipped).
 if [ ! -e /usr/sbin/sendmail ] || dpkg -S /usr/sbin/sendmail 2>/dev/null | grep -q '^postfix:'; then

@@ -319,6 +319,7 @@ MailComponentFactory frmEmail::mailComponent() {
         return std::make_unique<BrowserSignInWait>(hwnd(), host, progress);
     };
     parts.progress = progress_;
+    parts.showError = delivery_.showError;
     if (connect_) parts.connect = connect_;
     if (page_) {
         parts.pageText = page_->text();

@@ -27,6 +27,8 @@ enum class MailFailure : long {
     Stopped = 12,         // the user stopped the delivery before the message's end went
     NoMailProgram = 13,   // no server given, and no mail program takes the message (Simple MAPI)
     NeedsSmtpUtf8 = 14,   // an address beyond ASCII before its @, and a server without SMTPUTF8
+    NoSentFolder = 15,    // the IMAP server has no folder for the copy of a sent message
+    CopyRefused = 16,     // the IMAP server refused a command of the copy
 };
 
 ComponentError mailError(MailFailure failure, const std::wstring& description);

@@ -15,6 +15,10 @@
 // A page's plain text is made before the clock starts, as the composition
 // window makes it while the user writes the note; "text_at_send 1" leaves
 // it to Send, as for a note that leaves markup open.
+// "copy_mode", "copy_server" and "copy_folder" are the Sent copy's settings
+// (natively "ca" is the authority its TLS trusts); the copy then follows the
+// message, and a line after the result tells of it: "COPY PLACED <folder>",
+// "COPY NONE" or "COPY FAILED <number> <description>".
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
 // "FAILED <number>" and the description; exit code 0 or 1.
 
@@ -25,11 +29,17 @@
 #include <thread>
 #include <vector>
 
+#include "delivery/imap/sent_copy.h"
 #include "delivery/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
 #include "foundation/utf8.h"
 #include "delivery/sockets/socket_transport.h"
 #include "provider_sign_in.h"
+#ifndef _WIN32
+#include <csignal>
+
+#include "openssl_transport.h"
+#endif
 #include "foundation/component_error.h"
 
 namespace {
@@ -74,7 +84,40 @@ struct Message {
     std::shared_ptr<kt::SignInProvider> passwords;
     bool oauth = false;
     long browserMs = 300000, tokenEndpointMs = 30000;
+    std::optional<kt::SentCopySettings> copy;
+    std::string ca;
+    std::string copyOutcome;
 };
+
+// Places the copy as the component does once the message went, here and now.
+void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& signIn, std::string copy,
+               const kt::SignInScope& scope, const kt::SignIn* given) {
+    try {
+        const auto plan = kt::sentCopyPlan(scope.host, *message.copy);
+        if (!plan) {
+            message.copyOutcome = "COPY NONE";
+            return;
+        }
+#ifdef _WIN32
+        const kt::TransportFactory connect = kt::connectSocket;
+#else
+        const kt::TransportFactory connect = [&](const std::string& host, unsigned short port,
+                                                 const kt::ConnectionTimeouts& timeouts, kt::DeliveryProgress&) {
+            return kt::connectWithOpenSsl(host, port, message.ca, timeouts.connect);
+        };
+#endif
+        kt::DeliveryProgress progress;
+        const kt::PlacedCopy placed =
+            kt::placeCopyOfSent({std::move(copy), scope,
+                                 given ? std::optional<kt::SignIn>(std::in_place, given->user, given->password, given->bearer)
+                                       : std::nullopt},
+                                *plan, signIn.get(), connect, progress,
+                                std::chrono::steady_clock::now() + kt::kSentCopyTime);
+        message.copyOutcome = "COPY PLACED " + placed.folder;
+    } catch (const kt::ComponentError& error) {
+        message.copyOutcome = "COPY FAILED " + std::to_string(error.number()) + " " + kt::toUtf8(error.description());
+    }
+}
 
 // Sets up a mailer from the fields the way DeliverMail drives one, and
 // sends; the last time it hands the mailer the body itself.
@@ -100,8 +143,17 @@ void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
         else if (key == "subject") mailer.Subject(text);
     }
     mailer.pageTextAhead(message.pageText);
+    if (message.copy)
+        mailer.onAccepted([&](std::string copy, const kt::SignInScope& scope, const kt::SignIn* given) {
+            placeCopy(message, signIn, std::move(copy), scope, given);
+        });
     mailer.Body(last ? std::move(message.body) : message.body);
     mailer.Send();
+}
+
+kt::SentCopySettings& copySettings(Message& message) {
+    if (!message.copy) message.copy.emplace();
+    return *message.copy;
 }
 
 }  // namespace
@@ -111,6 +163,9 @@ int main(int argc, char** argv) {
         std::cerr << "usage: smtp_send <case file>\n";
         return 2;
     }
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);  // a server that hangs up mid-write is an error, not the end
+#endif
     kt::SmtpTimeouts timeouts;
     int repeat = 1;
     Message message;
@@ -133,6 +188,10 @@ int main(int argc, char** argv) {
         else if (key == "body") message.body = kt::fromUtf8(value);
         else if (key == "text_at_send") textAtSend = value == "1";
         else if (key == "token_endpoint") tokenEndpoint = value;
+        else if (key == "copy_mode") copySettings(message).mode = kt::fromUtf8(value);
+        else if (key == "copy_server") copySettings(message).server = kt::fromUtf8(value);
+        else if (key == "copy_folder") copySettings(message).folder = kt::fromUtf8(value);
+        else if (key == "ca") message.ca = value;
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text
     }
@@ -152,6 +211,7 @@ int main(int argc, char** argv) {
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         std::cout << "SENT in " << took.count() << " s" << std::endl;
+        if (!message.copyOutcome.empty()) std::cout << message.copyOutcome << std::endl;
         return 0;
     } catch (const kt::ComponentError& error) {
         std::cout << "FAILED " << error.number() << "\n" << kt::toUtf8(error.description()) << std::endl;

@@ -1,5 +1,6 @@
 #include "delivery/components/mail_components.h"
 
+#include "delivery/components/sent_copy_in_background.h"
 #include "delivery/components/system_sign_in.h"
 #include "delivery/mapi/mail_program.h"
 #include "delivery/mapi/mapi_mailer.h"
@@ -19,6 +20,9 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
         auto mailer = std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
         mailer->pageTextAhead(parts.pageText);
         mailer->pagePictures(parts.pictures);
+        mailer->onAccepted([showError = parts.showError](std::string copy, const SignInScope& scope, const SignIn* given) {
+            placeSentCopyInBackground(std::move(copy), scope, given, showError);
+        });
         return mailer;
     };
 }

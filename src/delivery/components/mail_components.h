@@ -35,6 +35,8 @@ struct SmtpComponentParts {
     // The page's plain text made ahead, and its pictures, for a body that ends with the page.
     std::shared_ptr<const PageTextAhead> pageText;
     std::shared_ptr<const PagePictures> pictures;
+    // A copy in the Sent folder that cannot be placed is reported.
+    bool showError = true;
 };
 
 // The real SMTP client, over Winsock with the system's TLS, signing in with

@@ -345,6 +345,12 @@ std::string pictureContentId(std::size_t picture, const MessageStamp& stamp) {
     return "p" + std::to_string(picture + 1) + "." + stamp.boundary.substr(5, 16) + "@kt-emailer";
 }
 
+std::string withBccField(std::string headers, const MailMessage& message, const MessageForm& form) {
+    if (message.bcc.empty() || headers.size() < 2) return headers;
+    headers.insert(headers.size() - 2, addressHeader("Bcc", message.bcc, form.smtpUtf8));
+    return headers;
+}
+
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                BodyEncoding encoding, const BytesSink& sink, const Embedding& embedding) {
     if (!message.html) return encodeBody(message.body, encoding, sink);

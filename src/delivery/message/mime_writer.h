@@ -40,6 +40,10 @@ struct Embedding {
 // The header block, the empty line that ends it included.
 std::string writeHeaders(const MailMessage& message, const MessageStamp& stamp, const MessageForm& form);
 
+// The header block of the copy the sender keeps: the one sent with a Bcc
+// field naming the Bcc recipients before its empty line, so the record is whole.
+std::string withBccField(std::string headers, const MailMessage& message, const MessageForm& form);
+
 // The body as its parts go: for a page its `textPart` and the HTML (with
 // its embedded pictures) between the stamp's boundary lines, otherwise the text alone.
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,

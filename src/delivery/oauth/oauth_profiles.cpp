@@ -22,7 +22,10 @@ namespace {
 
 const OAuthProfile kMicrosoft{"https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
                               "https://login.microsoftonline.com/common/oauth2/v2.0/token", KT_OAUTH_MICROSOFT_CLIENT_ID,
-                              "", "https://outlook.office.com/SMTP.Send offline_access"};
+                              "",
+                              // One consent covers the copy in the Sent folder too: one resource, both protocols.
+                              "https://outlook.office.com/SMTP.Send https://outlook.office.com/IMAP.AccessAsUser.All "
+                              "offline_access"};
 // Google gives a refresh token only to a request for offline access.
 const OAuthProfile kGoogle{"https://accounts.google.com/o/oauth2/v2/auth?access_type=offline&prompt=consent",
                            "https://oauth2.googleapis.com/token", KT_OAUTH_GOOGLE_CLIENT_ID,
@@ -42,6 +45,18 @@ void fillFrom(OAuthProfile& profile, const OAuthProfile& next) {
     for (const auto field : {&OAuthProfile::authorizationEndpoint, &OAuthProfile::tokenEndpoint, &OAuthProfile::clientId,
                              &OAuthProfile::clientSecret, &OAuthProfile::scope})
         if ((profile.*field).empty()) profile.*field = next.*field;
+}
+
+// The IMAP scope a key names for the Sent copy, added to its Scope unless it is there.
+void addImapScope(OAuthProfile& profile, const std::string& host) {
+    const std::wstring path = std::wstring(kOAuthProfilesKey) + L"\\" + fromUtf8(host);
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        const std::string imapScope = toUtf8(registryString(root, path.c_str(), L"ImapScope"));
+        if (imapScope.empty()) continue;
+        if ((" " + profile.scope + " ").find(" " + imapScope + " ") == std::string::npos)
+            profile.scope += (profile.scope.empty() ? "" : " ") + imapScope;
+        return;
+    }
 }
 
 // The host's key under a hive, if it has one.
@@ -71,6 +86,7 @@ std::optional<OAuthProfile> oauthProfileFor(const std::string& host) {
         fillFrom(profile, *builtIn);
         found = true;
     }
+    addImapScope(profile, host);
     if (!found || profile.authorizationEndpoint.empty() || profile.tokenEndpoint.empty() || profile.clientId.empty())
         return std::nullopt;
     return profile;

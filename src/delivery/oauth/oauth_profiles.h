@@ -2,9 +2,11 @@
 // Where a mail server's OAuth profile comes from, value by value, the first
 // found winning: HKCU, then HKLM "Software\Veltrano\Ardwyn\KT_EMailer\OAuth\<host>"
 // (string values AuthorizationEndpoint, TokenEndpoint, ClientId, ClientSecret,
-// Scope), then the built-in profiles of Microsoft's and Google's submission
-// servers, whose client ID comes from the build or from those keys. A profile
-// without a client ID or an endpoint is none: the host signs in with a password.
+// Scope, and ImapScope, added to the scope for the Sent copy), then the
+// built-in profiles of Microsoft's and Google's submission servers (SMTP and
+// IMAP in one consent), whose client ID comes from the build or from those
+// keys. A profile without a client ID or an endpoint is none: the host signs
+// in with a password.
 
 #include <optional>
 #include <string>

@@ -27,8 +27,18 @@ public:
                bodySize(message_, text_, stamp_, form.encoding, embeddingFor(form));
     }
     void write(const MessageForm& form, const BytesSink& sink) const override {
+        sentForm_ = form;
         sink(writeHeaders(message_, stamp_, form));
         writeBody(message_, text_, stamp_, form.encoding, sink, embeddingFor(form));
+    }
+    // The bytes written last, the Bcc field added: the same writer, stamp and form give the same bytes.
+    std::string keptCopy() const {
+        std::string copy = withBccField(writeHeaders(message_, stamp_, sentForm_), message_, sentForm_);
+        const Embedding& embedding = embeddingFor(sentForm_);
+        copy.reserve(copy.size() + bodySize(message_, text_, stamp_, sentForm_.encoding, embedding));
+        writeBody(message_, text_, stamp_, sentForm_.encoding, [&](const std::string& piece) { copy += piece; },
+                  embedding);
+        return copy;
     }
 
 private:
@@ -48,6 +58,7 @@ private:
     const PagePictures* pictures_;
     mutable std::optional<MessageForm> embeddedForm_;
     mutable Embedding embedding_;
+    mutable MessageForm sentForm_;
 };
 
 // TLS from the first byte was asked of a server that speaks plain SMTP there.
@@ -125,6 +136,12 @@ void SmtpMailer::Send() {
         try {
             const auto transport = connect_(server.host, server.port, timeouts_.connection, *progress_);
             deliverOverSmtp(*transport, envelope, message, timeouts_.replies, security, progress_.get());
+            if (accepted_) {
+                try {
+                    accepted_(message.keptCopy(), scope, signIn ? &*signIn : nullptr);
+                } catch (...) {  // the message went all the same
+                }
+            }
             return;
         } catch (const PlainTextAnswer&) {
             if (!server.implicitTls) throw;

@@ -6,6 +6,7 @@
 // stop the delivery.
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "delivery/mail_component.h"
@@ -42,6 +43,13 @@ public:
     void Send() override;
     std::vector<std::wstring> notices() const override { return signIns_ ? signIns_->notices() : std::vector<std::wstring>{}; }
 
+    // Told once the server accepted the message: what was sent with a Bcc
+    // field naming the Bcc recipients, the sign-in's scope and the sign-in
+    // given (null without one), for the sender's own copy. What it throws is
+    // no failure of the delivery.
+    using Accepted = std::function<void(std::string copy, const SignInScope& scope, const SignIn* given)>;
+    void onAccepted(Accepted accepted) { accepted_ = std::move(accepted); }
+
     // The page's text made ahead, for a body that ends with the page.
     void pageTextAhead(std::shared_ptr<const PageTextAhead> ahead) { pageTextAhead_ = std::move(ahead); }
     // The page's pictures, which go inside the message where they fit.
@@ -58,6 +66,7 @@ private:
     MailMessage message_;
     std::shared_ptr<const PageTextAhead> pageTextAhead_;
     std::shared_ptr<const PagePictures> pagePictures_;
+    Accepted accepted_;
 };
 
 }  // namespace kt

@@ -2,7 +2,8 @@
 // button, after which the window closes, with the lists and senders a user
 // writes; DeliverMail's report of those it cannot use; a failing server
 // leaving the window as the user left it; servers that want TLS and a sign-in,
-// with the system's credential store and sign-in dialog; and the Winsock wait.
+// with the system's credential store and sign-in dialog; and the Winsock wait;
+// a copy in the Sent folder that cannot be placed.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include "compose/frmEmail.h"
 #include "compose/frmSignInWait.h"
 #include "delivery/components/mail_components.h"
+#include "delivery/components/sent_copy_in_background.h"
 #include "delivery/mail_error.h"
 #include "foundation/utf8.h"
 #include "delivery/components/system_sign_in.h"
@@ -319,6 +321,46 @@ TEST_F(SignInTest, CancelWhileTheUserSignsInInTheBrowserKeepsTheWindowAndSendsNo
     EXPECT_EQ(findThreadWindow(L"Ardwyn E-Mail Sign-in"), nullptr);
     EXPECT_TRUE(signIn.caught(subject).empty());
 }
+
+// The copy in the Sent folder through the whole component: a message that
+// went, and a copy that cannot be placed (nothing listens where the settings
+// say the IMAP server is), is one message and one timed report from the
+// copy's own thread, never a second delivery.
+TEST_F(SignInTest, ACopyThatCannotBePlacedIsATimedReportAndTheMessageWentOnce) {
+    const std::wstring key = std::wstring(kSentCopyKey) + L"\\localhost";
+    for (const auto& [name, value] : {std::pair{L"Mode", L"always"}, std::pair{L"Server", L"localhost:1"}})
+        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value,
+                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    const struct RemoveKey {
+        const std::wstring& key;
+        ~RemoveKey() { RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()); }
+    } removeKey{key};
+    store(password);
+    const std::wstring subject = uniqueSubject(L"A copy that cannot be placed");
+    const HWND window = sendEMail(email.get(), L"b", L"ann@example.com,Ann", signIn.server(L"localhost"), {},
+                                  L"me@example.com", subject).hwnd();
+    press(formOf<frmEmail>(window)->KT_CB_Send());
+    ASSERT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 3000ms)) << "the window closes as the message went";
+
+    // The report is the real box (the copy's thread has no recorder), titled "Error".
+    std::wstring report;
+    const bool reported = pumpUntil([&] {
+        const HWND box = FindWindowW(L"#32770", L"Error");
+        if (!box) return false;
+        wchar_t text[2048] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, 2048);
+        report = text;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return true;
+    }, 20000ms);
+    ASSERT_TRUE(reported) << "no report of the copy";
+    EXPECT_NE(report.find(L"The message was sent, but no copy could be placed in your Sent folder: "), std::wstring::npos)
+        << report.c_str();
+    EXPECT_NE(report.find(L"Time of Error:"), std::wstring::npos) << report.c_str();
+    EXPECT_EQ(signIn.caught(subject).size(), 1u);
+    EXPECT_TRUE(shownBoxes.empty());  // nothing on the window's thread
+}
+
 
 }  // namespace
 }  // namespace kt::test
