@@ -49,17 +49,21 @@ def decoded(part):
 
 
 def summary(mail_from, rcpt_tos, raw):
-    """Envelope, decoded headers and the body: of alternatives, the last (a page's HTML), its type named,
-    then the first (its text)."""
+    """Envelope, decoded headers and the body: of a page's, its HTML (inside a related part or not), its
+    type named, then its text."""
     message = email.message_from_bytes(raw, policy=email.policy.default)
-    shown = message.get_payload()[-1] if message.is_multipart() else message
+    shown, first = message, None
+    if message.is_multipart():
+        leaves = [part for part in message.walk() if not part.is_multipart()]
+        shown = next((p for p in leaves if p.get_content_type() == "text/html"), message.get_payload()[-1])
+        first = next((p for p in leaves if p.get_content_type() == "text/plain"), message.get_payload()[0])
     lines = ["Envelope-From: " + mail_from, "Envelope-To: " + ", ".join(rcpt_tos)]
     for header in ("From", "To", "Cc", "Subject", "Content-Type"):
         if header in message:
             lines.append("%s: %s" % (header, message[header]))
     if shown is not message:
         lines.append("Content-Type: %s" % shown["Content-Type"])
-    text = "\n\nText part:\n" + decoded(message.get_payload()[0]) if shown is not message else ""
+    text = "\n\nText part:\n" + decoded(first) if shown is not message else ""
     return "\n".join(lines) + "\n\n" + decoded(shown) + text
 
 
