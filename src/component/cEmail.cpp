@@ -104,11 +104,12 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         ofrmEmailEvents_.reset();
         ofrmEmail = std::make_shared<frmEmail>();
         ofrmEmailEvents_ = ofrmEmail->Unloading.subscribe([this] { ofrmEmail_Unloading(); });
+        // Before the window is built, so that the page is made ready meanwhile.
+        ofrmEmail->Delivery(std::move(delivery));
         ofrmEmail->Load();
         ofrmEmail->tbTo().Text(toAddress);
         ofrmEmail->tbSubject().Text(subject);
         if (!settings.g_sInfoLabel.empty()) ofrmEmail->lbInfo().Text(settings.g_sInfoLabel);
-        ofrmEmail->Delivery(std::move(delivery));
         ofrmEmail->Show();
         // The body goes in last: a field holding a long text is slow to lay out.
         if (!html) ofrmEmail->tbBody().Text(body);
