@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "delivery/page/web_address.h"
 #include "foundation/characters.h"
 
 namespace kt {
@@ -34,12 +35,6 @@ const char* extensionOf(PictureKind kind) {
     }
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(c | 0x20);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 std::optional<std::string> fromBase64(std::string_view text) {
     std::string bytes;
     unsigned value = 0;
@@ -65,19 +60,6 @@ std::optional<std::string> fromBase64(std::string_view text) {
         if (bits >= 8) {
             bits -= 8;
             bytes += static_cast<char>((value >> bits) & 0xFF);
-        }
-    }
-    return bytes;
-}
-
-std::string percentDecoded(std::string_view text) {
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            bytes += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            bytes += text[i];
         }
     }
     return bytes;

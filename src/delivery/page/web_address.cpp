@@ -66,19 +66,6 @@ int hexValue(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-std::string percentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // One part of an IPv4 address as browsers take it: decimal, 0x hex or 0 octal.
 std::optional<std::uint64_t> ipv4Number(std::string_view part) {
     if (part.empty()) return std::nullopt;
@@ -317,6 +304,19 @@ std::optional<WebAddress> resolveWebAddress(std::wstring_view reference, const W
     parsePathQueryFragment(authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd),
                            address, false);
     return address;
+}
+
+std::string percentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 }  // namespace kt

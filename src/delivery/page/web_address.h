@@ -34,4 +34,7 @@ struct WebAddress {
 // a relative reference without a base, or one that no browser would read.
 std::optional<WebAddress> resolveWebAddress(std::wstring_view reference, const WebAddress* base = nullptr);
 
+// The bytes that %XX escapes stand for; everything else as it is.
+std::string percentDecoded(std::string_view text);
+
 }  // namespace kt
