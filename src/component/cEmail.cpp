@@ -110,9 +110,9 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         ofrmEmail->tbTo().Text(toAddress);
         ofrmEmail->tbSubject().Text(subject);
         if (!settings.g_sInfoLabel.empty()) ofrmEmail->lbInfo().Text(settings.g_sInfoLabel);
-        ofrmEmail->Show();
-        // The body goes in last: a field holding a long text is slow to lay out.
+        // Set while the window is hidden: a field on screen takes its text several times slower.
         if (!html) ofrmEmail->tbBody().Text(body);
+        ofrmEmail->Show();
     });
 }
 

@@ -14,6 +14,9 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 constexpr UINT kBookChanged = WM_APP + 1;  // a field's own message while it is ours
+// A timer of the first field's: timers come after every paint, so the book
+// is watched and read once the window is on screen.
+constexpr UINT_PTR kWatchTheBookTimer = 0x4B54;
 
 std::wstring fieldText(HWND field) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
@@ -49,6 +52,7 @@ RecipientSuggestions::RecipientSuggestions(HWND window, std::shared_ptr<AddressB
     : window_(window), book_(std::move(book)) {}
 
 RecipientSuggestions::~RecipientSuggestions() {
+    if (!fields_.empty() && IsWindow(fields_.front())) KillTimer(fields_.front(), kWatchTheBookTimer);
     for (const HWND field : fields_)
         if (IsWindow(field)) RemoveWindowSubclass(field, &RecipientSuggestions::fieldProcedure, kSubclassId);
     if (list_) DestroyWindow(list_);
@@ -58,7 +62,14 @@ void RecipientSuggestions::watch(const FormControl& field) {
     SetWindowSubclass(field.hwnd(), &RecipientSuggestions::fieldProcedure, kSubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
     fields_.push_back(field.hwnd());
-    if (!bookChanges_) bookChanges_.emplace(*book_, field.hwnd(), kBookChanged);
+    if (fields_.size() == 1) SetTimer(field.hwnd(), kWatchTheBookTimer, 0, nullptr);
+}
+
+void RecipientSuggestions::watchTheBook() {
+    if (bookChanges_) return;
+    KillTimer(fields_.front(), kWatchTheBookTimer);
+    bookChanges_.emplace(*book_, fields_.front(), kBookChanged);
+    if (std::find(fields_.begin(), fields_.end(), GetFocus()) != fields_.end()) book_->prepare();
 }
 
 void RecipientSuggestions::fieldChanged(const FormControl& field) {
@@ -70,6 +81,7 @@ void RecipientSuggestions::fieldChanged(const FormControl& field) {
 
 void RecipientSuggestions::suggestFor(HWND field) {
     if (!caretInTypedRecipient(field)) return close();
+    watchTheBook();  // typed before the window was first painted
     std::vector<BookEntry> entries = book_->suggestionsFor(typedRecipient(fieldText(field)).text, kMostSuggestions);
     if (entries.empty()) return close();
     show(field, std::move(entries));
@@ -182,7 +194,13 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
             if (handled) return 0;
             break;
         }
+        case WM_TIMER:
+            if (wParam != kWatchTheBookTimer) break;
+            runHandler(L"the address suggestions", [&] { suggestions.watchTheBook(); });
+            return 0;
         case WM_SETFOCUS:
+            if (!suggestions.bookChanges_) break;  // read when the book is first watched
+            [[fallthrough]];
         case kBookChanged:
             // Read now, so the next keystroke finds the book as it is, and so does an open list.
             runHandler(L"the address suggestions", [&] {

@@ -30,6 +30,8 @@ public:
     ~RecipientSuggestions();
 
     // A field to suggest for; its keys pass through here while it lives.
+    // The book is watched for changes, and read, once the window has been
+    // painted, or at the first letter typed before.
     void watch(const FormControl& field);
     // The field's text changed: what it holds now is suggested for, when
     // the user typed it there.
@@ -44,6 +46,7 @@ private:
     static LRESULT CALLBACK listProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                           DWORD_PTR self);
     bool isOpen() const { return field_ != nullptr; }
+    void watchTheBook();
     // A key for the open list; false when it is not one of its keys.
     bool fieldKey(UINT message, WPARAM key);
     // Suggestions for the recipient the caret is in, if it is the one being typed.
@@ -56,7 +59,7 @@ private:
 
     HWND window_;
     std::shared_ptr<AddressBook> book_;
-    std::optional<AddressBook::ChangeSubscription> bookChanges_;  // told to the first field
+    std::optional<AddressBook::ChangeSubscription> bookChanges_;  // told to the first field, once watched
     std::vector<HWND> fields_;
     HWND list_ = nullptr;   // the drop-down: a list box owned by the window, made on first use
     HWND field_ = nullptr;  // the field it is open for

@@ -42,10 +42,10 @@ NativeControl nativeControlFor(ControlKind kind) {
     return {L"STATIC", child, 0};
 }
 
-std::unique_ptr<FormControl> makeControl(Form& form, const ControlDesign& design, HWND hwnd) {
-    if (design.kind == ControlKind::PushButton) return std::make_unique<KT_CB>(form, design, hwnd);
-    if (design.kind == ControlKind::ListBox) return std::make_unique<ListBox>(form, design, hwnd);
-    return std::make_unique<FormControl>(form, design, hwnd);
+std::unique_ptr<FormControl> makeControl(Form& form, const ControlDesign& design) {
+    if (design.kind == ControlKind::PushButton) return std::make_unique<KT_CB>(form, design);
+    if (design.kind == ControlKind::ListBox) return std::make_unique<ListBox>(form, design);
+    return std::make_unique<FormControl>(form, design);
 }
 
 bool sameFont(const FontDesign& a, const FontDesign& b) {
@@ -87,7 +87,8 @@ void Form::Load(HWND owner) {
 }
 
 void Form::Show() {
-    // Laid out while still hidden: moving controls that are on screen costs a redraw each.
+    // Resized since it was loaded, it is laid out again while still hidden:
+    // moving controls that are on screen costs a redraw each.
     if (!std::exchange(shownBefore_, true)) layOutIfResized();
     ShowWindow(hwnd(), SW_SHOW);
 }
@@ -162,16 +163,24 @@ void Form::createControls() {
                                thisModule(), nullptr);
     if (tooltip_) SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 320);
 
+    // Laid out before their windows are made, so that each is made where it
+    // stays: a control moved once made costs a round of messages.
+    for (std::size_t row = 0; row < design_.controlCount; ++row)
+        controls_.push_back(makeControl(*this, design_.controls[row]));
+    layOutIfResized();
+
     for (std::size_t row = 0; row < design_.controlCount; ++row) {
-        const ControlDesign& design = design_.controls[row];
+        FormControl& control = *controls_[row];
+        const ControlDesign& design = control.design();
         const NativeControl native = nativeControlFor(design.kind);
-        const PixelRect at = pixelsFor(design, design.geometry);
+        const PixelRect at =
+            pixelsFor(design, TwipsRect{control.Left(), control.Top(), control.Width(), control.Height()});
         const HWND hwnd = CreateWindowExW(native.exStyle, native.windowClass, design.text, native.style, at.x, at.y,
                                           at.width, at.height, this->hwnd(),
                                           reinterpret_cast<HMENU>(UINT_PTR{kFirstControlId + row}), thisModule(),
                                           nullptr);
         if (!hwnd) throw apiError(GetLastError(), L"Creating a control of the window failed");
-        controls_.push_back(makeControl(*this, design, hwnd));
+        control.attach(hwnd);
         SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(design.font)), FALSE);
         // Text fields hold text of any length.
         if (design.kind == ControlKind::TextField || design.kind == ControlKind::MultiLineTextField)
@@ -273,6 +282,9 @@ void Form::layOutIfResized() {
     if (size.cx == laidOutSize_.cx && size.cy == laidOutSize_.cy) return;
     laidOutSize_ = size;
     Form_Resize();
+    // The layout may have set the size itself (a minimum): it is laid out for that one.
+    GetWindowRect(hwnd(), &outer);
+    laidOutSize_ = {outer.right - outer.left, outer.bottom - outer.top};
 }
 
 void Form::onFinalMessage() {

@@ -6,8 +6,8 @@
 
 namespace kt {
 
-FormControl::FormControl(Form& form, const ControlDesign& design, HWND hwnd)
-    : form_(form), design_(design), hwnd_(hwnd), geometry_(design.geometry),
+FormControl::FormControl(Form& form, const ControlDesign& design)
+    : form_(form), design_(design), geometry_(design.geometry),
       placed_(form.pixelsFor(design, design.geometry)) {}
 
 std::wstring FormControl::Text() const {
@@ -51,7 +51,7 @@ void FormControl::applyGeometry() {
     // A layout sets every control again, most often to where it is.
     if (at == placed_) return;
     placed_ = at;
-    SetWindowPos(hwnd_, nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (hwnd_) SetWindowPos(hwnd_, nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace kt

@@ -1,6 +1,8 @@
 #pragma once
 // A control on a form. The form, as its container, keeps each control's
-// position and size in twips; setting one moves the control at once.
+// position and size in twips; setting one moves the control at once. The
+// control exists before its window: the form lays it out first and then
+// makes its window where the layout put it.
 
 #include <windows.h>
 
@@ -22,7 +24,7 @@ struct PixelRect {
 
 class FormControl {
 public:
-    FormControl(Form& form, const ControlDesign& design, HWND hwnd);
+    FormControl(Form& form, const ControlDesign& design);
     FormControl(const FormControl&) = delete;
     FormControl& operator=(const FormControl&) = delete;
     virtual ~FormControl() = default;
@@ -52,13 +54,16 @@ public:
     // A notification from the control to its form (WM_COMMAND).
     virtual void onCommand(WORD notification);
 
+    // The control's window, made by the form, once.
+    virtual void attach(HWND hwnd) { hwnd_ = hwnd; }
+
 private:
     // Places the window in pixels from the twips geometry.
     void applyGeometry();
 
     Form& form_;
     const ControlDesign& design_;
-    HWND hwnd_;
+    HWND hwnd_ = nullptr;
     TwipsRect geometry_;
     PixelRect placed_;  // where the window is
 };

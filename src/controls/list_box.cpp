@@ -16,13 +16,15 @@ namespace kt {
 // put in front of the list's own directly: the common controls' subclassing
 // looks its data up anew for every message, which makes filling a long list
 // many times slower.
-ListBox::ListBox(Form& form, const ControlDesign& design, HWND hwnd) : FormControl(form, design, hwnd) {
+void ListBox::attach(HWND hwnd) {
+    FormControl::attach(hwnd);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     listOwnProcedure_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListBox::listProcedure)));
 }
 
 ListBox::~ListBox() {
+    if (!listOwnProcedure_) return;
     SetWindowLongPtrW(hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listOwnProcedure_));
     SetWindowLongPtrW(hwnd(), GWLP_USERDATA, 0);
 }

@@ -16,8 +16,10 @@ enum class MouseButton { Left, Right, Middle };
 
 class ListBox : public FormControl {
 public:
-    ListBox(Form& form, const ControlDesign& design, HWND hwnd);
+    using FormControl::FormControl;
     ~ListBox() override;
+
+    void attach(HWND hwnd) override;
 
     int ListCount() const;
     std::wstring List(int row) const;

@@ -7,17 +7,22 @@ namespace {
 constexpr UINT_PTR kTimerId = 1;
 }
 
-SSubTimer::SSubTimer() { createWindow(WindowClass::MessageOnly, 0, L"", 0, 0, 0, 0, 0, HWND_MESSAGE); }
+SSubTimer::SSubTimer() = default;
 
 void SSubTimer::Interval(long milliseconds) {
     if (milliseconds < 0) throw invalidPropertyValueError();
-    interval_ = milliseconds;
     if (milliseconds == 0) {
-        KillTimer(hwnd(), kTimerId);
-    } else if (!SetTimer(hwnd(), kTimerId, static_cast<UINT>(milliseconds), nullptr)) {
+        interval_ = 0;
+        if (hwnd()) KillTimer(hwnd(), kTimerId);
+        return;
+    }
+    // Its window is made at the first start: many timers are never started.
+    if (!hwnd()) createWindow(WindowClass::MessageOnly, 0, L"", 0, 0, 0, 0, 0, HWND_MESSAGE);
+    if (!SetTimer(hwnd(), kTimerId, static_cast<UINT>(milliseconds), nullptr)) {
         interval_ = 0;
         throw apiError(GetLastError(), L"Starting the timer failed");
     }
+    interval_ = milliseconds;
 }
 
 LRESULT SSubTimer::handle(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,6 +1,6 @@
 #pragma once
-// SSubTimer: a timer that ticks on the thread that created it, through that
-// thread's message loop. An interval of 0 stops it; no tick arrives while it
+// SSubTimer: a timer that ticks on the thread that first started it, through
+// that thread's message loop. An interval of 0 stops it; no tick arrives while it
 // is stopped.
 
 #include "controls/event.h"
