@@ -1,13 +1,15 @@
 #!/usr/bin/python3
-"""A 10 MB page over STARTTLS: the Windows build under Wine next to
-curl --ssl-reqd, to the same local TLS sink (aiosmtpd) in the same run. The
+"""A 10 MB page over STARTTLS: the Windows build under Wine next to the
+system's floor (tls_floor, a bare Schannel client under Wine sending the same
+bytes one full record per send) and curl --ssl-reqd, to the same local TLS
+sink (aiosmtpd) in the same run. The
 sink's certificate comes from a bench authority that only the Wine prefix
 (through trust_ca) and curl (through --cacert) trust. curl sends the very
 bytes ours sent (the page and its text part), as the sink received them.
 
-    smtp_tls_bench.py --client smtp_send.exe --trust-ca trust_ca.exe --ca-dir DIR [--runs N]
+    smtp_tls_bench.py --client smtp_send.exe --floor tls_floor.exe --trust-ca trust_ca.exe --ca-dir DIR [--runs N]
 
-Prints MB/s for both and the ratio ours/curl. A program that prints figures, not a test."""
+Prints MB/s for each and ours to the floor and to curl. A program that prints figures, not a test."""
 
 import argparse
 import os
@@ -41,6 +43,7 @@ class Discard:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--client", required=True)
+    parser.add_argument("--floor", required=True)
     parser.add_argument("--trust-ca", required=True)
     parser.add_argument("--ca-dir", required=True)
     parser.add_argument("--runs", type=int, default=3)
@@ -64,9 +67,12 @@ def main():
                               ("to", "you@example.com\tYou"), ("subject", "Benchmark"), ("html", "1"),
                               ("body", page)])
 
-            def ours():
-                _, out = timed(["wine", options.client, "Z:" + case.replace("/", "\\")])
+            def delivery(command):
+                _, out = timed(["wine"] + command)
                 return float(re.match(r"SENT in ([0-9.e-]+) s", out).group(1))
+
+            def ours():
+                return delivery([options.client, "Z:" + case.replace("/", "\\")])
 
             ours()  # the first Wine start is slower; what it sent is what curl sends
             eml = os.path.join(work, "page.eml")
@@ -74,7 +80,9 @@ def main():
                 f.write(sink.last)
             curl = ["curl", "-s", "--ssl-reqd", "--cacert", authority.certificate, "smtp://localhost:%d" % port,
                     "--mail-from", "me@example.com", "--mail-rcpt", "you@example.com", "--upload-file", eml]
+            floor = [options.floor, "localhost", str(port), "Z:" + eml.replace("/", "\\")]
             results = {"ours (delivery)": statistics.median(ours() for _ in range(options.runs)),
+                       "floor (Schannel)": statistics.median(delivery(floor) for _ in range(options.runs)),
                        "curl": statistics.median(timed(curl)[0] for _ in range(options.runs))}
     finally:
         controller.stop()
@@ -83,7 +91,9 @@ def main():
           % (options.runs, options.client))
     for name, seconds in results.items():
         print("  %-16s %8.1f MB/s" % (name, 10 / seconds))
+    print("  %-16s %8.2f" % ("ours/floor", results["floor (Schannel)"] / results["ours (delivery)"]))
     print("  %-16s %8.2f" % ("ours/curl", results["curl"] / results["ours (delivery)"]))
+    print("  %-16s %8.2f" % ("floor/curl", results["curl"] / results["floor (Schannel)"]))
     print("  messages received by the sink: %d" % sink.received)
 
 
