@@ -15,7 +15,8 @@ namespace {
 constexpr UINT_PTR kSubclassId = 1;
 constexpr UINT kBookChanged = WM_APP + 1;  // a field's own message while it is ours
 // A timer of the first field's: timers come after every paint, so the book
-// is watched and read once the window is on screen.
+// is watched and read once the window is on screen, unless a field took the
+// focus first.
 constexpr UINT_PTR kWatchTheBookTimer = 0x4B54;
 
 std::wstring fieldText(HWND field) {
@@ -199,7 +200,10 @@ LRESULT CALLBACK RecipientSuggestions::fieldProcedure(HWND field, UINT message, 
             runHandler(L"the address suggestions", [&] { suggestions.watchTheBook(); });
             return 0;
         case WM_SETFOCUS:
-            if (!suggestions.bookChanges_) break;  // read when the book is first watched
+            if (!suggestions.bookChanges_) {
+                runHandler(L"the address suggestions", [&] { suggestions.watchTheBook(); });
+                break;
+            }
             [[fallthrough]];
         case kBookChanged:
             // Read now, so the next keystroke finds the book as it is, and so does an open list.

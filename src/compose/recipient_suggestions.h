@@ -31,7 +31,7 @@ public:
 
     // A field to suggest for; its keys pass through here while it lives.
     // The book is watched for changes, and read, once the window has been
-    // painted, or at the first letter typed before.
+    // painted, or when a field takes the focus or a letter is typed before.
     void watch(const FormControl& field);
     // The field's text changed: what it holds now is suggested for, when
     // the user typed it there.
