@@ -25,11 +25,16 @@ struct SignIn {
     SignIn& operator=(SignIn&&) = default;
 };
 
+// Which of the account's servers a sign-in is for: one host may take the
+// mail and keep the folders too, with a password for each.
+enum class MailService { Smtp, Imap };
+
 // Whom a sign-in is for: a server, and the sender's address (a provider's
 // sign-in belongs to the address).
 struct SignInScope {
     std::string host;
     std::string sender;
+    MailService service = MailService::Smtp;
 };
 
 class SignInProvider {

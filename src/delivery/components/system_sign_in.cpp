@@ -13,7 +13,10 @@
 namespace kt {
 namespace {
 
-std::wstring credentialTarget(const std::string& host) { return L"KT_EMailer:" + fromUtf8(host); }
+// The SMTP server's under its host name alone, as it has always been kept.
+std::wstring credentialTarget(const SignInScope& scope) {
+    return (scope.service == MailService::Imap ? L"KT_EMailer:imap:" : L"KT_EMailer:") + fromUtf8(scope.host);
+}
 
 // The user name as typed: some systems put the target and a backslash before
 // a name without "@".
@@ -25,7 +28,7 @@ std::wstring userName(const std::wstring& stored, const std::wstring& target) {
 }  // namespace
 
 std::optional<SignIn> SystemSignIn::stored(const SignInScope& scope) {
-    const std::wstring target = credentialTarget(scope.host);
+    const std::wstring target = credentialTarget(scope);
     UniqueCredential credential;
     // A store that cannot be read holds nothing for this server: a server that
     // wants no sign-in must not fail for it, and one that does asks the user.
@@ -39,10 +42,13 @@ std::optional<SignIn> SystemSignIn::stored(const SignInScope& scope) {
 }
 
 std::optional<SignIn> SystemSignIn::ask(const SignInScope& scope, bool lastRefused) {
-    const std::wstring server = fromUtf8(scope.host), target = credentialTarget(scope.host);
+    const std::wstring server = fromUtf8(scope.host), target = credentialTarget(scope);
     const std::wstring caption = L"Sign in to " + server;
-    const std::wstring message = lastRefused ? server + L" did not accept the name or password."
-                                             : L"Sign in to send the message through " + server + L".";
+    const bool folders = scope.service == MailService::Imap;
+    const std::wstring message =
+        lastRefused ? server + L" did not accept the name or password" + (folders ? L" for your Sent folder." : L".")
+        : folders   ? L"Sign in to place a copy in your Sent folder on " + server + L"."
+                    : L"Sign in to send the message through " + server + L".";
     CREDUI_INFOW info{sizeof info};
     info.hwndParent = owner_ ? owner_ : GetActiveWindow();
     info.pszCaptionText = caption.c_str();
@@ -69,7 +75,7 @@ std::optional<SignIn> SystemSignIn::ask(const SignInScope& scope, bool lastRefus
 }
 
 void SystemSignIn::answered(const SignInScope& scope, bool accepted) {
-    const std::wstring target = credentialTarget(scope.host);
+    const std::wstring target = credentialTarget(scope);
     // A kept password the server refused goes, so that the next send asks
     // instead of failing a sign-in again (servers lock accounts out after a few).
     if (lastWasKept_) {

@@ -14,7 +14,7 @@ PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan,
     std::optional<ComponentError> unreachable;
     for (const ImapServer& server : plan.servers) {
         // One given for IMAP itself first, then the SMTP account's.
-        const SignInScope imapScope{server.host, message.scope.sender};
+        const SignInScope imapScope{server.host, message.scope.sender, MailService::Imap};
         std::optional<SignIn> signIn = signIns ? signIns->stored(imapScope) : std::nullopt;
         bool ownSignIn = signIn.has_value(), asked = false;
         if (!signIn && message.signIn)
@@ -25,7 +25,7 @@ PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan,
                                        std::chrono::milliseconds(1));
             std::unique_ptr<Transport> transport;
             try {
-                transport = connect(server.host, server.port, ConnectionTimeouts{left, left}, progress);
+                transport = connect(server.host, server.port, ConnectionTimeouts{left, left, deadline}, progress);
             } catch (const DeliveryStopped&) {
                 throw;
             } catch (const ComponentError& failure) {

@@ -65,11 +65,11 @@ void setSendRoom(int socket, const SendRoom& room) {
 // A thread without messages: a Stop can only have come before a wait.
 class PosixTransport final : public Transport {
 public:
-    PosixTransport(Socket socket, std::chrono::milliseconds sendTimeout, DeliveryProgress& progress)
-        : socket_(std::move(socket)), sendTimeout_(sendTimeout), progress_(progress) {}
+    PosixTransport(Socket socket, const ConnectionTimeouts& timeouts, DeliveryProgress& progress)
+        : socket_(std::move(socket)), timeouts_(timeouts), progress_(progress) {}
 
     void send(std::string_view bytes) override {
-        const auto deadline = writeDeadline(sendTimeout_, bytes.size());
+        const auto deadline = writeDeadline(timeouts_, bytes.size());
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const ssize_t n = ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -80,7 +80,7 @@ public:
             } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 progress_.throwIfStopped();
                 room_.waiting(Clock::now());
-                const short ready = waitUntil(socket_.get(), POLLOUT | POLLIN, std::min(deadline, Clock::now() + sendTimeout_));
+                const short ready = waitUntil(socket_.get(), POLLOUT | POLLIN, std::min(deadline, Clock::now() + timeouts_.send));
                 if (!ready) throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
                 if (ready & (POLLIN | POLLHUP)) throw ServerSpokeFirst();
             } else {
@@ -126,7 +126,7 @@ public:
 
 private:
     Socket socket_;
-    std::chrono::milliseconds sendTimeout_;
+    ConnectionTimeouts timeouts_;
     DeliveryProgress& progress_;
     SendRoom room_;
 };
@@ -154,7 +154,7 @@ std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, con
             const int noDelay = 1;
             ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
             setSendRoom(socket.get(), SendRoom());
-            return std::make_unique<PosixTransport>(std::move(socket), timeouts.send, progress);
+            return std::make_unique<PosixTransport>(std::move(socket), timeouts, progress);
         }
     }
     throw socketError(lastError, L"Connecting to " + fromUtf8(host) + L":" + std::to_wstring(port) + L" failed");

@@ -70,12 +70,17 @@ struct ConnectionTimeouts {
     // 4.5.3.2.5); a whole write may take as long again and a second for
     // every 10 KB.
     std::chrono::milliseconds send{std::chrono::minutes(3)};
+    // No write lasts past this, however the server takes it: for work that
+    // has a time in all, such as the Sent copy.
+    std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max();
 };
 
 // When a write of this many bytes must be done: a server that takes a byte
 // now and then cannot hold the delivery for ever.
-inline std::chrono::steady_clock::time_point writeDeadline(std::chrono::milliseconds sendTimeout, std::size_t bytes) {
-    return std::chrono::steady_clock::now() + sendTimeout + std::chrono::milliseconds(bytes / 10);
+inline std::chrono::steady_clock::time_point writeDeadline(const ConnectionTimeouts& timeouts, std::size_t bytes) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto allowed = timeouts.send + std::chrono::milliseconds(bytes / 10);
+    return timeouts.until - now > allowed ? now + allowed : timeouts.until;
 }
 
 // Opens a connection: looks the host up and connects, telling `progress`

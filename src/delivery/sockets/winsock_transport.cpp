@@ -25,8 +25,8 @@ void setSendRoom(SOCKET socket, const SendRoom& room) {
 class WinsockTransport final : public Transport, private RawConnection {
 public:
     WinsockTransport(std::unique_ptr<WinsockStartup> startup, std::unique_ptr<EventSocket> socket,
-                     std::chrono::milliseconds sendTimeout, DeliveryProgress& progress)
-        : startup_(std::move(startup)), socket_(std::move(socket)), sendTimeout_(sendTimeout), progress_(progress) {}
+                     const ConnectionTimeouts& timeouts, DeliveryProgress& progress)
+        : startup_(std::move(startup)), socket_(std::move(socket)), timeouts_(timeouts), progress_(progress) {}
 
     void send(std::string_view bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes, bytes.size()); }
 
@@ -55,7 +55,7 @@ public:
 
 private:
     void sendRaw(std::string_view bytes, std::size_t carried) override {
-        const auto deadline = writeDeadline(sendTimeout_, bytes.size());
+        const auto deadline = writeDeadline(timeouts_, bytes.size());
         std::size_t sent = 0, told = 0;
         while (sent < bytes.size()) {
             const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1u << 20));
@@ -72,7 +72,7 @@ private:
             if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the SMTP server failed");
             room_.waiting(Clock::now());
             WSANETWORKEVENTS seen;
-            if (wait(std::min(deadline, Clock::now() + sendTimeout_), seen) != WaitEnd::Signalled)
+            if (wait(std::min(deadline, Clock::now() + timeouts_.send), seen) != WaitEnd::Signalled)
                 throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
             if (seen.lNetworkEvents & (FD_READ | FD_CLOSE)) throw ServerSpokeFirst();
         }
@@ -108,7 +108,7 @@ private:
 
     std::unique_ptr<WinsockStartup> startup_;  // outlives the socket
     std::unique_ptr<EventSocket> socket_;
-    std::chrono::milliseconds sendTimeout_;
+    ConnectionTimeouts timeouts_;
     DeliveryProgress& progress_;
     SendRoom room_;
     bool stopped_ = false;
@@ -197,7 +197,7 @@ std::unique_ptr<Transport> connectLookingUpWith(const AddressLookup& lookup, con
     const BOOL noDelay = TRUE;
     setsockopt(socket->get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     setSendRoom(socket->get(), SendRoom());
-    return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts.send, progress);
+    return std::make_unique<WinsockTransport>(std::move(startup), std::move(socket), timeouts, progress);
 }
 
 std::vector<ResolvedAddress> systemLookup(const std::string& host, unsigned short port) {
