@@ -59,14 +59,14 @@ int main(int argc, char** argv) {
     if (fields.count("user")) account.emplace(fields["user"], kt::SecretText(fields["password"]), fields["bearer"] == "1");
     const kt::SentCopyRequest request{fields["host"], fields["tls"] == "implicit", account ? &*account : nullptr,
                                       fields["folder"], fields["message"]};
+    const kt::ConnectionTimeouts timeouts{timeout, timeout, deadline};
+    const auto port = static_cast<unsigned short>(std::stoi(fields["port"]));
     try {
 #ifdef _WIN32
         kt::DeliveryProgress progress;
-        const auto transport = kt::connectSocket(request.host, static_cast<unsigned short>(std::stoi(fields["port"])),
-                                                 kt::ConnectionTimeouts{timeout, timeout}, progress);
+        const auto transport = kt::connectSocket(request.host, port, timeouts, progress);
 #else
-        const auto transport = kt::connectWithOpenSsl(request.host, static_cast<unsigned short>(std::stoi(fields["port"])),
-                                                      fields["ca"], timeout);
+        const auto transport = kt::connectWithOpenSsl(request.host, port, fields["ca"], timeouts);
 #endif
         const kt::PlacedCopy placed = kt::placeSentCopy(*transport, request, deadline);
         std::cout << "PLACED " << placed.folder << "\t" << placed.appendUid << std::endl;

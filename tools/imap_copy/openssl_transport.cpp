@@ -31,11 +31,15 @@ ComponentError failed(const std::string& what) {
 
 class OpenSslTransport final : public Transport {
 public:
-    OpenSslTransport(Socket socket, std::string caFile) : socket_(std::move(socket)), caFile_(std::move(caFile)) {}
+    OpenSslTransport(Socket socket, std::string caFile, std::chrono::steady_clock::time_point until)
+        : socket_(std::move(socket)), caFile_(std::move(caFile)), until_(until) {}
 
     void send(std::string_view bytes) override {
-        timeOut(SO_SNDTIMEO, std::chrono::seconds(10));
         while (!bytes.empty()) {
+            // Each write waits at most 10 s, and none past the connection's end.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until_ - std::chrono::steady_clock::now());
+            if (left.count() <= 0) throw ComponentError(kApiErrorBase + ETIMEDOUT, L"imap_copy", L"The server took nothing more");
+            timeOut(SO_SNDTIMEO, std::min<std::chrono::milliseconds>(left, std::chrono::seconds(10)));
             const int n = ssl_ ? SSL_write(ssl_.get(), bytes.data(), static_cast<int>(bytes.size()))
                                : static_cast<int>(::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL));
             if (n <= 0) throw failed("Sending to the server failed");
@@ -81,6 +85,7 @@ private:
 
     Socket socket_;
     std::string caFile_;
+    std::chrono::steady_clock::time_point until_;
     UniqueSslContext context_;
     UniqueSsl ssl_;
 };
@@ -88,7 +93,7 @@ private:
 }  // namespace
 
 std::unique_ptr<Transport> connectWithOpenSsl(const std::string& host, unsigned short port, const std::string& caFile,
-                                              std::chrono::milliseconds timeout) {
+                                              const ConnectionTimeouts& timeouts) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     UniqueAddressInfo found;
@@ -96,10 +101,10 @@ std::unique_ptr<Transport> connectWithOpenSsl(const std::string& host, unsigned 
         throw ComponentError(kApiErrorBase + EHOSTUNREACH, L"imap_copy", L"Looking up " + fromUtf8(host) + L" failed");
     for (const addrinfo* entry = found.get(); entry; entry = entry->ai_next) {
         Socket socket(::socket(entry->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        timeval limit{static_cast<time_t>(timeout.count() / 1000), 0};
+        timeval limit{static_cast<time_t>(timeouts.connect.count() / 1000), 0};
         ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         if (socket && ::connect(socket.get(), entry->ai_addr, entry->ai_addrlen) == 0)
-            return std::make_unique<OpenSslTransport>(std::move(socket), caFile);
+            return std::make_unique<OpenSslTransport>(std::move(socket), caFile, timeouts.until);
     }
     throw failed("Connecting to " + host + ":" + std::to_string(port) + " failed");
 }

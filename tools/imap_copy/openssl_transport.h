@@ -11,6 +11,6 @@ namespace kt {
 
 // Connects to host:port; TLS trusts the certificate authority in `caFile` alone.
 std::unique_ptr<Transport> connectWithOpenSsl(const std::string& host, unsigned short port, const std::string& caFile,
-                                              std::chrono::milliseconds timeout);
+                                              const ConnectionTimeouts& timeouts);
 
 }  // namespace kt

@@ -16,7 +16,8 @@
 // window makes it while the user writes the note; "text_at_send 1" leaves
 // it to Send, as for a note that leaves markup open.
 // "copy_mode", "copy_server" and "copy_folder" are the Sent copy's settings
-// (natively "ca" is the authority its TLS trusts); the copy then follows the
+// ("copy_planned_for" plans it as for another SMTP host, a provider's that
+// files its own; natively "ca" is the authority its TLS trusts); the copy then follows the
 // message, and a line after the result tells of it: "COPY PLACED <folder>",
 // "COPY NONE" or "COPY FAILED <number> <description>".
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
@@ -85,6 +86,7 @@ struct Message {
     bool oauth = false;
     long browserMs = 300000, tokenEndpointMs = 30000;
     std::optional<kt::SentCopySettings> copy;
+    std::string copyPlannedFor;
     std::string ca;
     std::string copyOutcome;
 };
@@ -93,7 +95,8 @@ struct Message {
 void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& signIn, std::string copy,
                const kt::SignInScope& scope, const kt::SignIn* given) {
     try {
-        const auto plan = kt::sentCopyPlan(scope.host, *message.copy);
+        const auto plan = kt::sentCopyPlan(message.copyPlannedFor.empty() ? scope.host : message.copyPlannedFor,
+                                           *message.copy);
         if (!plan) {
             message.copyOutcome = "COPY NONE";
             return;
@@ -103,7 +106,7 @@ void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& sign
 #else
         const kt::TransportFactory connect = [&](const std::string& host, unsigned short port,
                                                  const kt::ConnectionTimeouts& timeouts, kt::DeliveryProgress&) {
-            return kt::connectWithOpenSsl(host, port, message.ca, timeouts.connect);
+            return kt::connectWithOpenSsl(host, port, message.ca, timeouts);
         };
 #endif
         kt::DeliveryProgress progress;
@@ -191,6 +194,7 @@ int main(int argc, char** argv) {
         else if (key == "copy_mode") copySettings(message).mode = kt::fromUtf8(value);
         else if (key == "copy_server") copySettings(message).server = kt::fromUtf8(value);
         else if (key == "copy_folder") copySettings(message).folder = kt::fromUtf8(value);
+        else if (key == "copy_planned_for") message.copyPlannedFor = value;
         else if (key == "ca") message.ca = value;
         else message.texts.emplace_back(key, kt::fromUtf8(value));
         std::string().swap(value);  // a large body is kept once, as text

@@ -182,6 +182,7 @@ struct SignInAnswer {
     bool remember = false, cancel = false;
     HWND owner = nullptr;  // seen
     bool rememberBox = false, markedWrong = false, rememberTicked = false;
+    std::wstring texts;  // of its static controls, each after a line break
 };
 class SignInDialogUser {
 public:
@@ -202,6 +203,13 @@ private:
         answer.owner = GetWindow(dialog, GW_OWNER);
         answer.rememberBox = IsWindowVisible(GetDlgItem(dialog, 104));
         answer.rememberTicked = IsDlgButtonChecked(dialog, 104) == BST_CHECKED;
+        EnumChildWindows(dialog, [](HWND child, LPARAM texts) {
+            wchar_t name[16] = L"", text[512] = L"";
+            GetClassNameW(child, name, 16);
+            if (_wcsicmp(name, L"Static") == 0 && GetWindowTextW(child, text, 512))
+                *reinterpret_cast<std::wstring*>(texts) += L"\n" + std::wstring(text);
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&answer.texts));
         for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));)
             answer.markedWrong |= GetWindow(tip, GW_OWNER) == dialog && IsWindowVisible(tip);
         SetWindowTextW(reinterpret_cast<HWND>(SendDlgItemMessageW(dialog, 101, CBEM_GETEDITCONTROL, 0, 0)),
@@ -322,38 +330,56 @@ TEST_F(SignInTest, CancelWhileTheUserSignsInInTheBrowserKeepsTheWindowAndSendsNo
     EXPECT_TRUE(signIn.caught(subject).empty());
 }
 
-// The copy in the Sent folder through the whole component: a message that
-// went, and a copy that cannot be placed (nothing listens where the settings
-// say the IMAP server is), is one message and one timed report from the
-// copy's own thread, never a second delivery.
-TEST_F(SignInTest, ACopyThatCannotBePlacedIsATimedReportAndTheMessageWentOnce) {
-    const std::wstring key = std::wstring(kSentCopyKey) + L"\\localhost";
-    for (const auto& [name, value] : {std::pair{L"Mode", L"always"}, std::pair{L"Server", L"localhost:1"}})
-        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value,
-                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-    const struct RemoveKey {
-        const std::wstring& key;
-        ~RemoveKey() { RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()); }
-    } removeKey{key};
+// The copy in the Sent folder through the whole component, with the server
+// of the SentCopy settings for "localhost".
+class SentCopyTest : public SignInTest {
+protected:
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+        CredDeleteW(kImapTarget, CRED_TYPE_GENERIC, 0);
+        SignInTest::TearDown();
+    }
+    void copyTo(const std::wstring& server) {
+        for (const auto& [name, value] : {std::pair{L"Mode", L"always"}, std::pair{L"Server", server.c_str()}})
+            RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name, REG_SZ, value,
+                            static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    }
+    // Sends with the stored SMTP password; true when the window closed as the message went.
+    bool sendsAndCloses(const std::wstring& subject) {
+        const HWND window = sendEMail(email.get(), L"b", L"ann@example.com,Ann", signIn.server(L"localhost"), {},
+                                      L"me@example.com", subject).hwnd();
+        press(formOf<frmEmail>(window)->KT_CB_Send());
+        return pumpUntil([&] { return !IsWindow(window); }, 3000ms);
+    }
+    // The text of a report titled "Error" within the time, closed once read; empty if none came.
+    std::wstring reportWithin(std::chrono::milliseconds time) {
+        std::wstring report;
+        pumpUntil([&] {
+            const HWND box = FindWindowW(L"#32770", L"Error");
+            if (!box) return false;
+            wchar_t text[2048] = L"";
+            GetDlgItemTextW(box, 0xFFFF, text, 2048);
+            report = text;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return true;
+        }, time);
+        return report;
+    }
+
+    static constexpr const wchar_t* kImapTarget = L"KT_EMailer:imap:localhost";
+    const std::wstring key_ = std::wstring(kSentCopyKey) + L"\\localhost";
+};
+
+// A copy that cannot be placed (nothing listens where the settings say the
+// IMAP server is) is one message and one timed report from the copy's own
+// thread, never a second delivery.
+TEST_F(SentCopyTest, ACopyThatCannotBePlacedIsATimedReportAndTheMessageWentOnce) {
+    copyTo(L"localhost:1");
     store(password);
     const std::wstring subject = uniqueSubject(L"A copy that cannot be placed");
-    const HWND window = sendEMail(email.get(), L"b", L"ann@example.com,Ann", signIn.server(L"localhost"), {},
-                                  L"me@example.com", subject).hwnd();
-    press(formOf<frmEmail>(window)->KT_CB_Send());
-    ASSERT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 3000ms)) << "the window closes as the message went";
-
-    // The report is the real box (the copy's thread has no recorder), titled "Error".
-    std::wstring report;
-    const bool reported = pumpUntil([&] {
-        const HWND box = FindWindowW(L"#32770", L"Error");
-        if (!box) return false;
-        wchar_t text[2048] = L"";
-        GetDlgItemTextW(box, 0xFFFF, text, 2048);
-        report = text;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        return true;
-    }, 20000ms);
-    ASSERT_TRUE(reported) << "no report of the copy";
+    ASSERT_TRUE(sendsAndCloses(subject)) << "the window closes as the message went";
+    // The report is the real box (the copy's thread has no recorder).
+    const std::wstring report = reportWithin(20000ms);
     EXPECT_NE(report.find(L"The message was sent, but no copy could be placed in your Sent folder: "), std::wstring::npos)
         << report.c_str();
     EXPECT_NE(report.find(L"Time of Error:"), std::wstring::npos) << report.c_str();
@@ -361,6 +387,36 @@ TEST_F(SignInTest, ACopyThatCannotBePlacedIsATimedReportAndTheMessageWentOnce) {
     EXPECT_TRUE(shownBoxes.empty());  // nothing on the window's thread
 }
 
+// Run by sent_copy_test.py with its Dovecot at $KT_IMAP_SERVER, where the
+// account's IMAP password ($KT_IMAP_PASSWORD) is not its SMTP one: the copy's
+// thread asks once, in the system's dialog, and keeps that password beside
+// the SMTP one, not over it. The script reads the copies of the subjects
+// $KT_SENT_COPY_SUBJECT 1 and 2 in the Sent folder.
+TEST_F(SentCopyTest, OverImapTheDialogAsksOnceWhenTheSmtpPasswordIsRefusedAndKeepsBoth) {
+    const wchar_t* server = _wgetenv(L"KT_IMAP_SERVER");
+    if (!server) GTEST_SKIP() << "no IMAP server";
+    const std::wstring imapPassword = _wgetenv(L"KT_IMAP_PASSWORD"), subject = _wgetenv(L"KT_SENT_COPY_SUBJECT");
+    copyTo(server);
+    store(password);
+    SignInDialogUser dialog({{user, imapPassword, true}});
+    const SignInScope imap{"localhost", "me@example.com", MailService::Imap};
+    ASSERT_TRUE(sendsAndCloses(subject + L" 1"));
+    ASSERT_TRUE(pumpUntil([&] { return SystemSignIn(nullptr).stored(imap).has_value(); }, 20000ms))
+        << "the IMAP password is kept once the copy was placed";
+    EXPECT_EQ(dialog.seen, 1u);
+    EXPECT_NE(dialog.answers[0].texts.find(L"\nlocalhost did not accept the name or password for your Sent folder."),
+              std::wstring::npos) << dialog.answers[0].texts.c_str();
+    EXPECT_EQ(fromUtf8(std::string(SystemSignIn(nullptr).stored(imap)->password.view())), imapPassword);
+    const auto smtp = SystemSignIn(nullptr).stored({"localhost", "me@example.com"});
+    ASSERT_TRUE(smtp.has_value());
+    EXPECT_EQ(fromUtf8(std::string(smtp->password.view())), password);
+
+    // Both kept: the next message and its copy go without a dialog, and with no report.
+    ASSERT_TRUE(sendsAndCloses(subject + L" 2"));
+    EXPECT_EQ(reportWithin(6000ms), L"");
+    EXPECT_EQ(dialog.seen, 1u);
+    EXPECT_EQ(signIn.caught(subject + L" 1").size() + signIn.caught(subject + L" 2").size(), 2u);
+}
 
 }  // namespace
 }  // namespace kt::test
