@@ -3,8 +3,9 @@
 SMTP mail component (smtp_send under Wine, the component's own sign-in), a
 real authorization server (oidc-provider from npm, over HTTPS with the test
 authority), an SMTP server that takes XOAUTH2 and OAUTHBEARER and asks the
-authorization server about every token, and a stand-in browser registered in
-the Wine prefix for http and https URLs, which signs in, consents or denies.
+authorization server about every token, an IMAP server (Dovecot) that does the
+same for the Sent copy, and a stand-in browser registered in the Wine prefix
+for http and https URLs, which signs in, consents or denies.
 
     oauth_test.py --client PATH --ca CA_DIR --state DIR
 
@@ -13,6 +14,7 @@ removed afterwards, as are the browser's registrations.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,7 +22,8 @@ import unittest
 
 here = os.path.dirname(os.path.abspath(__file__))
 tools = os.path.join(here, "..", "..", "tools")
-sys.path[:0] = [here] + [os.path.join(tools, name) for name in ("smtp_send", "smtp_catcher")]
+sys.path[:0] = [here] + [os.path.join(tools, name) for name in ("smtp_send", "smtp_catcher", "imap_server")]
+from imap_server import Dovecot  # noqa: E402
 from smtp_client import MailClient, free_port  # noqa: E402
 
 ARGS = None
@@ -87,12 +90,17 @@ class OAuthTest(unittest.TestCase):
         with open(os.path.join(self.browser, "answer"), "w") as f:
             f.write(answer)
 
+    @staticmethod
+    def address(sender):
+        return "%s-%d@example.com" % (sender, os.getpid())
+
     def send(self, sender, *fields, server=None):
         """One message from `sender`, an address of this run alone (each test its own, so each its own
         stored token); (sent, number, text)."""
         self.subject = "OAuth %s %d" % (sender, free_port())
-        return MailClient(ARGS.client, wine=True).send(
-            [("server", server or self.server), ("from", "%s-%d@example.com" % (sender, os.getpid())),
+        self.client = MailClient(ARGS.client, wine=True)
+        return self.client.send(
+            [("server", server or self.server), ("from", self.address(sender)),
              ("to", "ann@example.com"), ("subject", self.subject),
              ("body", "Signed in with a token.\r\n"), ("oauth", "1"), ("browser_timeout_ms", "30000"), *fields])
 
@@ -130,6 +138,23 @@ class OAuthTest(unittest.TestCase):
         self.assertEqual(self.send("first", ("repeat", "2"), ("pause_ms", str(ACCESS_SECONDS * 1000))),
                          (True, 0, ""))
         self.expect(before, 0, ["refresh_token 200", "refresh_token 200"])
+
+    def test_the_sent_copy_signs_in_to_imap_with_the_same_token(self):
+        self.browse("consent")
+        work = tempfile.mkdtemp(prefix="kt-dovecot-")
+        self.addCleanup(shutil.rmtree, work, True)
+        account = self.address("copy")
+        dovecot = Dovecot(work, ARGS.ca, {}, {account: ["Sent"]}, introspection=self.issuer + "/token/introspection")
+        self.addCleanup(dovecot.stop)
+        before = self.counts()
+        self.assertEqual(self.send("copy", ("copy_mode", "always"), ("copy_server", "localhost:%d" % dovecot.imap)),
+                         (True, 0, ""))
+        self.assertIn("\nCOPY PLACED Sent\n", self.client.output)
+        self.expect(before, 1, ["authorization_code 200"])  # one consent for both
+        with open(os.path.join(work, "dovecot.log")) as log:
+            self.assertIn("imap-login: Info: Login: user=<%s>, method=XOAUTH2" % account, log.read())
+        copies = os.listdir(os.path.join(work, "mail", account, ".Sent", "cur"))
+        self.assertEqual(len(copies), 1, "one copy, seen")
 
     def test_a_refused_token_is_refreshed_once_and_a_revoked_refresh_token_brings_the_browser_back(self):
         self.browse("consent")

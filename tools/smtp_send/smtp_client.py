@@ -36,6 +36,7 @@ class MailClient:
                     break
         finally:
             os.unlink(case.name)
+        self.output = out  # with what follows the result, such as the Sent copy's line
         if out.startswith("SENT"):
             return True, 0, ""
         if out.startswith("FAILED "):
