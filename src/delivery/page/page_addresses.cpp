@@ -136,7 +136,10 @@ public:
         copied_ = end;
     }
     void picture(std::size_t offsetInLast, std::size_t length, std::string address, std::size_t lastLength) {
-        pictures_.push_back({out_.size() - lastLength + offsetInLast, length, std::move(address)});
+        pictures_.push_back(inLast(offsetInLast, length, std::move(address), lastLength));
+    }
+    void importRule(std::size_t offsetInLast, std::size_t length, std::string address, std::size_t lastLength) {
+        imports_.push_back(inLast(offsetInLast, length, std::move(address), lastLength));
     }
     // A picture whose address stays as written at source[start, end).
     void pictureInPlace(std::size_t start, std::size_t end, std::string address) {
@@ -155,12 +158,17 @@ public:
         return std::move(out_);
     }
     std::vector<AddressInPage>& pictures() { return pictures_; }
+    std::vector<AddressInPage>& imports() { return imports_; }
 
 private:
+    AddressInPage inLast(std::size_t offset, std::size_t length, std::string address, std::size_t lastLength) const {
+        return {out_.size() - lastLength + offset, length, std::move(address)};
+    }
+
     std::wstring_view source_;
     std::wstring out_;
     std::size_t copied_ = 0;
-    std::vector<AddressInPage> pictures_;
+    std::vector<AddressInPage> pictures_, imports_;
 };
 
 // A stylesheet's url() rewritten: each address absolute, written as a CSS string.
@@ -464,11 +472,14 @@ PageAddresses pageAddresses(std::wstring_view html, const std::optional<WebAddre
             if (!css.urls.empty() || !css.imports.empty()) {
                 out.replace(tag.end, contentEnd, css.css);
                 for (const auto& url : css.urls) out.picture(url.start, url.length, url.address, css.css.size());
+                for (const auto& rule : css.imports)
+                    out.importRule(rule.start, rule.length, rule.address, css.css.size());
             }
         }
         return true;
     });
     page.pictures = std::move(out.pictures());
+    page.imports = std::move(out.imports());
     page.html = out.finish();
     std::sort(page.pictures.begin(), page.pictures.end(),
               [](const AddressInPage& a, const AddressInPage& b) { return a.start < b.start; });

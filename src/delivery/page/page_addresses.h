@@ -37,6 +37,8 @@ struct PageAddresses {
     // attributes, video posters, and url() in style attributes and <style>.
     std::vector<AddressInPage> pictures;
     std::vector<StylesheetInPage> stylesheets;
+    // The @import rules of <style> elements, each whole (";" included), in `html`.
+    std::vector<AddressInPage> imports;
     // What relative addresses were resolved against: the page's own <base>
     // (itself resolved against the page's address), else the page's address.
     std::optional<WebAddress> base;

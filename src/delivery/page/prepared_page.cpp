@@ -20,7 +20,7 @@ PreparedPage preparedPage(const std::wstring& html, const std::optional<WebAddre
     PageAddresses page = pageAddresses(html, pageAddress);
     PreparedPage prepared;
     prepared.web = std::make_shared<const WebFetch>(page.base);
-    if (!page.stylesheets.empty()) {
+    if (!page.stylesheets.empty() || !page.imports.empty()) {
         const std::wstring styled = withStylesheetsInside(page, [&](const std::string& address) {
             return prepared.web->get(address, kLargestStylesheet, kTimeForASheet);
         });

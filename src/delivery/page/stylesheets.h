@@ -2,7 +2,8 @@
 // A page's stylesheets inside it, since mail readers ignore <link>: each
 // sheet for all or screen media goes into a <style> at its link's place,
 // where the cascade keeps it, with its url()s absolute and its @import rules
-// followed one level deep. A sheet that cannot be had keeps its link.
+// followed one level deep, as are the @import rules of the page's own <style>
+// elements. A sheet that cannot be had keeps its link or rule.
 
 #include <functional>
 #include <optional>

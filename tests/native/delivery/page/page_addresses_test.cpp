@@ -85,7 +85,8 @@ TEST(Stylesheets, SheetsGoInsideAtTheirPlaceWithTheirAddressesAndOneLevelOfImpor
     };
     const PageAddresses page = pageAddresses(
         L"<head><link rel=stylesheet href=/css/site.css><link rel=\"alternate stylesheet\" href=alt.css>"
-        L"<link rel=stylesheet media=print href=p.css><link rel=stylesheet href=gone.css></head>",
+        L"<link rel=stylesheet media=print href=p.css><link rel=stylesheet href=gone.css>"
+        L"<style>@import '/css/parts/base.css';@import url(gone.css);p{color:red}</style></head>",
         kPage);
     ASSERT_EQ(page.stylesheets.size(), 2u);
     EXPECT_EQ(toUtf8(withStylesheetsInside(page, fetch)),
@@ -95,7 +96,11 @@ TEST(Stylesheets, SheetsGoInsideAtTheirPlaceWithTheirAddressesAndOneLevelOfImpor
               "h1{background:url(\"https://news.example/i/h.png\")}</style>"
               "<link rel=\"alternate stylesheet\" href=\"https://news.example/a/b/alt.css\">"
               "<link rel=stylesheet media=print href=\"https://news.example/a/b/p.css\">"
-              "<link rel=stylesheet href=\"https://news.example/a/b/gone.css\"></head>");
+              "<link rel=stylesheet href=\"https://news.example/a/b/gone.css\">"
+              // A page's own <style> imports as a sheet does, one level deep.
+              "<style>@import url(\"https://news.example/css/parts/deeper.css\");\n"
+              "body{background:url(\"https://news.example/css/parts/b.gif\")}<\\/style>"
+              "@import url(\"https://news.example/a/b/gone.css\");p{color:red}</style></head>");
 }
 
 const std::string kPng = std::string("\x89PNG\r\n\x1A\n", 8) + "png bytes";
