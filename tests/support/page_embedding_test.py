@@ -70,6 +70,18 @@ def served(path):
         return f.read()
 
 
+def same_picture(first, second):
+    """Whether two pictures (any format ImageMagick reads) have the same pixels, near enough."""
+    with tempfile.TemporaryDirectory() as work:
+        paths = [os.path.join(work, name) for name in ("first", "second")]
+        for path, data in zip(paths, (first, second)):
+            with open(path, "wb") as f:
+                f.write(data)
+        compared = subprocess.run(["compare", "-metric", "AE", "-fuzz", "3%", *paths, "null:"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        return compared.stdout.split()[0] == "0"
+
+
 def web(path):
     return "http://127.0.0.1:%d%s" % (PORT, path)
 
@@ -106,6 +118,16 @@ class Structure(unittest.TestCase):
         referenced = re.findall(r'cid:([^"\')\s&]+)', html)
         self.assertEqual(set(referenced), set(pictures), "every cid: resolves, every picture is named")
         by_location = {p["Content-Location"]: p for p in pictures.values() if p["Content-Location"]}
+        # WebP and AVIF go as PNG, the same picture, where the system decodes them; else they stay on the web.
+        for kind in ("webp", "avif"):
+            with self.subTest(kind=kind):
+                converted = by_location.pop(web("/img/leaf." + kind), None)
+                if converted is None:
+                    self.assertIn('src="%s"' % web("/img/leaf." + kind), html)
+                    continue
+                self.assertEqual(converted.get_content_type(), "image/png")
+                self.assertEqual(converted.get_content()[:8], b"\x89PNG\r\n\x1a\n")
+                self.assertTrue(same_picture(converted.get_content(), served("img/leaf." + kind)))
         expected = {
             web("/img/red.png"): "img/red.png", web("/img/blue.jpg"): "img/blue.jpg",
             web("/img/green.gif"): "img/green.gif", web("/img/bg.png"): "img/bg.png",

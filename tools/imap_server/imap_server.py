@@ -7,7 +7,7 @@ file, and optionally tokens checked at an authorization server.
     imap_server.py start --state-dir DIR --ca CA_DIR --users FILE   DIR/port: the STARTTLS port,
                                                                     DIR/imaps-port: the implicit one
     imap_server.py stop  --state-dir DIR                            stop it (by its pid)
-    imap_server.py show  --state-dir DIR --ca CA_DIR --users FILE USER FOLDER
+    imap_server.py show  --state-dir DIR --ca CA_DIR --users FILE --user USER --folder FOLDER
                                                                     what the folder holds
 
 FILE holds a line USER:PASSWORD per account; each has a folder "Sent"
@@ -19,6 +19,7 @@ import email
 import email.policy
 import imaplib
 import os
+import re
 import shutil
 import signal
 import socket
@@ -194,7 +195,7 @@ def show(state_dir, ca_dir, users_file, user, folder):
     found = read_folder(port, os.path.join(ca_dir, "ca.pem"), user, accounts(users_file)[user], folder)
     for number, (flags, data) in enumerate(found, 1):
         message = email.message_from_bytes(data, policy=email.policy.default)
-        print("----- %s, message %d: %s -----" % (folder, number, flags))
+        print("----- %s, message %d, flags %s -----" % (folder, number, re.search(r"FLAGS \(([^)]*)\)", flags).group(1)))
         for name in ("Message-ID", "From", "To", "Cc", "Bcc", "Subject"):
             if message[name]:
                 print("%s: %s" % (name, message[name]))
@@ -204,14 +205,15 @@ def show(state_dir, ca_dir, users_file, user, folder):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=["start", "stop", "show"])
-    parser.add_argument("where", nargs="*", metavar="USER FOLDER")
     parser.add_argument("--state-dir", required=True)
     parser.add_argument("--ca")
     parser.add_argument("--users")
+    parser.add_argument("--user")
+    parser.add_argument("--folder", default="Sent")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "start":
         sys.exit(start(state, args.ca, args.users))
     elif args.command == "stop":
         sys.exit(stop(state))
-    sys.exit(show(state, args.ca, args.users, *args.where))
+    sys.exit(show(state, args.ca, args.users, args.user, args.folder))

@@ -6,7 +6,7 @@ the ways real servers make fetching their pictures hard.
     page_server.py stop  --state-dir DIR   stop the server started there (by its pid)
 
 DIR/site holds what it serves, made at the start: pictures (PNG, JPEG, GIF,
-SVG) and the pages news/pretty.html (pictures, a stylesheet with url() and
+SVG, WebP and AVIF) and the pages news/pretty.html (pictures, a stylesheet with url() and
 an @import, a srcset, inline styles), news/hostile.html (the same, and
 pictures that redirect too often, lie about their type, are too large,
 never answer, want a Windows sign-in, or sit on file: and UNC paths),
@@ -52,7 +52,8 @@ HOSTILE_EXTRA = """<p><img src="/hop/5/ok.png" alt="five hops"> <img src="/hop/6
 <img src="/lying" alt="lying"> <img src="/img/big.png" alt="too big"> <img src="/never.png" alt="never">
 <img src="/private.png" alt="private"> <img src="file:///Z:{site}/img/secret.png" alt="file">
 <img src="\\\\127.0.0.1\\share\\unc.png" alt="unc"> <img src="/img/drawing.svg" alt="drawing">
-<img src="data:image/gif;base64,{carried}" alt="carried"></p>
+<img src="data:image/gif;base64,{carried}" alt="carried"> <img src="/img/leaf.webp" alt="webp">
+<img src="/img/leaf.avif" alt="avif"></p>
 </body></html>
 """
 
@@ -68,6 +69,8 @@ def make_site(site, port):
     picture(img("red.png"), "-size", "120x80", "xc:#d01010")
     picture(img("blue.jpg"), "-size", "100x60", "xc:#1030c0")
     picture(img("green.gif"), "-size", "64x64", "xc:#10a020")
+    picture(img("leaf.webp"), "-size", "24x24", "xc:#2080c0", "-define", "webp:lossless=true")
+    picture(img("leaf.avif"), "-size", "24x24", "xc:#2080c0", "-quality", "100")
     picture(img("small.gif"), "-size", "64x64", "xc:#ff00ff")
     picture(img("huge.png"), "-size", "64x64", "xc:#00ffff")
     picture(img("bg.png"), "-size", "20x20", "pattern:checkerboard")

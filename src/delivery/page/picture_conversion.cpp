@@ -4,6 +4,7 @@
 #include <wincodec.h>
 
 #include "foundation/handles.h"
+#include "foundation/scope_exit.h"
 
 namespace kt {
 
@@ -37,9 +38,8 @@ std::optional<std::string> asPng(const std::string& bytes) {
         return std::nullopt;
     const void* png = GlobalLock(memory);
     if (!png) return std::nullopt;
-    std::string result(static_cast<const char*>(png), static_cast<std::size_t>(stat.cbSize.QuadPart));
-    GlobalUnlock(memory);
-    return result;
+    const ScopeExit unlock([&] { GlobalUnlock(memory); });
+    return std::string(static_cast<const char*>(png), static_cast<std::size_t>(stat.cbSize.QuadPart));
 }
 
 }  // namespace kt
