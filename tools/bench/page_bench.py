@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """A page of 20 pictures of 50 KB each from a web server on loopback
 (tools/page_server): the component's fetch, from SendEMail to the last
-picture served, next to curl fetching the same 20 files in parallel; then
+picture served, next to its floor (a bare WinHTTP client fetching the same
+files over as many connections at once as the component opens) and to curl
+fetching the same 20 files in parallel; then
 Send to the window gone with the pictures fetched, next to the same page
 without them. Prints figures; judges nothing.
 
-    page_bench.py --component-bench PATH_TO_component_bench.exe
+    page_bench.py --component-bench PATH_TO_component_bench.exe --fetch-floor PATH_TO_fetch_floor.exe
 
 Runs in the Wine prefix and on the display of its environment."""
 
@@ -22,9 +24,13 @@ here = os.path.dirname(os.path.abspath(__file__))
 tools = os.path.join(here, "..")
 
 
+CONNECTIONS_AT_ONCE = 6  # as the component opens, as browsers do to one server
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--component-bench", required=True)
+    parser.add_argument("--fetch-floor", required=True)
     options = parser.parse_args()
     work = tempfile.mkdtemp(prefix="kt-page-bench.")
     server, catcher = os.path.join(work, "web"), os.path.join(work, "catcher")
@@ -36,10 +42,15 @@ def main():
         port = int(open(os.path.join(server, "port")).read())
         sink = int(open(os.path.join(catcher, "port")).read())
         pictures = ["http://127.0.0.1:%d/img/twenty%d.png" % (port, n) for n in range(20)]
+        floor = []
+        for _ in range(5):
+            out = subprocess.run(["wine", options.fetch_floor, str(CONNECTIONS_AT_ONCE)] + pictures,
+                                 stdout=subprocess.PIPE, text=True, check=True).stdout
+            floor.append(float(re.search(r"FETCHED 20 in ([\d.]+) ms", out).group(1)))
         curl = []
         for _ in range(5):
             start = time.monotonic()
-            subprocess.run(["curl", "-s", "--parallel", "--parallel-max", "20"] +
+            subprocess.run(["curl", "-s", "--no-progress-meter", "--parallel", "--parallel-max", "20"] +
                            [a for p in pictures for a in (p, "-o", "/dev/null")], check=True)
             curl.append((time.monotonic() - start) * 1000)
         log = os.path.join(server, "requests")
@@ -57,8 +68,10 @@ def main():
             done = [float(line.split()[-1]) for line in lines[run * 20:(run + 1) * 20]]
             fetches.append((max(done) - at) * 1000)
         ours = statistics.median(fetches)
-        print("20 pictures of 50 KB from loopback: SendEMail to the last one fetched %.1f ms; curl --parallel "
-              "%.1f ms (ratio %.2f; medians of 5)" % (ours, statistics.median(curl), ours / statistics.median(curl)))
+        floor, curl = statistics.median(floor), statistics.median(curl)
+        print("20 pictures of 50 KB from loopback: SendEMail to the last one fetched %.1f ms; the floor (bare WinHTTP, "
+              "%d at once) %.1f ms; curl --parallel %.1f ms (ours/floor %.2f, ours/curl %.2f, floor/curl %.2f; medians "
+              "of 5)" % (ours, CONNECTIONS_AT_ONCE, floor, curl, ours / floor, ours / curl, floor / curl))
         print(out.splitlines()[-1])
     finally:
         subprocess.run([sys.executable, os.path.join(tools, "smtp_catcher", "smtp_catcher.py"), "stop",
