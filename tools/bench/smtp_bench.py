@@ -15,7 +15,8 @@ small messages (one process per message, and ours in one process next to
 smtp-source -m 200), and the page at 1, 10 and 100 MB with the client's peak
 memory. With --component-bench it then runs that program under Wine against
 the same sink and prints its figures, with the machine's cores left idle and
-with one kept busy."""
+with one kept busy, and the component's own peak memory with a 10 and a
+100 MB page."""
 
 import argparse
 import os
@@ -222,6 +223,11 @@ def main():
                         spinner.kill()
                         spinner.wait()
                 print("".join("  " + line + "\n" for line in out.replace("\r", "").splitlines()), end="")
+            print("\nThe component's own memory under Wine (component_bench --memory), the page's text and all:")
+            for size in (10, 100):
+                _, out = timed(["wine", options.component_bench, "--server", "127.0.0.1:%d" % sink.port,
+                                "--memory", str(size)])
+                print("  " + out.strip())
     finally:
         sink.stop()
         subprocess.run(["rm", "-rf", work])
