@@ -463,6 +463,18 @@ double wallClockMs() {
     return (ticks - 116444736000000000ULL) / 10000.0;
 }
 
+// The process's memory in use now and at its peak so far, in MB: its working
+// set, since Wine keeps no peak of the private bytes (its PeakPagefileUsage
+// is the current figure, and PrivateUsage is 0).
+struct MemoryInUse {
+    double now = 0, peak = 0;
+};
+MemoryInUse memoryInUse() {
+    PROCESS_MEMORY_COUNTERS counters{sizeof counters};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return {counters.WorkingSetSize / 1e6, counters.PeakWorkingSetSize / 1e6};
+}
+
 // A page with pictures from a web server: when SendEMail handed it over (the
 // fetch's end is in the server's log), then Send to the window gone with its
 // pictures fetched, next to the same page without an address (nothing fetched).
@@ -476,6 +488,7 @@ void measurePage(Mailer& mailer, const std::wstring& server, const std::wstring&
         page.assign(bytes.begin(), bytes.end());  // the pages of the bench are ASCII
     }
     std::vector<double> withPictures, without;
+    const MemoryInUse before = memoryInUse();
     for (int run = 0; run < 5; ++run) {
         mailer.PageURL(url);
         std::printf("page handed over at %.1f\n", wallClockMs());
@@ -489,18 +502,8 @@ void measurePage(Mailer& mailer, const std::wstring& server, const std::wstring&
     }
     std::printf("Send to the window gone, the pictures fetched: %.1f ms; the page without them: %.1f ms "
                 "(medians of 5)\n", median(withPictures), median(without));
-}
-
-// The process's memory in use now and at its peak so far, in MB: its working
-// set, since Wine keeps no peak of the private bytes (its PeakPagefileUsage
-// is the current figure, and PrivateUsage is 0).
-struct MemoryInUse {
-    double now = 0, peak = 0;
-};
-MemoryInUse memoryInUse() {
-    PROCESS_MEMORY_COUNTERS counters{sizeof counters};
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return {counters.WorkingSetSize / 1e6, counters.PeakWorkingSetSize / 1e6};
+    std::printf("memory in use: %.0f MB before the first SendEMail, at most %.0f MB through the ten sends\n",
+                before.now, memoryInUse().peak);
 }
 
 // A page of table rows, as the delivery benchmark sends, of `bytes` characters.

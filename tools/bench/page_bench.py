@@ -5,7 +5,8 @@ picture served, next to its floor (a bare WinHTTP client fetching the same
 files over as many connections at once as the component opens) and to curl
 fetching the same 20 files in parallel; then
 Send to the window gone with the pictures fetched, next to the same page
-without them. Prints figures; judges nothing.
+without them, and the memory in use through those sends. Prints figures;
+judges nothing.
 
     page_bench.py --component-bench PATH_TO_component_bench.exe --fetch-floor PATH_TO_fetch_floor.exe
 
@@ -72,7 +73,7 @@ def main():
         print("20 pictures of 50 KB from loopback: SendEMail to the last one fetched %.1f ms; the floor (bare WinHTTP, "
               "%d at once) %.1f ms; curl --parallel %.1f ms (ours/floor %.2f, ours/curl %.2f, floor/curl %.2f; medians "
               "of 5)" % (ours, CONNECTIONS_AT_ONCE, floor, curl, ours / floor, ours / curl, floor / curl))
-        print(out.splitlines()[-1])
+        print("\n".join(out.splitlines()[-2:]))
     finally:
         subprocess.run([sys.executable, os.path.join(tools, "smtp_catcher", "smtp_catcher.py"), "stop",
                         "--state-dir", catcher])
