@@ -25,7 +25,7 @@ PageInBackground::PageInBackground(std::shared_ptr<const std::wstring> htmlPage,
             [page = handedIn_, address = pageAddressOf(pageAddress), carriesPictures] {
                 Ready ready{page};
                 try {
-                    PreparedPage prepared = preparedPage(*page, address);
+                    PreparedPage prepared = preparedPage(page, address);
                     ready.page = prepared.html;
                     ready.pictures = std::move(prepared.pictures);
                     if (!carriesPictures) return ready;

@@ -123,51 +123,47 @@ std::optional<std::string> pictureAddress(std::wstring_view reference, const std
 }
 
 // A page's text as it is written out: the parts kept and the parts replaced,
-// with where the pictures' addresses land in the result.
+// in order, with where the pictures' addresses land in the result. The
+// result is made once, at the end, and not at all when nothing was replaced:
+// a page may be the largest thing in the process.
 class Rewriting {
 public:
     explicit Rewriting(std::wstring_view source) : source_(source) {}
 
-    // Replaces source[start, end) with `text`; a picture's address, if any,
-    // stands in `text` at [at, at + length).
+    // Replaces source[start, end) with `text`, after every span replaced before.
     void replace(std::size_t start, std::size_t end, std::wstring text) {
-        out_.append(source_.substr(copied_, start - copied_));
-        out_ += text;
-        copied_ = end;
+        lastStart_ = outputOf(start);
+        shift_ += static_cast<std::ptrdiff_t>(text.size()) - static_cast<std::ptrdiff_t>(end - start);
+        replacements_.push_back({start, end - start, std::move(text)});
     }
-    void picture(std::size_t offsetInLast, std::size_t length, std::string address, std::size_t lastLength) {
-        pictures_.push_back(inLast(offsetInLast, length, std::move(address), lastLength));
+    // A picture's or an @import rule's address, at [offset, offset + length) of the text replaced last.
+    void picture(std::size_t offsetInLast, std::size_t length, std::string address) {
+        pictures_.push_back({lastStart_ + offsetInLast, length, std::move(address)});
     }
-    void importRule(std::size_t offsetInLast, std::size_t length, std::string address, std::size_t lastLength) {
-        imports_.push_back(inLast(offsetInLast, length, std::move(address), lastLength));
+    void importRule(std::size_t offsetInLast, std::size_t length, std::string address) {
+        imports_.push_back({lastStart_ + offsetInLast, length, std::move(address)});
     }
     // A picture whose address stays as written at source[start, end).
     void pictureInPlace(std::size_t start, std::size_t end, std::string address) {
-        out_.append(source_.substr(copied_, end - copied_));
-        copied_ = end;
-        pictures_.push_back({out_.size() - (end - start), end - start, std::move(address)});
+        pictures_.push_back({outputOf(start), end - start, std::move(address)});
     }
-    std::size_t outputOf(std::size_t sourcePosition) {
-        out_.append(source_.substr(copied_, sourcePosition - copied_));
-        copied_ = sourcePosition;
-        return out_.size();
+    // Where a place of the source, after every span replaced so far, lands in the result.
+    std::size_t outputOf(std::size_t sourcePosition) const {
+        return static_cast<std::size_t>(static_cast<std::ptrdiff_t>(sourcePosition) + shift_);
     }
-    std::wstring finish() {
-        out_.append(source_.substr(copied_));
-        copied_ = source_.size();
-        return std::move(out_);
+    // The result; none when it is the source as it was.
+    std::optional<std::wstring> finish() const {
+        if (replacements_.empty()) return std::nullopt;
+        return withReplacements(source_, replacements_);
     }
     std::vector<AddressInPage>& pictures() { return pictures_; }
     std::vector<AddressInPage>& imports() { return imports_; }
 
 private:
-    AddressInPage inLast(std::size_t offset, std::size_t length, std::string address, std::size_t lastLength) const {
-        return {out_.size() - lastLength + offset, length, std::move(address)};
-    }
-
     std::wstring_view source_;
-    std::wstring out_;
-    std::size_t copied_ = 0;
+    std::vector<Replacement> replacements_;
+    std::ptrdiff_t shift_ = 0;  // how much longer the result is, up to the last span replaced
+    std::size_t lastStart_ = 0;
     std::vector<AddressInPage> pictures_, imports_;
 };
 
@@ -393,7 +389,8 @@ std::optional<WebAddress> baseOf(std::wstring_view html, const std::optional<Web
 
 }  // namespace
 
-PageAddresses pageAddresses(std::wstring_view html, const std::optional<WebAddress>& pageAddress) {
+PageAddresses pageAddresses(std::shared_ptr<const std::wstring> source, const std::optional<WebAddress>& pageAddress) {
+    const std::wstring_view html = *source;
     PageAddresses page;
     page.base = baseOf(html, pageAddress);
     Rewriting out(html);
@@ -406,7 +403,7 @@ PageAddresses pageAddresses(std::wstring_view html, const std::optional<WebAddre
         const std::wstring escaped = escapedForAttribute(fromUtf8(address));
         const std::wstring text = std::wstring(name) + L"=\"" + escaped + L"\"";
         out.replace(a.start, a.end, text);
-        if (isPicture) out.picture(name.size() + 2, escaped.size(), address, text.size());
+        if (isPicture) out.picture(name.size() + 2, escaped.size(), address);
     };
     forEachTag(html, [&](const Tag& tag, std::size_t contentEnd) {
         const std::size_t tagStart = out.outputOf(tag.start);
@@ -459,7 +456,7 @@ PageAddresses pageAddresses(std::wstring_view html, const std::optional<WebAddre
                 text += escapedForAttribute(std::wstring_view(css.css).substr(from)) + L"\"";
                 out.replace(a.start, a.end, text);
                 for (const auto& [offset, url] : at)
-                    out.picture(offset, escapedForAttribute(fromUtf8(url->address)).size(), url->address, text.size());
+                    out.picture(offset, escapedForAttribute(fromUtf8(url->address)).size(), url->address);
             }
         }
         if (tag.name == L"link" && isStylesheetLink(tag, html)) {
@@ -471,16 +468,17 @@ PageAddresses pageAddresses(std::wstring_view html, const std::optional<WebAddre
             const CssRewrite css = rewriteCss(html.substr(tag.end, contentEnd - tag.end), page.base);
             if (!css.urls.empty() || !css.imports.empty()) {
                 out.replace(tag.end, contentEnd, css.css);
-                for (const auto& url : css.urls) out.picture(url.start, url.length, url.address, css.css.size());
+                for (const auto& url : css.urls) out.picture(url.start, url.length, url.address);
                 for (const auto& rule : css.imports)
-                    out.importRule(rule.start, rule.length, rule.address, css.css.size());
+                    out.importRule(rule.start, rule.length, rule.address);
             }
         }
         return true;
     });
     page.pictures = std::move(out.pictures());
     page.imports = std::move(out.imports());
-    page.html = out.finish();
+    auto rewritten = out.finish();
+    page.html = rewritten ? std::make_shared<const std::wstring>(std::move(*rewritten)) : std::move(source);
     std::sort(page.pictures.begin(), page.pictures.end(),
               [](const AddressInPage& a, const AddressInPage& b) { return a.start < b.start; });
     return page;

@@ -5,6 +5,7 @@
 // message.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,8 +32,9 @@ struct StylesheetInPage {
 
 struct PageAddresses {
     // The page with every address absolute (src, href, background, poster,
-    // url() in styles), one candidate of each srcset as src, and <base> gone.
-    std::wstring html;
+    // url() in styles), one candidate of each srcset as src, and <base> gone:
+    // the very text read where none of that changed it.
+    std::shared_ptr<const std::wstring> html;
     // In `html`, in page order: img and image input sources, background
     // attributes, video posters, and url() in style attributes and <style>.
     std::vector<AddressInPage> pictures;
@@ -46,7 +48,7 @@ struct PageAddresses {
 
 // Reads a page whose own address is `pageAddress` (none: relative addresses
 // stay as they are).
-PageAddresses pageAddresses(std::wstring_view html, const std::optional<WebAddress>& pageAddress);
+PageAddresses pageAddresses(std::shared_ptr<const std::wstring> html, const std::optional<WebAddress>& pageAddress);
 
 // A stylesheet with its url() made absolute against its own address, and
 // its @import rules: each rule's place (the whole rule, ";" included) and the

@@ -16,18 +16,18 @@ std::optional<WebAddress> pageAddressOf(const std::wstring& address) {
     return resolveWebAddress(address);
 }
 
-PreparedPage preparedPage(const std::wstring& html, const std::optional<WebAddress>& pageAddress) {
-    PageAddresses page = pageAddresses(html, pageAddress);
+PreparedPage preparedPage(std::shared_ptr<const std::wstring> html, const std::optional<WebAddress>& pageAddress) {
+    PageAddresses page = pageAddresses(std::move(html), pageAddress);
     PreparedPage prepared;
     prepared.web = std::make_shared<const WebFetch>(page.base);
     if (!page.stylesheets.empty() || !page.imports.empty()) {
-        const std::wstring styled = withStylesheetsInside(page, [&](const std::string& address) {
+        auto styled = std::make_shared<const std::wstring>(withStylesheetsInside(page, [&](const std::string& address) {
             return prepared.web->get(address, kLargestStylesheet, kTimeForASheet);
-        });
+        }));
         // The sheets brought pictures of their own; every address is absolute now.
-        page = pageAddresses(styled, page.base);
+        page = pageAddresses(std::move(styled), page.base);
     }
-    prepared.html = std::make_shared<const std::wstring>(std::move(page.html));
+    prepared.html = std::move(page.html);
     prepared.pictures = std::move(page.pictures);
     return prepared;
 }

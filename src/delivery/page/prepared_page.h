@@ -24,6 +24,6 @@ struct PreparedPage {
 };
 
 // Fetches the stylesheets as it goes: it takes as long as they do.
-PreparedPage preparedPage(const std::wstring& html, const std::optional<WebAddress>& pageAddress);
+PreparedPage preparedPage(std::shared_ptr<const std::wstring> html, const std::optional<WebAddress>& pageAddress);
 
 }  // namespace kt

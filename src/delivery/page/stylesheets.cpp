@@ -58,13 +58,13 @@ std::vector<Replacement> importedSheets(std::wstring_view text, const std::vecto
 }  // namespace
 
 std::wstring withStylesheetsInside(const PageAddresses& page, const SheetFetch& fetch) {
-    std::vector<Replacement> sheets = importedSheets(page.html, page.imports, fetch);
+    std::vector<Replacement> sheets = importedSheets(*page.html, page.imports, fetch);
     for (auto& sheet : sheets) sheet.text = insideStyle(std::move(sheet.text));
     for (const auto& link : page.stylesheets)
         if (auto css = sheetAt(link.address, fetch, true))
             sheets.push_back({link.start, link.length, L"<style>" + insideStyle(std::move(*css)) + L"</style>"});
     std::sort(sheets.begin(), sheets.end(), [](const Replacement& a, const Replacement& b) { return a.start < b.start; });
-    return withReplacements(page.html, sheets);
+    return withReplacements(*page.html, sheets);
 }
 
 }  // namespace kt

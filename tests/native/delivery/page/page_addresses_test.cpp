@@ -17,6 +17,10 @@ namespace {
 
 const auto kPage = resolveWebAddress(L"https://news.example/a/b/page.html");
 
+PageAddresses addressesOf(std::wstring html, const std::optional<WebAddress>& pageAddress) {
+    return pageAddresses(std::make_shared<const std::wstring>(std::move(html)), pageAddress);
+}
+
 std::string at(const std::wstring& html, const AddressInPage& span) {
     return toUtf8(std::wstring_view(html).substr(span.start, span.length));
 }
@@ -50,26 +54,28 @@ TEST(PageAddresses, EveryAddressIsMadeAbsoluteAndEachPictureFoundWhereItLands) {
          L"<!-- <img src=c.png> --><img src=\"data:image/gif;base64,R0lGODdh\">", {"data:image/gif;base64,R0lGODdh"}},
     };
     for (const auto& c : cases) {
-        const PageAddresses page = pageAddresses(c.html, kPage);
-        EXPECT_EQ(toUtf8(page.html), toUtf8(c.absolute)) << toUtf8(c.html);
+        const PageAddresses page = addressesOf(c.html, kPage);
+        EXPECT_EQ(toUtf8(*page.html), toUtf8(c.absolute)) << toUtf8(c.html);
         ASSERT_EQ(page.pictures.size(), c.pictures.size()) << toUtf8(c.html);
         for (std::size_t i = 0; i < c.pictures.size(); ++i) {
             EXPECT_EQ(page.pictures[i].address, c.pictures[i]);
             // The span is the address as written in the result, entities and all.
-            EXPECT_NE(at(page.html, page.pictures[i]).find(c.pictures[i].substr(c.pictures[i].size() - 5)),
+            EXPECT_NE(at(*page.html, page.pictures[i]).find(c.pictures[i].substr(c.pictures[i].size() - 5)),
                       std::string::npos);
         }
     }
 }
 
 TEST(PageAddresses, WithoutAnAddressRelativeOnesStayAndOnlyAbsoluteOnesAreFound) {
-    const PageAddresses page = pageAddresses(L"<img src=a.png><img src=\"http://h.example/b.png\">", std::nullopt);
-    EXPECT_EQ(toUtf8(page.html), "<img src=a.png><img src=\"http://h.example/b.png\">");
+    // Nothing to change: the very text, not a copy of it.
+    const auto source = std::make_shared<const std::wstring>(L"<img src=a.png><img src=\"http://h.example/b.png\">");
+    const PageAddresses page = pageAddresses(source, std::nullopt);
+    EXPECT_EQ(page.html, source);
     ASSERT_EQ(page.pictures.size(), 1u);
     EXPECT_FALSE(page.base);
     // A page's own absolute <base> stands in for the address it lacks.
-    const PageAddresses based = pageAddresses(L"<base href=\"http://h.example/d/\"><img src=a.png>", std::nullopt);
-    EXPECT_EQ(toUtf8(based.html), "<img src=\"http://h.example/d/a.png\">");
+    const PageAddresses based = addressesOf(L"<base href=\"http://h.example/d/\"><img src=a.png>", std::nullopt);
+    EXPECT_EQ(toUtf8(*based.html), "<img src=\"http://h.example/d/a.png\">");
 }
 
 TEST(Stylesheets, SheetsGoInsideAtTheirPlaceWithTheirAddressesAndOneLevelOfImports) {
@@ -83,7 +89,7 @@ TEST(Stylesheets, SheetsGoInsideAtTheirPlaceWithTheirAddressesAndOneLevelOfImpor
         if (found == served.end()) return std::nullopt;
         return found->second;
     };
-    const PageAddresses page = pageAddresses(
+    const PageAddresses page = addressesOf(
         L"<head><link rel=stylesheet href=/css/site.css><link rel=\"alternate stylesheet\" href=alt.css>"
         L"<link rel=stylesheet media=print href=p.css><link rel=stylesheet href=gone.css>"
         L"<style>@import '/css/parts/base.css';@import url(gone.css);p{color:red}</style></head>",
@@ -110,13 +116,13 @@ TEST(PagePictures, EachAddressGoesOnceKnownByItsBytesAndOnlyWhatEveryReaderShows
     const std::wstring html =
         L"<img src=a.png><img src=b.png><img src=a.png><img src=s.svg><img src=w.webp>"
         L"<img src=\"data:image/gif;base64,R0lGODlhIGdpZg==\"><img src=\"data:image/png,%89PNG%0D%0A%1A%0A\">";
-    const PageAddresses page = pageAddresses(html, kPage);
+    const PageAddresses page = addressesOf(html, kPage);
     EXPECT_EQ(picturesToFetch(page.pictures),
               (std::vector<std::string>{"https://news.example/a/b/a.png", "https://news.example/a/b/b.png",
                                         "https://news.example/a/b/s.svg", "https://news.example/a/b/w.webp"}));
     const auto bytes = [](std::string b) { return std::make_shared<const std::string>(std::move(b)); };
     const PagePictures pictures = pagePictures(
-        std::make_shared<const std::wstring>(page.html), page.pictures,
+        page.html, page.pictures,
         {{"https://news.example/a/b/a.png", bytes(kGif)},  // its name lies: it is a GIF
          {"https://news.example/a/b/b.png", bytes(kPng)},
          {"https://news.example/a/b/s.svg", bytes("<svg xmlns='http://www.w3.org/2000/svg'/>")},
@@ -136,16 +142,16 @@ TEST(PagePictures, EachAddressGoesOnceKnownByItsBytesAndOnlyWhatEveryReaderShows
 
 TEST(PagePictures, TheMessageCarriesWhatFitsItsLimitAndNamesItByContentId) {
     const std::wstring html = L"<p><img src=\"https://h.example/big.png\"><img src=\"https://h.example/small.gif\"></p>\r\n";
-    const PageAddresses page = pageAddresses(html, std::nullopt);
+    const PageAddresses page = addressesOf(html, std::nullopt);
     auto pictures = std::make_shared<const PagePictures>(pagePictures(
-        std::make_shared<const std::wstring>(page.html), page.pictures,
+        page.html, page.pictures,
         {{"https://h.example/big.png", std::make_shared<const std::string>(kPng + std::string(60000, 'x'))},
          {"https://h.example/small.gif", std::make_shared<const std::string>(kGif)}}));
     MailMessage message;
     message.from = Mailbox{checkedAddress(L"me@h.example"), std::nullopt};
     message.to = {*message.from};
     message.html = true;
-    message.body = L"<p>A note</p>\r\n<hr>\r\n" + page.html;
+    message.body = L"<p>A note</p>\r\n<hr>\r\n" + *page.html;
     const MessageStamp stamp{"Mon, 07 Dec 2026 10:00:00 +0000", "<1@h.example>", "=_kt-0123456789abcdef0123"};
     const TextPart text = textPart(message);
     const auto written = [&](const MessageForm& form, const Embedding& embedding) {
