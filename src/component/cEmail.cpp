@@ -88,7 +88,6 @@ HRESULT cEmail::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* para
 HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTPServer, BSTR sFromAddress,
                           VARIANT_BOOL bShowError, VARIANT_BOOL bHTML) {
     return comMethod(IID__cEmail, [&] {
-        const std::wstring body = Bstr::toString(sBody);
         const std::wstring subject = Bstr::toString(sSubject);
         const std::wstring toAddress = Bstr::toString(sToAddress);
         const std::wstring smtpServer = Bstr::toString(sSMTPServer);
@@ -96,8 +95,9 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         auto& settings = SharedMessageSettings::forThisThread();
         const bool html = bHTML != VARIANT_FALSE;
         // Made before the window, so that no failure leaves one half opened.
-        DeliverySettings delivery{smtpServer, fromAddress,
-                                  std::make_shared<const std::wstring>(html ? body : std::wstring()),
+        // The body is taken from the host once: a page may be the largest thing in the process.
+        auto body = std::make_shared<const std::wstring>(Bstr::toString(sBody));
+        DeliverySettings delivery{smtpServer, fromAddress, html ? body : std::make_shared<const std::wstring>(),
                                   pageURL_, bShowError != VARIANT_FALSE, html};
 
         letGoOfWindow();
@@ -111,7 +111,7 @@ HRESULT cEmail::SendEMail(BSTR sBody, BSTR sSubject, BSTR sToAddress, BSTR sSMTP
         ofrmEmail->tbSubject().Text(subject);
         if (!settings.g_sInfoLabel.empty()) ofrmEmail->lbInfo().Text(settings.g_sInfoLabel);
         // Set while the window is hidden: a field on screen takes its text several times slower.
-        if (!html) ofrmEmail->tbBody().Text(body);
+        if (!html) ofrmEmail->tbBody().Text(*body);
         ofrmEmail->Show();
     });
 }

@@ -281,8 +281,8 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
     // The mail program takes the note as the text and the page as its attachment.
     const std::wstring note = tbBody().Text();
     const std::wstring& page = page_ ? *page_->page() : *delivery_.htmlPage;
-    const std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, page);
-    delivered_ = DeliverMail(body, tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
+    std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, page);
+    delivered_ = DeliverMail(std::move(body), tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
                              delivery_.showError, delivery_.html, mailComponent());
     return progress_->stopRequested();
 }

@@ -1,6 +1,7 @@
 #include "delivery/mEmail.h"
 
 #include <optional>
+#include <utility>
 
 #include "foundation/message_box.h"
 #include "foundation/message_pump.h"
@@ -66,7 +67,7 @@ void showDeliveryReport(const ComponentError& failure, int mark, const std::wstr
 
 }  // namespace
 
-bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
+bool DeliverMail(std::wstring body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
                  const std::wstring& sender, bool showError, bool html,
                  const MailComponentFactory& createMailComponent) {
@@ -113,7 +114,7 @@ bool DeliverMail(const std::wstring& body, const std::wstring& subject, const st
             mark = 1042;
             mail->Subject(subject);
             mark = 1043;
-            mail->Body(body);
+            mail->Body(std::move(body));  // a page's body is the largest thing held: never twice
             mark = 1044;
             mail->Send();
             mark = 1045;

@@ -16,7 +16,7 @@ using MailComponentFactory = std::function<std::unique_ptr<MailComponent>()>;
 // "name <address>" or an address; the lists are recipient lists
 // ("address,name" entries separated by ";"). A delivery the user stopped
 // (or cancelled in the mail program) is no failure to report.
-bool DeliverMail(const std::wstring& body, const std::wstring& subject, const std::wstring& toList,
+bool DeliverMail(std::wstring body, const std::wstring& subject, const std::wstring& toList,
                  const std::wstring& ccList, const std::wstring& bccList, const std::wstring& server,
                  const std::wstring& sender, bool showError, bool html,
                  const MailComponentFactory& createMailComponent);
