@@ -92,8 +92,8 @@ struct Message {
 };
 
 // Places the copy as the component does once the message went, here and now.
-void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& signIn, std::string copy,
-               const kt::SignInScope& scope, const kt::SignIn* given) {
+void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& signIn,
+               const kt::SmtpMailer::CopyOfSent& copy, const kt::SignInScope& scope, const kt::SignIn* given) {
     try {
         const auto plan = kt::sentCopyPlan(message.copyPlannedFor.empty() ? scope.host : message.copyPlannedFor,
                                            *message.copy);
@@ -111,7 +111,7 @@ void placeCopy(Message& message, const std::shared_ptr<kt::SignInProvider>& sign
 #endif
         kt::DeliveryProgress progress;
         const kt::PlacedCopy placed =
-            kt::placeCopyOfSent({std::move(copy), scope,
+            kt::placeCopyOfSent({copy(), scope,
                                  given ? std::optional<kt::SignIn>(std::in_place, given->user, given->password, given->bearer)
                                        : std::nullopt},
                                 *plan, signIn.get(), connect, progress,
@@ -147,8 +147,9 @@ void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
     }
     mailer.pageTextAhead(message.pageText);
     if (message.copy)
-        mailer.onAccepted([&](std::string copy, const kt::SignInScope& scope, const kt::SignIn* given) {
-            placeCopy(message, signIn, std::move(copy), scope, given);
+        mailer.onAccepted([&](const kt::SmtpMailer::CopyOfSent& copy, const kt::SignInScope& scope,
+                              const kt::SignIn* given) {
+            placeCopy(message, signIn, copy, scope, given);
         });
     mailer.Body(last ? std::move(message.body) : message.body);
     mailer.Send();

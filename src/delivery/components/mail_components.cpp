@@ -20,8 +20,9 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
         auto mailer = std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
         mailer->pageTextAhead(parts.pageText);
         mailer->pagePictures(parts.pictures);
-        mailer->onAccepted([showError = parts.showError](std::string copy, const SignInScope& scope, const SignIn* given) {
-            placeSentCopyInBackground(std::move(copy), scope, given, showError);
+        mailer->onAccepted([showError = parts.showError](const SmtpMailer::CopyOfSent& copy, const SignInScope& scope,
+                                                         const SignIn* given) {
+            placeSentCopyInBackground(copy, scope, given, showError);
         });
         return mailer;
     };

@@ -27,7 +27,8 @@ void report(const ComponentError& failure, bool showError) {
 
 }  // namespace
 
-void placeSentCopyInBackground(std::string copy, const SignInScope& scope, const SignIn* given, bool showError) {
+void placeSentCopyInBackground(const std::function<std::string()>& copy, const SignInScope& scope,
+                               const SignIn* given, bool showError) {
     std::optional<SentCopyPlan> plan;
     try {
         plan = sentCopyPlan(scope.host, settingsFor(scope.host));
@@ -35,7 +36,7 @@ void placeSentCopyInBackground(std::string copy, const SignInScope& scope, const
         return report(failure, showError);
     }
     if (!plan) return;
-    auto message = std::make_shared<SentMessage>(SentMessage{std::move(copy), scope, std::nullopt});
+    auto message = std::make_shared<SentMessage>(SentMessage{copy(), scope, std::nullopt});
     if (given) message->signIn.emplace(given->user, given->password, given->bearer);
     try {
         // The work owns all it needs; no one waits for it, and the module stays loaded until it ends.

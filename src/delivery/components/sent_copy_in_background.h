@@ -6,6 +6,7 @@
 // credentials, done within kSentCopyTime. Nothing waits for it; a failure is
 // a timed report where the host asked for reports.
 
+#include <functional>
 #include <string>
 
 #include "delivery/sign_in.h"
@@ -14,7 +15,9 @@ namespace kt {
 
 inline constexpr const wchar_t* kSentCopyKey = L"Software\\Veltrano\\Ardwyn\\KT_EMailer\\SentCopy";
 
-// Starts the copy of `copy`, sent to scope.host; returns at once.
-void placeSentCopyInBackground(std::string copy, const SignInScope& scope, const SignIn* given, bool showError);
+// Starts the copy of what was sent to scope.host, made by `copy` only where
+// the settings want one; returns at once.
+void placeSentCopyInBackground(const std::function<std::string()>& copy, const SignInScope& scope,
+                               const SignIn* given, bool showError);
 
 }  // namespace kt

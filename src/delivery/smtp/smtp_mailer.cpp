@@ -138,7 +138,7 @@ void SmtpMailer::Send() {
             deliverOverSmtp(*transport, envelope, message, timeouts_.replies, security, progress_.get());
             if (accepted_) {
                 try {
-                    accepted_(message.keptCopy(), scope, signIn ? &*signIn : nullptr);
+                    accepted_([&] { return message.keptCopy(); }, scope, signIn ? &*signIn : nullptr);
                 } catch (...) {  // the message went all the same
                 }
             }

@@ -43,11 +43,13 @@ public:
     void Send() override;
     std::vector<std::wstring> notices() const override { return signIns_ ? signIns_->notices() : std::vector<std::wstring>{}; }
 
-    // Told once the server accepted the message: what was sent with a Bcc
-    // field naming the Bcc recipients, the sign-in's scope and the sign-in
-    // given (null without one), for the sender's own copy. What it throws is
-    // no failure of the delivery.
-    using Accepted = std::function<void(std::string copy, const SignInScope& scope, const SignIn* given)>;
+    // Told once the server accepted the message, for the sender's own copy:
+    // what makes the copy (what was sent, with a Bcc field naming the Bcc
+    // recipients; the whole message, so made only when wanted), the sign-in's
+    // scope and the sign-in given (null without one). What it throws is no
+    // failure of the delivery.
+    using CopyOfSent = std::function<std::string()>;
+    using Accepted = std::function<void(const CopyOfSent& copy, const SignInScope& scope, const SignIn* given)>;
     void onAccepted(Accepted accepted) { accepted_ = std::move(accepted); }
 
     // The page's text made ahead, for a body that ends with the page.
