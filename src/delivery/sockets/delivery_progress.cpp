@@ -12,7 +12,7 @@ DeliveryStopped::DeliveryStopped()
 
 ServerSpokeFirst::ServerSpokeFirst()
     : ComponentError(mailError(MailFailure::ConnectionClosed,
-                               L"The SMTP server answered, or hung up, before the message's end")) {}
+                               L"The server answered, or hung up, before the message's end")) {}
 
 void DeliveryProgress::enter(DeliveryStep step) {
     step_ = step;

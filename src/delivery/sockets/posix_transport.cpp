@@ -39,7 +39,7 @@ short waitUntil(int fd, short events, Clock::time_point deadline) {
         pollfd entry{fd, events, 0};
         const int ready = ::poll(&entry, 1, static_cast<int>(left));
         if (ready > 0) return entry.revents;
-        if (ready < 0 && errno != EINTR) throw socketError(errno, L"Waiting for the SMTP server failed");
+        if (ready < 0 && errno != EINTR) throw socketError(errno, L"Waiting for the server failed");
     }
 }
 
@@ -81,26 +81,26 @@ public:
                 progress_.throwIfStopped();
                 room_.waiting(Clock::now());
                 const short ready = waitUntil(socket_.get(), POLLOUT | POLLIN, std::min(deadline, Clock::now() + timeouts_.send));
-                if (!ready) throw socketError(ETIMEDOUT, L"The SMTP server took nothing more");
+                if (!ready) throw socketError(ETIMEDOUT, writeTimedOut(deadline));
                 if (ready & (POLLIN | POLLHUP)) throw ServerSpokeFirst();
             } else {
-                throw socketError(errno, L"Sending to the SMTP server failed");
+                throw socketError(errno, L"Sending to the server failed");
             }
         }
     }
 
     std::string receive(std::chrono::milliseconds timeout) override {
-        if (timeout.count() <= 0) throw socketError(ETIMEDOUT, L"The SMTP server did not answer in time");
+        if (timeout.count() <= 0) throw socketError(ETIMEDOUT, L"The server did not answer in time");
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             char buffer[16384];
             const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
             if (n >= 0) return std::string(buffer, static_cast<std::size_t>(n));
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                throw socketError(errno, L"Receiving from the SMTP server failed");
+                throw socketError(errno, L"Receiving from the server failed");
             progress_.throwIfStopped();
             if (!waitUntil(socket_.get(), POLLIN, deadline))
-                throw socketError(ETIMEDOUT, L"The SMTP server did not answer in time");
+                throw socketError(ETIMEDOUT, L"The server did not answer in time");
         }
     }
 

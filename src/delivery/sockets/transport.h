@@ -83,6 +83,13 @@ inline std::chrono::steady_clock::time_point writeDeadline(const ConnectionTimeo
     return timeouts.until - now > allowed ? now + allowed : timeouts.until;
 }
 
+// Why a write that waited in vain ended: the server took nothing for the
+// send time-out, or the whole write outlasted `deadline` while it still took some.
+inline const wchar_t* writeTimedOut(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::steady_clock::now() >= deadline ? L"The server did not take all of it in time"
+                                                        : L"The server took nothing more";
+}
+
 // Opens a connection: looks the host up and connects, telling `progress`
 // of both; the transport keeps `progress` for its writes and waits.
 using TransportFactory = std::function<std::unique_ptr<Transport>(

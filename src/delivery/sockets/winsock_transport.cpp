@@ -21,7 +21,7 @@ void setSendRoom(SOCKET socket, const SendRoom& room) {
     setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
 }
 
-// The connection to the SMTP server: plain, or TLS once it is started.
+// The connection to a mail server: plain, or TLS once it is started.
 class WinsockTransport final : public Transport, private RawConnection {
 public:
     WinsockTransport(std::unique_ptr<WinsockStartup> startup, std::unique_ptr<EventSocket> socket,
@@ -31,7 +31,7 @@ public:
     void send(std::string_view bytes) override { tls_ ? tls_->send(bytes) : sendRaw(bytes, bytes.size()); }
 
     std::string receive(std::chrono::milliseconds timeout) override {
-        if (timeout.count() <= 0) throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
+        if (timeout.count() <= 0) throw apiError(WSAETIMEDOUT, L"The server did not answer in time");
         const auto deadline = Clock::now() + timeout;
         return tls_ ? tls_->receive(deadline) : receiveRaw(deadline);
     }
@@ -69,11 +69,11 @@ private:
                 continue;
             }
             const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the SMTP server failed");
+            if (error != WSAEWOULDBLOCK) throw apiError(error, L"Sending to the server failed");
             room_.waiting(Clock::now());
             WSANETWORKEVENTS seen;
             if (wait(std::min(deadline, Clock::now() + timeouts_.send), seen) != WaitEnd::Signalled)
-                throw apiError(WSAETIMEDOUT, L"The SMTP server took nothing more");
+                throw apiError(WSAETIMEDOUT, writeTimedOut(deadline));
             if (seen.lNetworkEvents & (FD_READ | FD_CLOSE)) throw ServerSpokeFirst();
         }
     }
@@ -88,10 +88,10 @@ private:
             const int n = ::recv(socket_->get(), buffer, sizeof buffer, 0);
             if (n >= 0) return std::string(buffer, static_cast<std::size_t>(n));
             const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) throw apiError(error, L"Receiving from the SMTP server failed");
+            if (error != WSAEWOULDBLOCK) throw apiError(error, L"Receiving from the server failed");
             WSANETWORKEVENTS seen;
             if (wait(deadline, seen) != WaitEnd::Signalled)
-                throw apiError(WSAETIMEDOUT, L"The SMTP server did not answer in time");
+                throw apiError(WSAETIMEDOUT, L"The server did not answer in time");
         }
     }
 

@@ -230,7 +230,7 @@ std::string TlsChannel::receive(Clock::time_point deadline) {
                 if (!plaintext.empty()) return plaintext;
                 // Records that carry no text (empty ones, tickets) count against the time too.
                 if (Clock::now() >= deadline)
-                    throw apiError(static_cast<unsigned long>(WSAETIMEDOUT), L"The SMTP server did not answer in time");
+                    throw apiError(static_cast<unsigned long>(WSAETIMEDOUT), L"The server did not answer in time");
                 continue;
             }
         }
