@@ -1,6 +1,7 @@
 #pragma once
 // The sign-in to a mail server as the system keeps and asks for it: the
-// Credential Manager's generic credential "KT_EMailer:<host>", and the
+// Credential Manager's generic credential "KT_EMailer:<host>" for an SMTP
+// server ("KT_EMailer:imap:<host>" for the IMAP server of the Sent copy), and the
 // system's sign-in dialog with its "remember my password" box, which stores
 // the password only once the server accepted it. A kept password that the
 // server refuses is kept no longer.

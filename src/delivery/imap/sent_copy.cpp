@@ -11,6 +11,8 @@ PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan,
                            const TransportFactory& connect, DeliveryProgress& progress,
                            std::chrono::steady_clock::time_point deadline) {
     using Clock = std::chrono::steady_clock;
+    // The time the user takes at the sign-in dialog is the user's, not the copy's.
+    const auto timeForTheCopy = deadline - Clock::now();
     std::optional<ComponentError> unreachable;
     for (const ImapServer& server : plan.servers) {
         // One given for IMAP itself first, then the SMTP account's.
@@ -47,6 +49,7 @@ PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan,
                 signIn.reset();
                 signIn = signIns->ask(imapScope, true);
                 if (!signIn) throw;
+                deadline = std::max(deadline, Clock::now() + timeForTheCopy);
             }
         }
     }

@@ -27,8 +27,9 @@ constexpr std::chrono::seconds kSentCopyTime{30};
 
 // A sign-in kept for the IMAP server itself is used first, else the SMTP
 // account's (the one its server accepted, or the kept one); the user is asked
-// only when the IMAP server refuses it, once. Servers of the plan are tried in turn
-// while they cannot be reached.
+// only when the IMAP server refuses it, once, and the time the user takes
+// there moves `deadline` on. Servers of the plan are tried in turn while they
+// cannot be reached.
 PlacedCopy placeCopyOfSent(const SentMessage& message, const SentCopyPlan& plan, SignInProvider* signIns,
                            const TransportFactory& connect, DeliveryProgress& progress,
                            std::chrono::steady_clock::time_point deadline);
