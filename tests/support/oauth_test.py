@@ -154,7 +154,8 @@ class OAuthTest(unittest.TestCase):
         with open(os.path.join(work, "dovecot.log")) as log:
             self.assertIn("imap-login: Info: Login: user=<%s>, method=XOAUTH2" % account, log.read())
         copies = os.listdir(os.path.join(work, "mail", account, ".Sent", "cur"))
-        self.assertEqual(len(copies), 1, "one copy, seen")
+        self.assertEqual(len(copies), 1, "one copy")
+        self.assertTrue(copies[0].endswith(":2,S"), "seen: %s" % copies[0])
 
     def test_a_refused_token_is_refreshed_once_and_a_revoked_refresh_token_brings_the_browser_back(self):
         self.browse("consent")

@@ -255,6 +255,7 @@ class SentCopyTest(unittest.TestCase):
                 outcome, _, text = place(server.port, message() * copies, tls="starttls", user=None, timeout_ms=3000)
                 self.assertEqual(outcome, "failed", text)
                 self.assertLess(time.monotonic() - started, 10)
+                self.assertIn(b" APPEND ", server.received)  # it ended in the middle of the message
 
     def test_through_the_component_the_dialog_asks_once_for_the_imap_password_and_both_copies_land(self):
         if not TESTS:

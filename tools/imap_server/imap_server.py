@@ -139,11 +139,16 @@ class Dovecot:
                 if self.process.poll() is not None:
                     raise AssertionError("Dovecot did not start: %r" % open(errors).read())
                 time.sleep(0.1)
+        self.stop()
         raise AssertionError("Dovecot did not listen")
 
     def stop(self):
         self.process.terminate()
-        self.process.wait(10)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
 
     def mailbox(self, user, folder):
         """What the folder holds, read by imaplib: [(flags, bytes)]."""

@@ -203,13 +203,7 @@ private:
         answer.owner = GetWindow(dialog, GW_OWNER);
         answer.rememberBox = IsWindowVisible(GetDlgItem(dialog, 104));
         answer.rememberTicked = IsDlgButtonChecked(dialog, 104) == BST_CHECKED;
-        EnumChildWindows(dialog, [](HWND child, LPARAM texts) {
-            wchar_t name[16] = L"", text[512] = L"";
-            GetClassNameW(child, name, 16);
-            if (_wcsicmp(name, L"Static") == 0 && GetWindowTextW(child, text, 512))
-                *reinterpret_cast<std::wstring*>(texts) += L"\n" + std::wstring(text);
-            return TRUE;
-        }, reinterpret_cast<LPARAM>(&answer.texts));
+        EnumChildWindows(dialog, &addStaticText, reinterpret_cast<LPARAM>(&answer.texts));
         for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));)
             answer.markedWrong |= GetWindow(tip, GW_OWNER) == dialog && IsWindowVisible(tip);
         SetWindowTextW(reinterpret_cast<HWND>(SendDlgItemMessageW(dialog, 101, CBEM_GETEDITCONTROL, 0, 0)),
@@ -217,6 +211,14 @@ private:
         SetDlgItemTextW(dialog, 102, answer.password.c_str());
         CheckDlgButton(dialog, 104, answer.remember ? BST_CHECKED : BST_UNCHECKED);
         PostMessageW(GetDlgItem(dialog, answer.cancel ? IDCANCEL : IDOK), BM_CLICK, 0, 0);
+    }
+
+    static BOOL CALLBACK addStaticText(HWND child, LPARAM texts) {
+        wchar_t name[16] = L"", text[512] = L"";
+        GetClassNameW(child, name, 16);
+        if (_wcsicmp(name, L"Static") == 0 && GetWindowTextW(child, text, 512))
+            *reinterpret_cast<std::wstring*>(texts) += L"\n" + std::wstring(text);
+        return TRUE;
     }
 
     HWND arrived_ = nullptr, answered_ = nullptr;

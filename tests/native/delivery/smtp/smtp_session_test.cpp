@@ -1,9 +1,5 @@
-// The SMTP dialogue against scripted servers whose bytes arrive in small
-// pieces (multi-line replies too): the error each broken reply ends with; when the session starts TLS,
-// when it will not go on without it, that a password never travels in the
-// clear, which refusals ask for a sign-in; the server text forms; the steps
-// a delivery's watcher hears of; the order addresses are tried in; the data
-// section's dot-stuffing. The TLS itself is the Windows socket layer's.
+// The SMTP dialogue against scripted servers whose bytes arrive in small pieces
+// (multi-line replies too). The TLS itself is the Windows socket layer's.
 
 #include "delivery/smtp/smtp_session.h"
 
