@@ -476,47 +476,6 @@ MemoryInUse memoryInUse() {
     return {counters.WorkingSetSize / 1e6, counters.PeakWorkingSetSize / 1e6};
 }
 
-// A page with pictures from a web server: when SendEMail handed it over (the
-// fetch's end is in the server's log), then Send to the window gone with its
-// pictures fetched, next to the same page without an address (nothing fetched).
-void measurePage(Mailer& mailer, const std::wstring& server, const std::wstring& pageFile, const std::wstring& url) {
-    std::wstring page;
-    if (FILE* file = _wfopen(pageFile.c_str(), L"rb")) {
-        std::string bytes;
-        char buffer[65536];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
-        std::fclose(file);
-        page.assign(bytes.begin(), bytes.end());  // the pages of the bench are ASCII
-    }
-    std::vector<double> withPictures, without;
-    const MemoryInUse before = memoryInUse();
-    for (int run = 0; run < 5; ++run) {
-        mailer.PageURL(url);
-        std::printf("page handed over at %.1f\n", wallClockMs());
-        mailer.SendEMail(page, server, true);
-        pumpUntil([] { return false; }, 3000);  // the fetch is done by then
-        withPictures.push_back(pressAndWaitGone(L"Send"));
-        mailer.PageURL(L"");
-        mailer.SendEMail(page, server, true);
-        pumpUntil([] { return false; }, 500);
-        without.push_back(pressAndWaitGone(L"Send"));
-    }
-    std::printf("Send to the window gone, the pictures fetched: %.1f ms; the page without them: %.1f ms "
-                "(medians of 5)\n", median(withPictures), median(without));
-    std::printf("memory in use: %.0f MB before the first SendEMail, at most %.0f MB through the ten sends\n",
-                before.now, memoryInUse().peak);
-}
-
-// A page of table rows, as the delivery benchmark sends, of `bytes` characters.
-std::wstring tablePage(std::size_t bytes) {
-    const std::wstring row = L"<tr><td>Ardwyn</td><td>a row of the page that is mailed</td></tr>\r\n";
-    std::wstring page;
-    page.reserve(bytes + row.size() + 32);
-    page = L"<html><body><table>\r\n";
-    while (page.size() < bytes) page += row;
-    return page;
-}
-
 // The most memory in use while it runs, looked at every 2 ms from a thread
 // of its own: the process's peak counts from its start, and Wine's is the
 // only one it keeps.
@@ -546,6 +505,48 @@ private:
     double most_ = 0;
     HANDLE thread_;
 };
+
+// A page with pictures from a web server: when SendEMail handed it over (the
+// fetch's end is in the server's log), then Send to the window gone with its
+// pictures fetched, next to the same page without an address (nothing fetched).
+void measurePage(Mailer& mailer, const std::wstring& server, const std::wstring& pageFile, const std::wstring& url) {
+    std::wstring page;
+    if (FILE* file = _wfopen(pageFile.c_str(), L"rb")) {
+        std::string bytes;
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+        std::fclose(file);
+        page.assign(bytes.begin(), bytes.end());  // the pages of the bench are ASCII
+    }
+    std::vector<double> withPictures, without;
+    const MemoryInUse before = memoryInUse();
+    MemoryWatch watch;
+    for (int run = 0; run < 5; ++run) {
+        mailer.PageURL(url);
+        std::printf("page handed over at %.1f\n", wallClockMs());
+        mailer.SendEMail(page, server, true);
+        pumpUntil([] { return false; }, 3000);  // the fetch is done by then
+        withPictures.push_back(pressAndWaitGone(L"Send"));
+        mailer.PageURL(L"");
+        mailer.SendEMail(page, server, true);
+        pumpUntil([] { return false; }, 500);
+        without.push_back(pressAndWaitGone(L"Send"));
+    }
+    std::printf("Send to the window gone, the pictures fetched: %.1f ms; the page without them: %.1f ms "
+                "(medians of 5)\n", median(withPictures), median(without));
+    std::printf("memory in use: %.0f MB before the first SendEMail, at most %.0f MB through the ten sends\n",
+                before.now, watch.most());
+}
+
+// A page of table rows, as the delivery benchmark sends, of `bytes` characters.
+std::wstring tablePage(std::size_t bytes) {
+    const std::wstring row = L"<tr><td>Ardwyn</td><td>a row of the page that is mailed</td></tr>\r\n";
+    std::wstring page;
+    page.reserve(bytes + row.size() + 32);
+    page = L"<html><body><table>\r\n";
+    while (page.size() < bytes) page += row;
+    return page;
+}
 
 // The component's own peak with a page of `megabytes` (a million bytes each),
 // over what the process held before SendEMail (the host's copy of the page

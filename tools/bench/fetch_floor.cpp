@@ -31,13 +31,18 @@ bool fetch(HINTERNET session, const std::wstring& address) {
     parts.dwUrlPathLength = 2048;
     if (!WinHttpCrackUrl(address.c_str(), 0, 0, &parts)) return false;
     const Handle connection(WinHttpConnect(session, host, parts.nPort, 0), &WinHttpCloseHandle);
+    const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
     const Handle request(connection ? WinHttpOpenRequest(connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
-                                                         WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                                                         WINHTTP_DEFAULT_ACCEPT_TYPES, secure)
                                     : nullptr,
                          &WinHttpCloseHandle);
+    DWORD status = 0, size = sizeof status;
     bool fetched = request &&
                    WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-                   WinHttpReceiveResponse(request.get(), nullptr);
+                   WinHttpReceiveResponse(request.get(), nullptr) &&
+                   WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                       WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) &&
+                   status == 200;
     std::string body;
     for (char buffer[16384]; fetched;) {
         DWORD read = 0;
