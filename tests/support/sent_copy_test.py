@@ -256,6 +256,7 @@ class SentCopyTest(unittest.TestCase):
                 self.assertEqual(outcome, "failed", text)
                 self.assertLess(time.monotonic() - started, 10)
                 self.assertIn(b" APPEND ", server.received)  # it ended in the middle of the message
+                self.assertIn("APPEND", text)  # and says so
 
     def test_through_the_component_the_dialog_asks_once_for_the_imap_password_and_both_copies_land(self):
         if not TESTS:

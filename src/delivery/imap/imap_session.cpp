@@ -107,7 +107,16 @@ public:
     bool hasUnreadBytes() const { return reader_.hasUnreadBytes(); }
 
     ImapResponse next() {
-        ImapResponse response = reader_.read(deadline_);
+        ImapResponse response;
+        try {
+            response = reader_.read(deadline_);
+        } catch (const DeliveryStopped&) {
+            throw;
+        } catch (const ComponentError& error) {
+            throw ComponentError(error.number(), error.source(),
+                                 error.description() + L" (waiting for the IMAP server's answer to " +
+                                     fromUtf8(awaited_) + L")");
+        }
         if (response.kind == ImapResponse::Kind::Untagged && response.word() == "BYE")
             throw mailError(MailFailure::ConnectionClosed,
                             L"The IMAP server " + server_ + L" ended the session: " + serverText(response.humanText()));
@@ -196,6 +205,7 @@ public:
 
 private:
     void send(std::string_view bytes, const std::string& what) {
+        awaited_ = what;
         try {
             transport_.send(bytes);
         } catch (const DeliveryStopped&) {
@@ -255,6 +265,7 @@ private:
     ImapReader reader_;
     std::wstring server_;
     Clock::time_point deadline_;
+    std::string awaited_ = "its greeting";  // what the next response answers
     std::set<std::string> capabilities_;
     unsigned tags_ = 0;
 };
