@@ -30,7 +30,7 @@ import unittest
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(here, "..", "..", "tools", name) for name in ("smtp_send", "smtp_catcher", "imap_server")]
 from imap_server import Dovecot  # noqa: E402
-from smtp_client import free_port  # noqa: E402
+from smtp_client import free_port, run_case as run_client_case  # noqa: E402
 
 CLIENT, SMTP_CLIENT, TESTS, WINE, CA_DIR = None, None, None, False, None
 MAIL_BASE = -2147220992
@@ -42,19 +42,8 @@ FOLDERS = {"ann": ["Sent"], "cid": ["Sent Items"], "bob": ["Drafts"], "reader": 
 
 
 def run_case(program, fields):
-    """Runs a command-line client on a case file of `fields`; its output."""
-    with tempfile.NamedTemporaryFile(delete=False, suffix=".case") as case:
-        for key, value in fields:
-            data = value.encode("utf-8") if isinstance(value, str) else value
-            case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
-    try:
-        command = [program, case.name]
-        if WINE:
-            command = ["wine", program, "Z:" + case.name.replace("/", "\\")]
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    finally:
-        os.unlink(case.name)
-    out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+    """Runs a command-line client on a case file of `fields`; what it printed."""
+    out, done = run_client_case(program, fields, WINE)
     if not out:
         raise AssertionError("%s printed nothing, exit code %d: %s" %
                              (os.path.basename(program), done.returncode, done.stderr.decode("utf-8", "replace")[-2000:]))

@@ -10,6 +10,29 @@ import tempfile
 WINE_COULD_NOT_START = "Application could not be started"
 
 
+def run_case(program, fields, wine=False, timeout=120):
+    """Runs a command-line client of the tests (smtp_send, imap_copy) on a case
+    file of `fields`, (key, text or bytes) pairs; (what it printed, with LF line
+    ends, and the finished process)."""
+    with tempfile.NamedTemporaryFile(delete=False, suffix=".case") as case:
+        for key, value in fields:
+            data = value.encode("utf-8") if isinstance(value, str) else value
+            case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
+    try:
+        command = ["wine", program, "Z:" + case.name.replace("/", "\\")] if wine else [program, case.name]
+        for _ in range(3):
+            done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+            out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+            # Now and then Wine's loader fails to start a program and hands it
+            # to its start.exe, which fails too. The client never ran, so
+            # nothing was sent, and starting it again is safe.
+            if not (wine and out.startswith(WINE_COULD_NOT_START)):
+                break
+    finally:
+        os.unlink(case.name)
+    return out, done
+
+
 class MailClient:
     def __init__(self, program, wine=False):
         self.program = program
@@ -17,25 +40,7 @@ class MailClient:
 
     def send(self, fields, timeout=120):
         """fields: list of (key, text) pairs. Returns (sent, number, description)."""
-        with tempfile.NamedTemporaryFile(delete=False, suffix=".case") as case:
-            for key, value in fields:
-                data = value.encode("utf-8") if isinstance(value, str) else value
-                case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
-        try:
-            path = case.name
-            command = [self.program, path]
-            if self.wine:
-                command = ["wine", self.program, "Z:" + path.replace("/", "\\")]
-            for _ in range(3):
-                done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-                out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
-                # Now and then Wine's loader fails to start a program and hands it
-                # to its start.exe, which fails too. The client never ran, so
-                # nothing was sent, and starting it again is safe.
-                if not (self.wine and out.startswith(WINE_COULD_NOT_START)):
-                    break
-        finally:
-            os.unlink(case.name)
+        out, done = run_case(self.program, fields, self.wine, timeout)
         self.output = out  # with what follows the result, such as the Sent copy's line
         if out.startswith("SENT"):
             return True, 0, ""
