@@ -151,6 +151,14 @@ kt_new_wine_prefix() {
   KT_WINE_PREFIXES+=("$WINEPREFIX")
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
+  # With 32-bit programs hidden, the prefix must be one of a machine that runs
+  # none: no C:\windows\command, and no 32-bit system programs in syswow64
+  # (whose folder the 64-bit half makes empty).
+  if [ "${KT_32BIT_HIDDEN:-0}" = 1 ] && { [ -e "$WINEPREFIX/drive_c/windows/command" ] ||
+       [ -n "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; }; then
+    kt_log "32-bit programs were not hidden: the new prefix $WINEPREFIX has 32-bit programs"
+    return 1
+  fi
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # A crashing program ends at once instead of waiting in the debugger.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
