@@ -278,10 +278,10 @@ bool frmEmail::deliver(const std::wstring& to, const std::wstring& cc, const std
     // The page was made ready while the user wrote, as a rule to the end;
     // what is left of it is waited for as the delivery's first steps, with Stop.
     if (page_ && !waitForThePage()) return true;
-    // The mail program takes the note as the text and the page as its attachment.
+    // The mail program takes the note as the text and the page as its
+    // attachment; the SMTP client the page after the body.
     const std::wstring note = tbBody().Text();
-    const std::wstring& page = page_ ? *page_->page() : *delivery_.htmlPage;
-    std::wstring body = handOff && delivery_.html ? note : composeMessageBody(note, delivery_.html, page);
+    std::wstring body = handOff ? note : composeMessageBody(note, delivery_.html);
     delivered_ = DeliverMail(std::move(body), tbSubject().Text(), to, cc, bcc, delivery_.smtpServer, delivery_.fromAddress,
                              delivery_.showError, delivery_.html, mailComponent());
     return progress_->stopRequested();

@@ -13,9 +13,7 @@ std::wstring noteLeadIn(const std::wstring& note) {
 
 }  // namespace
 
-std::wstring composeMessageBody(const std::wstring& note, bool html, const std::wstring& htmlPage) {
-    return html ? noteLeadIn(note) + htmlPage : note;
-}
+std::wstring composeMessageBody(const std::wstring& note, bool html) { return html ? noteLeadIn(note) : note; }
 
 std::shared_ptr<const PageTextAhead> makePageTextAhead(std::shared_ptr<const std::wstring> htmlPage) {
     // Most notes leave the page's rendering where this one does; only markup

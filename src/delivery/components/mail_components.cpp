@@ -18,6 +18,7 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts) {
             std::make_shared<OAuthSignIn>(std::make_shared<SystemSignIn>(parts.signInOwner), parts.tokens,
                                                      parts.wait, parts.progress);
         auto mailer = std::make_unique<SmtpMailer>(parts.connect, SmtpTimeouts{}, std::move(signIns), parts.progress);
+        mailer->pageAfterBody(parts.page);
         mailer->pageTextAhead(parts.pageText);
         mailer->pagePictures(parts.pictures);
         mailer->onAccepted([showError = parts.showError](const SmtpMailer::CopyOfSent& copy, const SignInScope& scope,
@@ -37,6 +38,7 @@ MailComponentFactory mapiMailComponent(HWND owner, std::shared_ptr<const std::ws
 MailComponentFactory mailComponentFor(const std::wstring& server, SmtpComponentParts smtp,
                                       std::shared_ptr<const std::wstring> page) {
     if (mailRouteFor(server) == MailRoute::MailProgram) return mapiMailComponent(smtp.signInOwner, std::move(page));
+    smtp.page = std::move(page);
     return smtpMailComponent(std::move(smtp));
 }
 

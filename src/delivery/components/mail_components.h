@@ -32,7 +32,8 @@ struct SmtpComponentParts {
     std::shared_ptr<DeliveryProgress> progress = std::make_shared<DeliveryProgress>();
     // The system's sockets, or another way to reach servers.
     TransportFactory connect = connectSocket;
-    // The page's plain text made ahead, and its pictures, for a body that ends with the page.
+    // The page that goes on after an HTML body, its plain text made ahead, and its pictures.
+    std::shared_ptr<const std::wstring> page;
     std::shared_ptr<const PageTextAhead> pageText;
     std::shared_ptr<const PagePictures> pictures;
     // A copy in the Sent folder that cannot be placed is reported.
@@ -48,7 +49,8 @@ MailComponentFactory smtpMailComponent(SmtpComponentParts parts = {});
 // `page` as its attachment, and the program's windows belong to `owner`.
 MailComponentFactory mapiMailComponent(HWND owner, std::shared_ptr<const std::wstring> page);
 
-// The component for `server`'s route; `smtp.signInOwner` owns the mail program's windows too.
+// The component for `server`'s route, with `page` after an HTML body or as
+// the mail program's attachment; `smtp.signInOwner` owns the mail program's windows too.
 MailComponentFactory mailComponentFor(const std::wstring& server, SmtpComponentParts smtp,
                                       std::shared_ptr<const std::wstring> page);
 

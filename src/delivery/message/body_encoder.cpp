@@ -15,7 +15,7 @@ constexpr std::size_t kCharactersAtOnce = 64 * 1024;
 constexpr std::size_t kMostBytesPerUnit = sizeof(wchar_t) == 2 ? 3 : 4;
 constexpr const char* kHex = "0123456789ABCDEF";
 
-bool isLineBreakAt(const std::wstring& text, std::size_t i) {
+bool isLineBreakAt(std::wstring_view text, std::size_t i) {
     return text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n';
 }
 
@@ -28,7 +28,7 @@ unsigned notPlain(wchar_t c, unsigned excluded) {
 
 // How many plain characters start at text[i] (up to `limit` of them), checked
 // sixteen at a time: most text of a page is plain, and this is where the time goes.
-std::size_t plainRun(const std::wstring& text, std::size_t i, std::size_t limit, unsigned excluded = 0) {
+std::size_t plainRun(std::wstring_view text, std::size_t i, std::size_t limit, unsigned excluded = 0) {
     const wchar_t* p = text.data() + i;
     limit = std::min(limit, text.size() - i);
     std::size_t n = 0;
@@ -41,7 +41,7 @@ std::size_t plainRun(const std::wstring& text, std::size_t i, std::size_t limit,
     return n;
 }
 
-char* narrowed(const std::wstring& text, std::size_t i, std::size_t count, char* out) {
+char* narrowed(std::wstring_view text, std::size_t i, std::size_t count, char* out) {
     const wchar_t* p = text.data() + i;
     for (std::size_t k = 0; k < count; ++k) out[k] = static_cast<char>(p[k]);
     return out + count;
@@ -76,7 +76,7 @@ private:
     std::string bytes_;
 };
 
-void encodeEightBit(const std::wstring& text, Pieces& pieces) {
+void encodeEightBit(std::wstring_view text, Pieces& pieces) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t end = std::min(text.size(), i + kCharactersAtOnce);
         // A surrogate pair may cross `end`: room for its second half too.
@@ -101,7 +101,7 @@ void encodeEightBit(const std::wstring& text, Pieces& pieces) {
 // Quoted-printable, one character of the text at a time.
 class QuotedPrintable {
 public:
-    void encode(const std::wstring& text, Pieces& pieces) {
+    void encode(std::wstring_view text, Pieces& pieces) {
         for (std::size_t i = 0; i < text.size();) {
             const std::size_t end = std::min(text.size(), i + kCharactersAtOnce);
             // Each byte of a unit encoded (three characters), and a soft break with it.
@@ -121,7 +121,7 @@ public:
 private:
     // Encodes the character at i, or the run of literal ones that starts
     // there; returns where the next one starts.
-    std::size_t encodeAt(const std::wstring& text, std::size_t i) {
+    std::size_t encodeAt(std::wstring_view text, std::size_t i) {
         const auto c = static_cast<unsigned>(text[i]);
         if (line_ < kQuotedLine && !(c == '.' && line_ == 0)) {
             std::size_t run = plainRun(text, i, kQuotedLine - line_, '=');
@@ -158,7 +158,7 @@ private:
         }
         return i + 1;
     }
-    static bool endsLineAfter(const std::wstring& text, std::size_t i) {
+    static bool endsLineAfter(std::wstring_view text, std::size_t i) {
         return i + 1 == text.size() || isLineBreakAt(text, i + 1);
     }
     void encoded(unsigned char byte) {
@@ -179,7 +179,7 @@ private:
 
 }  // namespace
 
-bool fitsEightBit(const std::wstring& text) {
+bool fitsEightBit(std::wstring_view text) {
     std::size_t line = 0;
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned>(text[i]);
@@ -206,14 +206,14 @@ bool fitsEightBit(const std::wstring& text) {
     return line == 0;
 }
 
-std::size_t encodedBodySize(const std::wstring& text, BodyEncoding encoding) {
+std::size_t encodedBodySize(std::wstring_view text, BodyEncoding encoding) {
     if (encoding == BodyEncoding::EightBit) return utf8Length(text);  // the text as it is
     std::size_t size = 0;
     encodeBody(text, encoding, [&](const std::string& piece) { size += piece.size(); });
     return size;
 }
 
-void encodeBody(const std::wstring& text, BodyEncoding encoding, const BytesSink& sink, std::size_t pieceSize) {
+void encodeBody(std::wstring_view text, BodyEncoding encoding, const BytesSink& sink, std::size_t pieceSize) {
     Pieces pieces(sink, pieceSize);
     if (encoding == BodyEncoding::EightBit)
         encodeEightBit(text, pieces);

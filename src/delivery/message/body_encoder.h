@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace kt {
 
@@ -16,18 +17,18 @@ enum class BodyEncoding { QuotedPrintable, EightBit };
 // CR LF (the last one too, unless the text is empty) and has at most 998
 // octets once a leading dot is doubled, and the text holds no NUL and no lone
 // CR or LF.
-bool fitsEightBit(const std::wstring& text);
+bool fitsEightBit(std::wstring_view text);
 
 using BytesSink = std::function<void(const std::string& piece)>;
 
 // How many bytes encodeBody hands on for the text, without keeping them.
-std::size_t encodedBodySize(const std::wstring& text, BodyEncoding encoding);
+std::size_t encodedBodySize(std::wstring_view text, BodyEncoding encoding);
 
 // Hands the body's bytes to `sink` in pieces of about `pieceSize` bytes.
 // Quoted-printable makes hard line breaks only of CR LF pairs and encodes a
 // lone CR or LF, so the text decodes back exactly; its lines keep within 76
 // characters and never start with a dot.
-void encodeBody(const std::wstring& text, BodyEncoding encoding, const BytesSink& sink,
+void encodeBody(std::wstring_view text, BodyEncoding encoding, const BytesSink& sink,
                 std::size_t pieceSize = std::size_t{1} << 20);
 
 }  // namespace kt

@@ -44,9 +44,28 @@ struct MailMessage {
     std::vector<Mailbox> cc;
     std::vector<Mailbox> bcc;  // envelope only, never a header
     std::wstring subject;
+    // The text; for a page's message what goes before `page`, which goes on
+    // from its last line: empty, or ending with CR LF.
     std::wstring body;
+    std::shared_ptr<const std::wstring> page;  // the page as the window holds it, never copied; or none
     bool html = false;
 };
+
+// True when `text` may go before a page kept apart: its encoding and the
+// page's are then those of the two as one.
+inline bool endsWithLineBreak(const std::wstring& text) {
+    return text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, L"\r\n") == 0);
+}
+
+// Where `page` starts in the message's text (the body, then its page) when
+// the text ends with it; none otherwise.
+inline std::optional<std::size_t> startOfPage(const MailMessage& message, const std::wstring& page) {
+    const std::wstring& last = message.page ? *message.page : message.body;
+    const std::size_t before = message.page ? message.body.size() : 0;
+    if (&last == &page) return before;
+    if (last.size() < page.size() || last.compare(last.size() - page.size(), page.size(), page) != 0) return {};
+    return before + last.size() - page.size();
+}
 
 // What makes one copy of a message unique: its date and identifier, and the
 // boundary between the parts of a page's message.

@@ -288,23 +288,41 @@ std::size_t pictureBytesSize(std::size_t bytes) {
     return (bytes + 2) / 3 * 4 + lines * 2;
 }
 
-// The body with the references to the pictures taken written as cid: addresses.
-std::wstring withPictureReferences(const std::wstring& body, const Embedding& embedding, const MessageStamp& stamp) {
+// The message's text as it is kept: the body, then the page that goes on
+// from its last line. Apart, the two encode to the bytes of the whole.
+void encodeText(const MailMessage& message, BodyEncoding encoding, const BytesSink& sink) {
+    encodeBody(message.body, encoding, sink);
+    if (message.page) encodeBody(*message.page, encoding, sink);
+}
+std::size_t encodedTextSize(const MailMessage& message, BodyEncoding encoding) {
+    return encodedBodySize(message.body, encoding) + (message.page ? encodedBodySize(*message.page, encoding) : 0);
+}
+
+// The HTML with the references to the pictures taken written as cid:
+// addresses: what goes before the page as it is, and the rest rewritten.
+struct RelatedHtml {
+    std::wstring_view before;
+    std::wstring rest;
+};
+RelatedHtml withPictureReferences(const MailMessage& message, const Embedding& embedding, const MessageStamp& stamp) {
+    const std::wstring& text = message.page ? *message.page : message.body;
+    const std::size_t pageStart = message.page ? embedding.pageStart - message.body.size() : embedding.pageStart;
     std::vector<bool> taken(embedding.pictures->pictures.size());
     for (const auto index : embedding.taken) taken[index] = true;
-    std::wstring out;
-    out.reserve(body.size());
+    RelatedHtml html{message.page ? std::wstring_view(message.body) : std::wstring_view(), {}};
+    std::wstring& out = html.rest;
+    out.reserve(text.size());
     std::size_t copied = 0;
     for (const auto& reference : embedding.pictures->references) {
         if (!taken[reference.picture]) continue;
-        const std::size_t start = embedding.pageStart + reference.start;
-        out.append(body, copied, start - copied);
+        const std::size_t start = pageStart + reference.start;
+        out.append(text, copied, start - copied);
         const std::string cid = "cid:" + pictureContentId(reference.picture, stamp);
         out.append(cid.begin(), cid.end());
         copied = start + reference.length;
     }
-    out.append(body, copied);
-    return out;
+    out.append(text, copied);
+    return html;
 }
 
 // The related part's lines before the HTML, before each picture, and after the last.
@@ -319,10 +337,11 @@ std::string pictureOpening(const Embedding& embedding, std::size_t index, const 
 }
 std::string relatedClosing(const MessageStamp& stamp) { return "\r\n--" + relatedBoundary(stamp) + "--"; }
 
-void writeRelated(const std::wstring& html, const Embedding& embedding, const MessageStamp& stamp,
+void writeRelated(const RelatedHtml& html, const Embedding& embedding, const MessageStamp& stamp,
                   BodyEncoding encoding, const BytesSink& sink) {
     sink(relatedOpening(stamp, encoding));
-    encodeBody(html, encoding, sink);
+    encodeBody(html.before, encoding, sink);
+    encodeBody(html.rest, encoding, sink);
     for (const auto index : embedding.taken) {
         sink(pictureOpening(embedding, index, stamp));
         writePictureBytes(*embedding.pictures->pictures[index].bytes, sink);
@@ -330,9 +349,10 @@ void writeRelated(const std::wstring& html, const Embedding& embedding, const Me
     sink(relatedClosing(stamp));
 }
 
-std::size_t relatedSize(const std::wstring& html, const Embedding& embedding, const MessageStamp& stamp,
+std::size_t relatedSize(const RelatedHtml& html, const Embedding& embedding, const MessageStamp& stamp,
                         BodyEncoding encoding) {
-    std::size_t size = relatedOpening(stamp, encoding).size() + encodedBodySize(html, encoding);
+    std::size_t size = relatedOpening(stamp, encoding).size() + encodedBodySize(html.before, encoding) +
+                       encodedBodySize(html.rest, encoding);
     for (const auto index : embedding.taken)
         size += pictureOpening(embedding, index, stamp).size() +
                 pictureBytesSize(embedding.pictures->pictures[index].bytes->size());
@@ -353,46 +373,43 @@ std::string withBccField(std::string headers, const MailMessage& message, const 
 
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                BodyEncoding encoding, const BytesSink& sink, const Embedding& embedding) {
-    if (!message.html) return encodeBody(message.body, encoding, sink);
+    if (!message.html) return encodeText(message, encoding, sink);
     // The line break before a boundary line belongs to it, not to the part.
     const std::string next = "\r\n--" + stamp.boundary + "\r\n";
     sink(next.substr(2) + partHeaders("text/plain", BodyEncoding::QuotedPrintable) + "\r\n");
     textPart.write(sink);
     if (embedding.empty()) {
         sink(next + partHeaders("text/html", encoding) + "\r\n");
-        encodeBody(message.body, encoding, sink);
+        encodeText(message, encoding, sink);
     } else {
         sink(next);
-        writeRelated(withPictureReferences(message.body, embedding, stamp), embedding, stamp, encoding, sink);
+        writeRelated(withPictureReferences(message, embedding, stamp), embedding, stamp, encoding, sink);
     }
     sink("\r\n--" + stamp.boundary + "--\r\n");
 }
 
 std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                      BodyEncoding encoding, const Embedding& embedding) {
-    if (!message.html) return encodedBodySize(message.body, encoding);
+    if (!message.html) return encodedTextSize(message, encoding);
     // The frame alone (boundary lines and the parts' headers), then the parts.
     MailMessage frame;
     frame.html = true;
     std::size_t size = 0;
     writeBody(frame, {}, stamp, encoding, [&](const std::string& piece) { size += piece.size(); });
     size += textPart.size();
-    if (embedding.empty()) return size + encodedBodySize(message.body, encoding);
+    if (embedding.empty()) return size + encodedTextSize(message, encoding);
     // The related part stands where the HTML part's headers were.
     size -= partHeaders("text/html", encoding).size() + 2;
-    return size + relatedSize(withPictureReferences(message.body, embedding, stamp), embedding, stamp, encoding);
+    return size + relatedSize(withPictureReferences(message, embedding, stamp), embedding, stamp, encoding);
 }
 
 Embedding embeddingWithin(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                           const MessageForm& form, const PagePictures& pictures) {
     Embedding embedding;
-    const std::wstring& body = message.body;
-    const std::wstring& page = *pictures.page;
-    if (!message.html || pictures.pictures.empty() || body.size() < page.size() ||
-        body.compare(body.size() - page.size(), page.size(), page) != 0)
-        return embedding;
+    const std::optional<std::size_t> pageStart = startOfPage(message, *pictures.page);
+    if (!message.html || pictures.pictures.empty() || !pageStart) return embedding;
     embedding.pictures = &pictures;
-    embedding.pageStart = body.size() - page.size();
+    embedding.pageStart = *pageStart;
     const std::uint64_t budget = form.sizeLimit > 0 ? form.sizeLimit : kMessageBudget;
     const std::size_t headers = writeHeaders(message, stamp, form).size();
     const auto exactSize = [&] { return headers + bodySize(message, textPart, stamp, form.encoding, embedding); };

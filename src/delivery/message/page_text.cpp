@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::size_t kDeepestListIndent = 8;
 constexpr std::size_t kLongestEntity = 32;
+constexpr std::size_t kSettledPiece = std::size_t{1} << 16;  // characters of text handed on at once
 
 bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
 bool isNameCharacter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'); }
@@ -184,10 +185,24 @@ namespace {
 class PlainWriter {
 public:
     // A page's text is as a rule no longer than its markup: room taken is
-    // only backed by memory as it is written.
+    // only backed by memory as it is written. Text handed on as it settles
+    // needs none.
     void expect(std::size_t markupSize) {
         const std::size_t needed = out_.size() + markupSize;
-        if (needed > out_.capacity()) out_.reserve(std::max(needed, 2 * out_.capacity()));
+        if (!settled_ && needed > out_.capacity()) out_.reserve(std::max(needed, 2 * out_.capacity()));
+    }
+
+    void handSettledTextTo(SettledText sink) { settled_ = std::move(sink); }
+
+    // Hands on the text up to its last line break, which nothing written
+    // later changes while no link is open, once there is enough of it.
+    void settle() {
+        if (!settled_ || out_.size() < kSettledPiece) return;
+        const std::size_t lineBreak = out_.rfind(L"\r\n");
+        if (lineBreak == std::wstring::npos) return;
+        settled_(std::wstring_view(out_).substr(0, lineBreak + 2));
+        out_.erase(0, lineBreak + 2);
+        handedOn_ = true;
     }
 
     const std::wstring& text() const { return out_; }
@@ -195,7 +210,7 @@ public:
 
     // True when text written after this writer shows as after `other`.
     bool sameState(const PlainWriter& other) const {
-        return out_.empty() == other.out_.empty() && prefix_ == other.prefix_ && breaksOwed_ == other.breaksOwed_ &&
+        return written() == other.written() && prefix_ == other.prefix_ && breaksOwed_ == other.breaksOwed_ &&
                preformatted_ == other.preformatted_ && blankOwed_ == other.blankOwed_ &&
                separatorOwed_ == other.separatorOwed_ && atLineStart_ == other.atLineStart_;
     }
@@ -230,7 +245,7 @@ public:
     // At least `lines` line ends before the next text (2: a blank line);
     // `counted` adds them up, as consecutive <br> do.
     void breakLine(int lines, bool counted = false) {
-        if (out_.empty()) return;
+        if (!written()) return;
         breaksOwed_ = std::min(2, counted ? breaksOwed_ + lines : std::max(breaksOwed_, lines));
         blankOwed_ = false;
     }
@@ -255,6 +270,8 @@ public:
     void append(const std::wstring& text) { out_ += text; }
 
 private:
+    bool written() const { return handedOn_ || !out_.empty(); }
+
     void flushOwed() {
         if (breaksOwed_ > 0) {
             for (int i = 0; i < breaksOwed_; ++i) out_ += L"\r\n";
@@ -266,7 +283,7 @@ private:
             if (!atLineStart_) out_ += L" | ";
             separatorOwed_ = blankOwed_ = false;
         }
-        if (blankOwed_ && !atLineStart_ && !out_.empty()) out_ += L' ';
+        if (blankOwed_ && !atLineStart_ && written()) out_ += L' ';
         blankOwed_ = false;
         if (!prefix_.empty()) {
             out_ += prefix_;
@@ -276,6 +293,8 @@ private:
     }
 
     std::wstring out_;
+    SettledText settled_;
+    bool handedOn_ = false;  // some of the text was handed on, and out_ holds only what followed
     std::wstring prefix_;
     int breaksOwed_ = 0;
     int preformatted_ = 0;
@@ -318,6 +337,7 @@ public:
             }
             at_ = markupStart;
             markup();
+            if (href_.empty()) writer_.settle();  // an open link's text is looked back at when it ends
         }
         // Nothing is kept of the part, which its owner may free.
         html_ = {};
@@ -332,6 +352,7 @@ public:
                href_.empty() && other.href_.empty() && writer_.sameState(other.writer_);
     }
 
+    void handSettledTextTo(SettledText sink) { writer_.handSettledTextTo(std::move(sink)); }
     const std::wstring& text() const { return writer_.text(); }
     std::wstring takeText() { return writer_.takeText(); }
 
@@ -527,6 +548,7 @@ PageTextReader::~PageTextReader() = default;
 void PageTextReader::read(std::wstring_view part) { reader_->read(part); }
 bool PageTextReader::atBreak() const { return reader_->atBreak(); }
 bool PageTextReader::sameState(const PageTextReader& other) const { return reader_->sameState(*other.reader_); }
+void PageTextReader::handSettledTextTo(SettledText sink) { reader_->handSettledTextTo(std::move(sink)); }
 const std::wstring& PageTextReader::text() const { return reader_->text(); }
 std::wstring PageTextReader::takeText() { return reader_->takeText(); }
 

@@ -8,6 +8,7 @@
 // collapses them. One pass, linear in the page however it is nested or
 // broken: no element is remembered but the few whose end matters.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ std::wstring decodedCharacterReferences(std::wstring_view text);
 // body whose start is known late (the note) and whose rest early (the page)
 // can be rendered as the two, and the rest's text kept for any start that
 // leaves the reader as a sample start did.
+using SettledText = std::function<void(std::wstring_view piece)>;
+
 class PageTextReader {
 public:
     PageTextReader();
@@ -40,6 +43,10 @@ public:
     bool atBreak() const;
     // True when whatever is read next renders after this reader as after `other`.
     bool sameState(const PageTextReader& other) const;
+
+    // From now on, hands the text to `sink` as it settles, in pieces that
+    // each end with a line break; text() then holds only what is not handed on.
+    void handSettledTextTo(SettledText sink);
 
     const std::wstring& text() const;
     // The text, taken: the reading is over.

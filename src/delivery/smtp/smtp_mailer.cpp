@@ -1,5 +1,7 @@
 #include "delivery/smtp/smtp_mailer.h"
 
+#include <utility>
+
 #include "delivery/message/address_rules.h"
 #include "delivery/mail_error.h"
 #include "delivery/message/mime_writer.h"
@@ -21,7 +23,9 @@ public:
                    const PagePictures* pictures)
         : message_(message), stamp_(std::move(stamp)), text_(textPart(message, ahead)), pictures_(pictures) {}
 
-    bool fitsEightBit() const override { return kt::fitsEightBit(message_.body); }
+    bool fitsEightBit() const override {
+        return kt::fitsEightBit(message_.body) && (!message_.page || kt::fitsEightBit(*message_.page));
+    }
     std::size_t size(const MessageForm& form) const override {
         return writeHeaders(message_, stamp_, form).size() +
                bodySize(message_, text_, stamp_, form.encoding, embeddingFor(form));
@@ -122,6 +126,9 @@ void SmtpMailer::Send() {
     for (const auto* list : {&message_.to, &message_.cc, &message_.bcc})
         for (const auto& mailbox : *list) envelope.recipients.push_back(mailbox.address);
     if (envelope.recipients.empty()) throw mailError(MailFailure::NoRecipients, L"The message has no recipients.");
+    message_.page = message_.html ? pageAfterBody_ : nullptr;
+    // A page that goes on within a line of the body encodes only with it.
+    if (message_.page && !endsWithLineBreak(message_.body)) message_.body += *std::exchange(message_.page, nullptr);
 
     const WrittenMessage message(message_, stampMessage(message_.from->address), pageTextAhead_.get(),
                                  pagePictures_.get());

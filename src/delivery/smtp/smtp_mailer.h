@@ -52,7 +52,10 @@ public:
     using Accepted = std::function<void(const CopyOfSent& copy, const SignInScope& scope, const SignIn* given)>;
     void onAccepted(Accepted accepted) { accepted_ = std::move(accepted); }
 
-    // The page's text made ahead, for a body that ends with the page.
+    // The page that goes on after the body of an HTML message, kept as its
+    // holder keeps it: a page of any size is never copied.
+    void pageAfterBody(std::shared_ptr<const std::wstring> page) { pageAfterBody_ = std::move(page); }
+    // The page's text made ahead, for a message that ends with the page.
     void pageTextAhead(std::shared_ptr<const PageTextAhead> ahead) { pageTextAhead_ = std::move(ahead); }
     // The page's pictures, which go inside the message where they fit.
     void pagePictures(std::shared_ptr<const PagePictures> pictures) { pagePictures_ = std::move(pictures); }
@@ -66,6 +69,7 @@ private:
     unsigned short port_ = 25;
     std::optional<std::wstring> fromName_;
     MailMessage message_;
+    std::shared_ptr<const std::wstring> pageAfterBody_;
     std::shared_ptr<const PageTextAhead> pageTextAhead_;
     std::shared_ptr<const PagePictures> pagePictures_;
     Accepted accepted_;

@@ -30,17 +30,24 @@ std::wstring wholeUtf8(std::string bytes) {
 }
 
 // The body split where its first character says: the start stands for the
-// note, the rest for the page, made ahead after the start itself or as the
-// window makes it, after a sample note.
+// note, the rest for the page, kept apart as the window keeps it or not, and
+// made ahead after the start itself or as the window makes it, after a
+// sample note.
 void checkTextMadeAhead(const kt::MailMessage& message) {
     const std::wstring_view body = message.body;
     const std::size_t split = static_cast<std::size_t>(body[0]) % (body.size() + 1);
     const auto page = std::make_shared<const std::wstring>(body.substr(split));
+    kt::MailMessage apart = message;
+    apart.body = body.substr(0, split);
+    apart.page = page;
     const std::string whole = kt::test::written(kt::textPart(message));
+    if (kt::test::written(kt::textPart(apart)) != whole) __builtin_trap();
+    const kt::MailMessage* const kept[] = {&message, &apart};
     for (const auto& ahead : {std::make_shared<const kt::PageTextAhead>(body.substr(0, split), page),
                               kt::makePageTextAhead(page)})
-        if (const auto part = ahead->partFor(message.body))
-            if (kt::test::written(*part) != whole) __builtin_trap();
+        for (const kt::MailMessage* each : kept)
+            if (const auto part = ahead->partFor(*each))
+                if (kt::test::written(*part) != whole) __builtin_trap();
 }
 
 }  // namespace

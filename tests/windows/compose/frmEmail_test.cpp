@@ -219,7 +219,10 @@ TEST(PageInBackground, MakesThePageAndItsTextOnAThreadOfItsOwnForSendToJoinTheNo
     ASSERT_TRUE(making.wait(untilQuit()));
     EXPECT_EQ(*making.page(), L"<p>the <a href=\"http://intranet.invalid/news/more.html\">page</a></p>");
     ASSERT_TRUE(making.text());
-    const auto part = making.text()->partFor(composeMessageBody(L"A note", true, *making.page()));
+    MailMessage message;
+    message.body = composeMessageBody(L"A note", true);
+    message.page = making.page();
+    const auto part = making.text()->partFor(message);
     EXPECT_TRUE(part && part->rest);
     EXPECT_FALSE(making.pictureFetch());
 }

@@ -85,11 +85,12 @@ inline std::string brokenRule(const MailMessage& message) {
         return "header fields added or lost: " + text.substr(0, headerEnd);
 
     const std::string body = text.substr(headerEnd + 4);
+    const std::wstring whole = message.body + (message.page ? *message.page : std::wstring());
     // A page goes as its text, then itself; a text as itself.
     const std::vector<std::string> parts = message.html ? alternatives(body) : std::vector<std::string>{body};
     const std::vector<std::string> expected = message.html
-                                                  ? std::vector<std::string>{toUtf8(pageText(message.body)), toUtf8(message.body)}
-                                                  : std::vector<std::string>{toUtf8(message.body)};
+                                                  ? std::vector<std::string>{toUtf8(pageText(whole)), toUtf8(whole)}
+                                                  : std::vector<std::string>{toUtf8(whole)};
     if (parts.size() != expected.size()) return "the parts are not framed: " + body.substr(0, 200);
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::string decoded;

@@ -38,6 +38,16 @@ TEST(MessageText, KeepsEveryRuleForTextChosenToBreakOne) {
         EXPECT_EQ(encoded(text, BodyEncoding::QuotedPrintable, 7), encoded(text, BodyEncoding::QuotedPrintable, 1 << 20));
         for (const auto encoding : {BodyEncoding::QuotedPrintable, BodyEncoding::EightBit})  // as SIZE names it
             EXPECT_EQ(encodedBodySize(text, encoding), encoded(text, encoding, 1 << 20).size());
+        // The text as a page kept apart after a note goes as one body holding both.
+        MailMessage whole = message, apart = message;
+        whole.html = apart.html = true;
+        apart.body = L"<p>A note</p>\r\n<hr>\r\n";
+        apart.page = std::make_shared<const std::wstring>(text);
+        whole.body = apart.body + text;
+        EXPECT_EQ(test::brokenRule(apart), "") << toUtf8(text).substr(0, 40);
+        for (const auto encoding : {BodyEncoding::QuotedPrintable, BodyEncoding::EightBit})
+            EXPECT_EQ(writeMessage(apart, {"d", "<i@x>"}, {encoding}), writeMessage(whole, {"d", "<i@x>"}, {encoding}))
+                << toUtf8(text).substr(0, 40);
     }
     message.to.clear();
     message.cc.clear();

@@ -154,11 +154,21 @@ TEST(PagePictures, TheMessageCarriesWhatFitsItsLimitAndNamesItByContentId) {
     message.body = L"<p>A note</p>\r\n<hr>\r\n" + *page.html;
     const MessageStamp stamp{"Mon, 07 Dec 2026 10:00:00 +0000", "<1@h.example>", "=_kt-0123456789abcdef0123"};
     const TextPart text = textPart(message);
+    // The page kept apart after the note, as the window keeps it, goes as the body holding both.
+    MailMessage apart = message;
+    apart.body = L"<p>A note</p>\r\n<hr>\r\n";
+    apart.page = page.html;
+    const TextPart apartText = textPart(apart);
     const auto written = [&](const MessageForm& form, const Embedding& embedding) {
         std::string out = writeHeaders(message, stamp, form);
         writeBody(message, text, stamp, form.encoding, [&](const std::string& piece) { out += piece; }, embedding);
         EXPECT_EQ(out.size(), writeHeaders(message, stamp, form).size() +
                                   bodySize(message, text, stamp, form.encoding, embedding));
+        const Embedding apartEmbedding = embeddingWithin(apart, apartText, stamp, form, *pictures);
+        std::string apartOut = writeHeaders(apart, stamp, form);
+        writeBody(apart, apartText, stamp, form.encoding, [&](const std::string& piece) { apartOut += piece; },
+                  embedding.empty() ? Embedding{} : apartEmbedding);
+        EXPECT_EQ(apartOut, out);
         return out;
     };
 
