@@ -12,7 +12,8 @@
 // waits); "token_endpoint URL" only asks that endpoint for tokens, as a
 // refresh does, and sends nothing; "repeat N" sends the message N times, each with a mailer (and
 // sign-in) of its own, "pause_ms" apart.
-// A page's plain text is made before the clock starts, as the composition
+// A page ("html 1") goes after an empty body, kept apart as the composition
+// window keeps it; its plain text is made before the clock starts, as the
 // window makes it while the user writes the note; "text_at_send 1" leaves
 // it to Send, as for a note that leaves markup open.
 // "copy_mode", "copy_server" and "copy_folder" are the Sent copy's settings
@@ -21,13 +22,16 @@
 // message, and a line after the result tells of it: "COPY PLACED <folder>",
 // "COPY NONE" or "COPY FAILED <number> <description>".
 // Prints "SENT in <seconds> s" (the delivery alone, reading aside), or
-// "FAILED <number>" and the description; exit code 0 or 1.
+// "FAILED <number>" and the description; exit code 0 or 1. On Linux,
+// "report_memory 1" adds "MEMORY held <kB> peak <kB>": what the process
+// holds once the case is read, and its peak from then to the end.
 
 #include <chrono>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "delivery/imap/sent_copy.h"
@@ -72,15 +76,39 @@ Fields readCase(const char* path) {
         std::string value(length, '\0');
         file.read(value.data(), static_cast<std::streamsize>(length));
         file.get();
-        fields.emplace_back(key, value);
+        fields.emplace_back(key, std::move(value));
     }
     return fields;
 }
+
+#ifdef __linux__
+// A field of /proc/self/status, in kB.
+long statusKb(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, field.size() + 1, field + ":") == 0) return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+long heldKb = -1;
+// What the process holds now, and its peak from now on (the kernel's
+// high-water mark, reset).
+void startMemoryReport() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    heldKb = statusKb("VmRSS");
+}
+void printMemoryReport() {
+    if (heldKb >= 0) std::cout << "MEMORY held " << heldKb << " peak " << statusKb("VmHWM") << std::endl;
+}
+#else
+void startMemoryReport() {}
+void printMemoryReport() {}
+#endif
 
 // The message's fields as texts, read once; the body is the largest.
 struct Message {
     std::vector<std::pair<std::string, std::wstring>> texts;
     std::wstring body;
+    std::shared_ptr<const std::wstring> page;
     std::shared_ptr<const kt::PageTextAhead> pageText;
     std::shared_ptr<kt::SignInProvider> passwords;
     bool oauth = false;
@@ -145,6 +173,7 @@ void send(Message& message, bool last, const kt::SmtpTimeouts& timeouts) {
         else if (key == "fromname") mailer.FromName(text);
         else if (key == "subject") mailer.Subject(text);
     }
+    mailer.pageAfterBody(message.page);
     mailer.pageTextAhead(message.pageText);
     if (message.copy)
         mailer.onAccepted([&](const kt::SmtpMailer::CopyOfSent& copy, const kt::SignInScope& scope,
@@ -175,7 +204,7 @@ int main(int argc, char** argv) {
     Message message;
     std::string user, password;
     long pauseMs = 0;
-    bool html = false, textAtSend = false;
+    bool html = false, textAtSend = false, reportMemory = false;
     std::string tokenEndpoint;
     for (auto& [key, value] : readCase(argv[1])) {
         if (key == "html") html = value == "1";
@@ -191,6 +220,7 @@ int main(int argc, char** argv) {
         else if (key == "password") password = value;
         else if (key == "body") message.body = kt::fromUtf8(value);
         else if (key == "text_at_send") textAtSend = value == "1";
+        else if (key == "report_memory") reportMemory = value == "1";
         else if (key == "token_endpoint") tokenEndpoint = value;
         else if (key == "copy_mode") copySettings(message).mode = kt::fromUtf8(value);
         else if (key == "copy_server") copySettings(message).server = kt::fromUtf8(value);
@@ -201,8 +231,9 @@ int main(int argc, char** argv) {
         std::string().swap(value);  // a large body is kept once, as text
     }
     // The whole body is the page here: nothing goes before it.
-    if (html && !textAtSend)
-        message.pageText = std::make_shared<const kt::PageTextAhead>(L"", std::make_shared<const std::wstring>(message.body));
+    if (html) message.page = std::make_shared<const std::wstring>(std::exchange(message.body, std::wstring()));
+    if (reportMemory) startMemoryReport();
+    if (html && !textAtSend) message.pageText = std::make_shared<const kt::PageTextAhead>(L"", message.page);
     if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(user, kt::SecretText(password));
     try {
         const auto start = std::chrono::steady_clock::now();
@@ -216,6 +247,7 @@ int main(int argc, char** argv) {
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         std::cout << "SENT in " << took.count() << " s" << std::endl;
+        printMemoryReport();
         if (!message.copyOutcome.empty()) std::cout << message.copyOutcome << std::endl;
         return 0;
     } catch (const kt::ComponentError& error) {
