@@ -89,19 +89,16 @@ long statusKb(const std::string& field) {
         if (line.compare(0, field.size() + 1, field + ":") == 0) return std::stol(line.substr(field.size() + 1));
     return -1;
 }
-long heldKb = -1;
-// What the process holds now, and its peak from now on (the kernel's
-// high-water mark, reset).
-void startMemoryReport() {
+// What the process holds now, in kB, and its peak from now on is watched
+// (the kernel's high-water mark, reset).
+long startMemoryReport() {
     std::ofstream("/proc/self/clear_refs") << "5";
-    heldKb = statusKb("VmRSS");
+    return statusKb("VmRSS");
 }
-void printMemoryReport() {
-    if (heldKb >= 0) std::cout << "MEMORY held " << heldKb << " peak " << statusKb("VmHWM") << std::endl;
-}
+void printMemoryReport(long heldKb) { std::cout << "MEMORY held " << heldKb << " peak " << statusKb("VmHWM") << std::endl; }
 #else
-void startMemoryReport() {}
-void printMemoryReport() {}
+long startMemoryReport() { return -1; }
+void printMemoryReport(long) {}
 #endif
 
 // The message's fields as texts, read once; the body is the largest.
@@ -232,7 +229,7 @@ int main(int argc, char** argv) {
     }
     // The whole body is the page here: nothing goes before it.
     if (html) message.page = std::make_shared<const std::wstring>(std::exchange(message.body, std::wstring()));
-    if (reportMemory) startMemoryReport();
+    const long heldKb = reportMemory ? startMemoryReport() : -1;
     if (html && !textAtSend) message.pageText = std::make_shared<const kt::PageTextAhead>(L"", message.page);
     if (!user.empty()) message.passwords = std::make_shared<GivenSignIn>(user, kt::SecretText(password));
     try {
@@ -247,7 +244,7 @@ int main(int argc, char** argv) {
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         std::cout << "SENT in " << took.count() << " s" << std::endl;
-        printMemoryReport();
+        if (heldKb >= 0) printMemoryReport(heldKb);
         if (!message.copyOutcome.empty()) std::cout << message.copyOutcome << std::endl;
         return 0;
     } catch (const kt::ComponentError& error) {

@@ -214,6 +214,7 @@ std::size_t encodedBodySize(std::wstring_view text, BodyEncoding encoding) {
 }
 
 void encodeBody(std::wstring_view text, BodyEncoding encoding, const BytesSink& sink, std::size_t pieceSize) {
+    if (text.empty()) return;  // no room made for nothing
     Pieces pieces(sink, pieceSize);
     if (encoding == BodyEncoding::EightBit)
         encodeEightBit(text, pieces);

@@ -288,14 +288,20 @@ std::size_t pictureBytesSize(std::size_t bytes) {
     return (bytes + 2) / 3 * 4 + lines * 2;
 }
 
-// The message's text as it is kept: the body, then the page that goes on
-// from its last line. Apart, the two encode to the bytes of the whole.
-void encodeText(const MailMessage& message, BodyEncoding encoding, const BytesSink& sink) {
-    encodeBody(message.body, encoding, sink);
-    if (message.page) encodeBody(*message.page, encoding, sink);
+// Text kept as two runs, the second going on from the first's last line:
+// apart, the two encode to the bytes of the whole.
+struct TextRuns {
+    std::wstring_view first, second;
+};
+TextRuns textOf(const MailMessage& message) {
+    return {message.body, message.page ? std::wstring_view(*message.page) : std::wstring_view()};
 }
-std::size_t encodedTextSize(const MailMessage& message, BodyEncoding encoding) {
-    return encodedBodySize(message.body, encoding) + (message.page ? encodedBodySize(*message.page, encoding) : 0);
+void encodeText(const TextRuns& text, BodyEncoding encoding, const BytesSink& sink) {
+    encodeBody(text.first, encoding, sink);
+    encodeBody(text.second, encoding, sink);
+}
+std::size_t encodedTextSize(const TextRuns& text, BodyEncoding encoding) {
+    return encodedBodySize(text.first, encoding) + encodedBodySize(text.second, encoding);
 }
 
 // The HTML with the references to the pictures taken written as cid:
@@ -303,6 +309,8 @@ std::size_t encodedTextSize(const MailMessage& message, BodyEncoding encoding) {
 struct RelatedHtml {
     std::wstring_view before;
     std::wstring rest;
+
+    TextRuns runs() const { return {before, rest}; }
 };
 RelatedHtml withPictureReferences(const MailMessage& message, const Embedding& embedding, const MessageStamp& stamp) {
     const std::wstring& text = message.page ? *message.page : message.body;
@@ -340,8 +348,7 @@ std::string relatedClosing(const MessageStamp& stamp) { return "\r\n--" + relate
 void writeRelated(const RelatedHtml& html, const Embedding& embedding, const MessageStamp& stamp,
                   BodyEncoding encoding, const BytesSink& sink) {
     sink(relatedOpening(stamp, encoding));
-    encodeBody(html.before, encoding, sink);
-    encodeBody(html.rest, encoding, sink);
+    encodeText(html.runs(), encoding, sink);
     for (const auto index : embedding.taken) {
         sink(pictureOpening(embedding, index, stamp));
         writePictureBytes(*embedding.pictures->pictures[index].bytes, sink);
@@ -351,8 +358,7 @@ void writeRelated(const RelatedHtml& html, const Embedding& embedding, const Mes
 
 std::size_t relatedSize(const RelatedHtml& html, const Embedding& embedding, const MessageStamp& stamp,
                         BodyEncoding encoding) {
-    std::size_t size = relatedOpening(stamp, encoding).size() + encodedBodySize(html.before, encoding) +
-                       encodedBodySize(html.rest, encoding);
+    std::size_t size = relatedOpening(stamp, encoding).size() + encodedTextSize(html.runs(), encoding);
     for (const auto index : embedding.taken)
         size += pictureOpening(embedding, index, stamp).size() +
                 pictureBytesSize(embedding.pictures->pictures[index].bytes->size());
@@ -373,14 +379,14 @@ std::string withBccField(std::string headers, const MailMessage& message, const 
 
 void writeBody(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                BodyEncoding encoding, const BytesSink& sink, const Embedding& embedding) {
-    if (!message.html) return encodeText(message, encoding, sink);
+    if (!message.html) return encodeText(textOf(message), encoding, sink);
     // The line break before a boundary line belongs to it, not to the part.
     const std::string next = "\r\n--" + stamp.boundary + "\r\n";
     sink(next.substr(2) + partHeaders("text/plain", BodyEncoding::QuotedPrintable) + "\r\n");
     textPart.write(sink);
     if (embedding.empty()) {
         sink(next + partHeaders("text/html", encoding) + "\r\n");
-        encodeText(message, encoding, sink);
+        encodeText(textOf(message), encoding, sink);
     } else {
         sink(next);
         writeRelated(withPictureReferences(message, embedding, stamp), embedding, stamp, encoding, sink);
@@ -390,14 +396,14 @@ void writeBody(const MailMessage& message, const TextPart& textPart, const Messa
 
 std::size_t bodySize(const MailMessage& message, const TextPart& textPart, const MessageStamp& stamp,
                      BodyEncoding encoding, const Embedding& embedding) {
-    if (!message.html) return encodedTextSize(message, encoding);
+    if (!message.html) return encodedTextSize(textOf(message), encoding);
     // The frame alone (boundary lines and the parts' headers), then the parts.
     MailMessage frame;
     frame.html = true;
     std::size_t size = 0;
     writeBody(frame, {}, stamp, encoding, [&](const std::string& piece) { size += piece.size(); });
     size += textPart.size();
-    if (embedding.empty()) return size + encodedTextSize(message, encoding);
+    if (embedding.empty()) return size + encodedTextSize(textOf(message), encoding);
     // The related part stands where the HTML part's headers were.
     size -= partHeaders("text/html", encoding).size() + 2;
     return size + relatedSize(withPictureReferences(message, embedding, stamp), embedding, stamp, encoding);

@@ -1,16 +1,15 @@
 #include "delivery/message/text_part.h"
 
 #include <algorithm>
-#include <initializer_list>
 
 namespace kt {
 namespace {
 
-// The text a reader makes of the parts read into it, encoded as it settles.
-std::shared_ptr<const EncodedText> encodedPageText(PageTextReader& reader, std::initializer_list<std::wstring_view> parts) {
+// The text `reader` makes of what it read before and of `html`, encoded as it settles.
+std::shared_ptr<const EncodedText> encodedPageText(PageTextReader reader, std::wstring_view html) {
     auto encoded = std::make_shared<EncodedText>();
     reader.handSettledTextTo([&](std::wstring_view piece) { encoded->add(piece); });
-    for (const std::wstring_view part : parts) reader.read(part);
+    reader.read(html);
     encoded->add(reader.takeText());
     return encoded;
 }
@@ -97,15 +96,12 @@ TextPart textPart(const MailMessage& message, const PageTextAhead* ahead) {
     if (!message.html) return {};
     if (ahead)
         if (auto part = ahead->partFor(message)) return std::move(*part);
-    PageTextReader reader;
-    if (!message.page) return {"", encodedPageText(reader, {message.body})};
-    reader.read(message.body);
+    if (!message.page) return {"", encodedPageText({}, message.body)};
+    PageTextReader afterBody;
+    afterBody.read(message.body);
     // Markup the body leaves open goes on into the page: read as one.
-    if (!reader.atBreak()) {
-        PageTextReader whole;
-        return {"", encodedPageText(whole, {message.body + *message.page})};
-    }
-    return {"", encodedPageText(reader, {*message.page})};
+    if (!afterBody.atBreak()) return {"", encodedPageText({}, message.body + *message.page)};
+    return {"", encodedPageText(afterBody, *message.page)};
 }
 
 }  // namespace kt
