@@ -123,7 +123,8 @@ class InstallerCase(unittest.TestCase):
             dlls, own = dlls[:1], own[:1]
 
         def regsvr32(dll, loader, *options):
-            self.assertEqual(run([loader, "regsvr32", "/s", *options, *scope, c_path(dll)]).returncode, 0)
+            done = run([loader, "regsvr32", "/s", *options, *scope, c_path(dll)])
+            self.assertEqual(done.returncode, 0, (options, done.stdout[-2000:], done.stderr[-2000:]))
         for (dll, loader), is_own in zip(dlls, own):
             regsvr32(dll, loader, "/u")
             self.assertEqual(our_keys(hive), {key: value for key, value in rows.items() if not is_own(key)})
