@@ -79,7 +79,7 @@ public:
 
     // SendEMail(body, subject, to, server, from, showError, html); arguments go in reverse.
     void SendEMail(const std::wstring& body, const std::wstring& server, bool html = false) {
-        const std::wstring texts[] = {L"me@example.com", server, L"ann@example.com,Ann", L"A subject", body};
+        const std::wstring_view texts[] = {L"me@example.com", server, L"ann@example.com,Ann", L"A subject", body};
         VARIANT arguments[7];
         V_VT(&arguments[0]) = VT_BOOL;
         V_BOOL(&arguments[0]) = html ? VARIANT_TRUE : VARIANT_FALSE;
