@@ -17,7 +17,8 @@ Beyond the files: /hop/N/NAME redirects N times before NAME is served from
 img/; /lying serves a PNG called text/plain; /never.png takes the request and
 never answers; /private.png asks for a Windows sign-in. Every answer sets a
 cookie. DIR/requests has a line per request: its path, then "cookie" and
-"authorization" where the request carried them; with --timed (for the
+"authorization" where the request carried them, and "host" with the Host
+header where it names the server otherwise than by its address; with --timed (for the
 bench) written once the answer is out, ending with the time (seconds since 1970)."""
 
 import argparse
@@ -127,6 +128,8 @@ def handler_for(state_dir, timed):
             line = self.path
             line += " cookie" if self.headers.get("Cookie") else ""
             line += " authorization" if self.headers.get("Authorization") else ""
+            if self.headers.get("Host") != "127.0.0.1:%d" % self.server.server_port:
+                line += " host " + str(self.headers.get("Host"))
             if not timed:
                 self.log_request_line(line)
             self.answer()

@@ -20,6 +20,7 @@ namespace {
 using UniqueInternet = UniqueHandle<HandleTraits<HINTERNET, &WinHttpCloseHandle>>;
 
 constexpr int kMostRedirects = 5;
+constexpr const wchar_t* kAgent = L"KT_EMailer";
 
 std::optional<NetworkReach> reachOf(const ResolvedAddress& address) {
     if (address.family == AF_INET && address.socketAddress.size() >= sizeof(sockaddr_in)) {
@@ -39,23 +40,70 @@ std::optional<NetworkReach> reachOf(const ResolvedAddress& address) {
     return std::nullopt;
 }
 
-// The reach of each of a host's addresses, the nearest first; none when it cannot be looked up.
-std::optional<NetworkReach> nearestReachOf(const WebAddress& address) {
+// A host's addresses, and the reach of the nearest of them; none when it cannot be looked up.
+struct LookedUp {
+    std::vector<ResolvedAddress> addresses;
+    NetworkReach nearest = NetworkReach::Public;
+};
+
+std::optional<LookedUp> lookUp(const WebAddress& address) {
     std::string host = address.host;
     if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-    std::vector<ResolvedAddress> found;
+    LookedUp found;
     try {
-        found = systemLookup(host, 80);
+        found.addresses = systemLookup(host, 80);
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    std::optional<NetworkReach> nearest;
-    for (const auto& one : found) {
+    for (const auto& one : found.addresses) {
         const auto reach = reachOf(one);
-        if (!reach) return NetworkReach::Local;  // a kind of address nobody ranked: the strictest
-        if (!nearest || static_cast<int>(*reach) > static_cast<int>(*nearest)) nearest = reach;
+        if (!reach) found.nearest = NetworkReach::Local;  // a kind of address nobody ranked: the strictest
+        else if (static_cast<int>(*reach) > static_cast<int>(found.nearest)) found.nearest = *reach;
     }
-    return nearest;
+    return found;
+}
+
+// An address as WinHTTP takes a server's: IPv4 dotted, IPv6 bare.
+std::wstring literalOf(const ResolvedAddress& address) {
+    wchar_t text[INET6_ADDRSTRLEN] = {};
+    const void* raw = nullptr;
+    sockaddr_in ip4;
+    sockaddr_in6 ip6;
+    if (address.family == AF_INET && address.socketAddress.size() >= sizeof ip4) {
+        std::memcpy(&ip4, address.socketAddress.data(), sizeof ip4);
+        raw = &ip4.sin_addr;
+    } else if (address.family == AF_INET6 && address.socketAddress.size() >= sizeof ip6) {
+        std::memcpy(&ip6, address.socketAddress.data(), sizeof ip6);
+        raw = &ip6.sin6_addr;
+    }
+    if (!raw || !InetNtopW(address.family, const_cast<void*>(raw), text, INET6_ADDRSTRLEN)) return {};
+    return text;
+}
+
+using GlobalText = UniqueHandle<HandleTraits<LPWSTR, &GlobalFree>>;
+
+// Whether the user's or the machine's settings could send a request through
+// a proxy: a static one, a configuration script, or one that detection finds.
+bool proxyMayBeUsed() {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
+    if (WinHttpGetIEProxyConfigForCurrentUser(&user)) {
+        const GlobalText script(user.lpszAutoConfigUrl), proxy(user.lpszProxy), bypass(user.lpszProxyBypass);
+        if (script || (proxy && *proxy.get())) return true;
+        // Detection asks the name service only: asking DHCP as well costs
+        // every fetch a wait for an answer most networks never give, and a
+        // proxy missed so is one the fetch goes around, not through.
+        LPWSTR detectedScript = nullptr;
+        if (user.fAutoDetect && WinHttpDetectAutoProxyConfigUrl(WINHTTP_AUTO_DETECT_TYPE_DNS_A, &detectedScript)) {
+            const GlobalText detected(detectedScript);
+            return true;
+        }
+    }
+    WINHTTP_PROXY_INFO machine{};
+    if (WinHttpGetDefaultProxyConfiguration(&machine)) {
+        const GlobalText proxy(machine.lpszProxy), bypass(machine.lpszProxyBypass);
+        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy && *proxy.get()) return true;
+    }
+    return false;
 }
 
 std::wstring headerValue(HINTERNET request, DWORD header) {
@@ -74,89 +122,136 @@ std::wstring headerValue(HINTERNET request, DWORD header) {
 
 NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress) {
     if (!pageAddress || !pageAddress->hasHost()) return NetworkReach::Public;
-    return nearestReachOf(*pageAddress).value_or(NetworkReach::Public);
+    const auto found = lookUp(*pageAddress);
+    return found ? found->nearest : NetworkReach::Public;
 }
 
 struct WebFetch::Session {
-    UniqueInternet handle;
     std::optional<WebAddress> pageAddress;
     std::once_flag lookedUp;
     NetworkReach pageReach = NetworkReach::Public;
+    bool direct = false;
+    UniqueInternet handle;
 
-    NetworkReach reachOfThePage() {
-        std::call_once(lookedUp, [this] { pageReach = reachOfPage(pageAddress); });
-        return pageReach;
+    // At the first fetch, before any other: the work of lookups is left to
+    // the threads that fetch.
+    void lookUpOnce() {
+        std::call_once(lookedUp, [this] {
+            pageReach = reachOfPage(pageAddress);
+            direct = !proxyMayBeUsed();
+            if (direct) {
+                handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                         WINHTTP_NO_PROXY_BYPASS, 0));
+                return;
+            }
+            // The user's own proxy settings where the system offers them, else the machine's.
+            handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+            if (!handle)
+                handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                         WINHTTP_NO_PROXY_BYPASS, 0));
+        });
     }
 };
 
+namespace {
+
+// One request's outcome: a body, a redirect's target, or nothing; `unreached`
+// when the server could not be connected to at all.
+struct Answer {
+    std::optional<std::string> body;
+    std::wstring redirect;
+    bool unreached = false;
+};
+
+// GET `at` from `server` (its host's name, or one of its checked addresses
+// with the name kept in the Host header), within `timeoutMs`, the body at
+// most `limit` bytes by `deadline`.
+Answer ask(HINTERNET session, const WebAddress& at, const std::wstring& server, bool byAddress, DWORD timeoutMs,
+           std::size_t limit, std::chrono::steady_clock::time_point deadline) {
+    const bool secure = at.scheme == "https";
+    const INTERNET_PORT port =
+        at.port.empty() ? (secure ? 443 : 80) : static_cast<INTERNET_PORT>(std::strtoul(at.port.c_str(), nullptr, 10));
+    const UniqueInternet connection(WinHttpConnect(session, server.c_str(), port, 0));
+    if (!connection) return {};
+    const std::wstring target = fromUtf8(at.path + at.query);
+    const UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
+                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                    secure ? WINHTTP_FLAG_SECURE : 0));
+    DWORD neverRedirect = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    DWORD noCookies = WINHTTP_DISABLE_COOKIES;
+    DWORD noWindowsSignIn = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    const std::wstring host = L"Host: " + fromUtf8(at.host) + (at.port.empty() ? L"" : L":" + fromUtf8(at.port));
+    // The wait for the answer's head has a time-out of its own.
+    if (!request || !WinHttpSetTimeouts(request.get(), timeoutMs, timeoutMs, timeoutMs, timeoutMs) ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeoutMs, sizeof timeoutMs) ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &neverRedirect, sizeof neverRedirect) ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies) ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &noWindowsSignIn, sizeof noWindowsSignIn))
+        return {};
+    if (byAddress && !WinHttpAddRequestHeaders(request.get(), host.c_str(), static_cast<DWORD>(host.size()),
+                                               WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+        return {};
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+        return {{}, {}, GetLastError() == ERROR_WINHTTP_CANNOT_CONNECT};
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) return {};
+    DWORD status = 0, size = sizeof status;
+    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return {};
+    if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
+        return {{}, headerValue(request.get(), WINHTTP_QUERY_LOCATION)};
+    if (status != 200) return {};
+    std::string body;
+    for (;;) {
+        char buffer[16384];
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &read)) return {};
+        if (read == 0) return {std::move(body)};
+        if (body.size() + read > limit || std::chrono::steady_clock::now() > deadline) return {};
+        body.append(buffer, read);
+    }
+}
+
+}  // namespace
+
 WebFetch::WebFetch(std::optional<WebAddress> pageAddress) : session_(std::make_unique<Session>()) {
     session_->pageAddress = std::move(pageAddress);
-    // The user's own proxy settings where the system offers them, else the machine's.
-    session_->handle.reset(WinHttpOpen(L"KT_EMailer", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session_->handle)
-        session_->handle.reset(WinHttpOpen(L"KT_EMailer", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                           WINHTTP_NO_PROXY_BYPASS, 0));
 }
 
 WebFetch::~WebFetch() = default;
 
 std::optional<std::string> WebFetch::get(const std::string& address, std::size_t limit,
                                          std::chrono::milliseconds time) const {
+    session_->lookUpOnce();
     if (!session_->handle) return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + time;
     std::optional<WebAddress> at = resolveWebAddress(fromUtf8(address));
     for (int redirects = 0; at && redirects <= kMostRedirects; ++redirects) {
         if (!at->isWeb() || !at->userInfo.empty()) return std::nullopt;
-        const auto reach = nearestReachOf(*at);
-        if (!reach || !mayFetch(session_->reachOfThePage(), *reach)) return std::nullopt;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        DWORD timeoutMs = static_cast<DWORD>(left.count());
-
-        std::string host = at->host;
-        if (host.front() == '[') host = host.substr(1, host.size() - 2);
-        const bool secure = at->scheme == "https";
-        const INTERNET_PORT port =
-            at->port.empty() ? (secure ? 443 : 80) : static_cast<INTERNET_PORT>(std::strtoul(at->port.c_str(), nullptr, 10));
-        const UniqueInternet connection(WinHttpConnect(session_->handle.get(), fromUtf8(host).c_str(), port, 0));
-        if (!connection) return std::nullopt;
-        const std::wstring target = fromUtf8(at->path + at->query);
-        const UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
-                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                        secure ? WINHTTP_FLAG_SECURE : 0));
-        DWORD neverRedirect = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-        DWORD noCookies = WINHTTP_DISABLE_COOKIES;
-        DWORD noWindowsSignIn = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-        // The wait for the answer's head has a time-out of its own.
-        if (!request || !WinHttpSetTimeouts(request.get(), timeoutMs, timeoutMs, timeoutMs, timeoutMs) ||
-            !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeoutMs, sizeof timeoutMs) ||
-            !WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &neverRedirect, sizeof neverRedirect) ||
-            !WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies) ||
-            !WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &noWindowsSignIn, sizeof noWindowsSignIn))
-            return std::nullopt;
-        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-            !WinHttpReceiveResponse(request.get(), nullptr))
-            return std::nullopt;
-        DWORD status = 0, size = sizeof status;
-        if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-            return std::nullopt;
-        if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
-            const std::wstring location = headerValue(request.get(), WINHTTP_QUERY_LOCATION);
-            at = location.empty() ? std::nullopt : resolveWebAddress(location, &*at);
-            continue;
+        const auto found = lookUp(*at);
+        if (!found || !mayFetch(session_->pageReach, found->nearest)) return std::nullopt;
+        // Plain http with no proxy goes to the addresses just checked, so that
+        // a second lookup cannot be answered otherwise (DNS rebinding); https
+        // goes by name, held to it by the certificate.
+        std::vector<std::wstring> servers;
+        const bool byAddress = session_->direct && at->scheme == "http";
+        if (byAddress)
+            for (const auto& one : found->addresses) servers.push_back(literalOf(one));
+        else
+            servers.push_back(fromUtf8(at->host.front() == '[' ? at->host.substr(1, at->host.size() - 2) : at->host));
+        Answer answer;
+        for (const auto& server : servers) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || server.empty()) return std::nullopt;
+            answer = ask(session_->handle.get(), *at, server, byAddress, static_cast<DWORD>(left.count()), limit,
+                         deadline);
+            if (!answer.unreached) break;
         }
-        if (status != 200) return std::nullopt;
-        std::string body;
-        for (;;) {
-            char buffer[16384];
-            DWORD read = 0;
-            if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &read)) return std::nullopt;
-            if (read == 0) return body;
-            if (body.size() + read > limit || std::chrono::steady_clock::now() > deadline) return std::nullopt;
-            body.append(buffer, read);
-        }
+        if (answer.body) return answer.body;
+        if (answer.redirect.empty()) return std::nullopt;
+        at = resolveWebAddress(answer.redirect, &*at);
     }
     return std::nullopt;
 }

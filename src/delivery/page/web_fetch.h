@@ -4,7 +4,9 @@
 // Windows sign-in on any server, http and https only, and never from a
 // network nearer than the page's own (a public page may not make this
 // computer or its private network answer). Redirects are followed by hand,
-// five at most, each checked by the same rules.
+// five at most, each checked by the same rules. With no proxy, plain http
+// connects to the very addresses that were checked, so that a name cannot
+// answer one way to the check and another to the connection.
 
 #include <chrono>
 #include <memory>

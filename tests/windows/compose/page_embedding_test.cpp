@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -120,11 +121,22 @@ TEST_F(PageEmbeddingTest, StopWhilePicturesComeInKeepsTheWindowAndSendsNothing) 
     DestroyWindow(form.hwnd());
 }
 
-TEST_F(PageEmbeddingTest, APublicPageMakesNothingOnThisComputerAnswer) {
+TEST_F(PageEmbeddingTest, PicturesComeOnlyFromTheAddressesCheckedForThePage) {
+    // A public page makes nothing on this computer answer.
     std::wstring page = web.page("pretty.html");
     page.replace(page.find(L"blue.jpg"), 8, L"blue.jpg?from-public");
     deliver(open(page, L"http://www.example.com/news/pretty.html", uniqueSubject(L"Public"), catcher));
     for (const auto& request : web.requests()) EXPECT_EQ(request.find("from-public"), std::string::npos);
+
+    // A page here by name has its pictures from the address its name was
+    // checked to have (whichever of its addresses answers), the name kept.
+    page = web.page("pretty.html");
+    page.replace(page.find(L"red.png"), 7, L"red.png?by-name");
+    deliver(open(page, L"http://localhost:" + std::to_wstring(web.port) + L"/news/pretty.html",
+                 uniqueSubject(L"By name"), catcher));
+    const std::string byName = "/img/red.png?by-name host localhost:" + std::to_string(web.port);
+    const auto requests = web.requests();
+    EXPECT_NE(std::find(requests.begin(), requests.end(), byName), requests.end()) << byName;
 }
 
 }  // namespace
