@@ -1,6 +1,7 @@
 #include "delivery/smtp/smtp_session.h"
 
 #include <algorithm>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -370,6 +371,31 @@ void sendEnvelope(Dialogue& smtp, const std::vector<std::string>& commands, bool
     }
 }
 
+// The message's size counted on a thread of its own, in the form the first
+// greeting points to, while TLS is made and the sign-in given: time the
+// count would otherwise add before MAIL.
+class SizeCountedAhead {
+public:
+    SizeCountedAhead(const OutgoingMessage& message, const MessageForm& form)
+        : message_(message), form_(form),
+          counted_(std::async(std::launch::async, [&message, form] { return message.size(form); })) {}
+    SizeCountedAhead(const SizeCountedAhead&) = delete;
+    SizeCountedAhead& operator=(const SizeCountedAhead&) = delete;
+
+    // The size in `form`; counted again when the server now offers another.
+    std::size_t in(const MessageForm& form) {
+        const std::size_t ahead = counted_.get();
+        const bool same = form.encoding == form_.encoding && form.smtpUtf8 == form_.smtpUtf8 &&
+                          form.sizeLimit == form_.sizeLimit;
+        return same ? ahead : message_.size(form);
+    }
+
+private:
+    const OutgoingMessage& message_;
+    MessageForm form_;
+    std::future<std::size_t> counted_;  // waited for on every way out
+};
+
 }  // namespace
 
 void deliverOverSmtp(Transport& transport, const Envelope& envelope, const OutgoingMessage& message,
@@ -385,6 +411,16 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
 
     const std::string client = transport.localAddressLiteral();
     ServerOffers offers = smtp.hello(client);
+    // An address beyond ASCII before its @ goes with SMTPUTF8, or not at all.
+    const MailAddress* international = envelope.needingSmtpUtf8();
+    const auto formFor = [&](const ServerOffers& offered) {
+        return MessageForm{offered.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit
+                                                                          : BodyEncoding::QuotedPrintable,
+                           international != nullptr, offered.sizeLimit};
+    };
+    // Counting the size takes a pass over the message: for SIZE, or for showing.
+    std::optional<SizeCountedAhead> sizeAhead;
+    if (offers.size || progress.watched()) sizeAhead.emplace(message, formFor(offers));
     if (!transport.encrypted() && offers.startTls) {
         progress.enter(DeliveryStep::Securing);
         // The go-ahead is 220 and nothing else (RFC 3207).
@@ -427,8 +463,6 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
     if (security.submission)
         demandSignIn(mailError(MailFailure::SignInRequired, L"The mail submission server " + server +
                                                                 L" expects a sign-in"));
-    // An address beyond ASCII before its @ goes with SMTPUTF8, or not at all.
-    const MailAddress* international = envelope.needingSmtpUtf8();
     if (international && !offers.smtpUtf8) {
         smtp.politeQuit();
         throw mailError(MailFailure::NeedsSmtpUtf8,
@@ -436,12 +470,9 @@ void deliverOverSmtp(Transport& transport, const Envelope& envelope, const Outgo
                             L" has letters beyond ASCII before its @, and the SMTP server " + server +
                             L" cannot take such an address (it offers no SMTPUTF8); nothing was sent.");
     }
-    const MessageForm form{
-        offers.eightBitMime && message.fitsEightBit() ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable,
-        international != nullptr, offers.sizeLimit};
+    const MessageForm form = formFor(offers);
     const auto pathOf = [&](const MailAddress& address) { return form.smtpUtf8 ? address.unicode() : address.ascii(); };
-    // Counting the size takes a pass over the message: for SIZE, or for showing.
-    const std::size_t size = offers.size || progress.watched() ? message.size(form) : 0;
+    const std::size_t size = sizeAhead ? sizeAhead->in(form) : offers.size ? message.size(form) : 0;
     std::string mailFrom = "MAIL FROM:<" + pathOf(envelope.reversePath) + ">";
     if (form.smtpUtf8) mailFrom += " SMTPUTF8";
     if (form.encoding == BodyEncoding::EightBit || form.smtpUtf8) mailFrom += " BODY=8BITMIME";

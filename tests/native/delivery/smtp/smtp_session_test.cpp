@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <map>
 #include <tuple>
 #include <utility>
@@ -232,6 +234,39 @@ TEST(SmtpSize, MailNamesTheSizeAndAMessageLargerThanTheServerTakesNeverStarts) {
         }
         EXPECT_EQ(server.trace, trace) << ehlo;
         EXPECT_EQ(server.lines.size() > 2 ? server.lines[1] : "", mailFrom) << ehlo;
+    }
+}
+
+// The size is counted while TLS starts, in the form the first greeting
+// points to: a server that offers otherwise over TLS has it in its own.
+TEST(SmtpSize, TheSizeNamedIsTheOneOfTheFormTheServerOffersOverTls) {
+    // Seven bytes as 8-bit text, nine as quoted-printable.
+    class FormSizedMessage final : public OutgoingMessage {
+    public:
+        bool fitsEightBit() const override { return true; }
+        std::size_t size(const MessageForm& form) const override {
+            return form.encoding == BodyEncoding::EightBit ? 7 : 9;
+        }
+        void write(const MessageForm&, const BytesSink& sink) const override { sink("Hello\r\n"); }
+    };
+    const std::string tls = "250-x\r\n250-STARTTLS\r\n";
+    for (const auto& [before, over, mailFrom] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {tls + "250 SIZE", "250-x\r\n250 SIZE", "MAIL FROM:<me@example.com> SIZE=9"},
+             {tls + "250 SIZE", "250-x\r\n250-8BITMIME\r\n250 SIZE", "MAIL FROM:<me@example.com> BODY=8BITMIME SIZE=7"},
+             {tls + "250-8BITMIME\r\n250 SIZE", "250-x\r\n250 SIZE", "MAIL FROM:<me@example.com> SIZE=9"},
+             {tls + "250 x", "250-x\r\n250 SIZE", "MAIL FROM:<me@example.com> SIZE=9"},
+             {tls + "250 SIZE 100", "250-x\r\n250 SIZE 8", ""}}) {
+        ScriptedServer server({{"EHLO", {before, over}}});
+        try {
+            SessionSecurity security;
+            security.host = "mail.example.com";
+            deliverOverSmtp(server, kAnnsEnvelope, FormSizedMessage(), kTimeout, security);
+        } catch (const ComponentError& error) {
+            EXPECT_EQ(error.number(), failure(MailFailure::MessageTooLarge)) << over;
+        }
+        const auto mail = std::find_if(server.lines.begin(), server.lines.end(),
+                                       [](const std::string& line) { return line.rfind("MAIL", 0) == 0; });
+        EXPECT_EQ(mail == server.lines.end() ? "" : *mail, mailFrom) << before << " then " << over;
     }
 }
 
