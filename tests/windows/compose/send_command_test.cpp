@@ -51,6 +51,11 @@ protected:
 };
 
 TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothingAndIsReportedAtItsMark) {
+    const auto report = [&](int debugCode, const std::wstring& to, const std::wstring& cc = L"") {
+        return L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug "
+               L"Code: " + std::to_wstring(debugCode) + L"\r\n\r\nFrom Address: me@example.com\r\nTo: " + to +
+               L"\r\ncc: " + cc + L"\r\nBcc: \r\nSMTP Server: " + catcher.server();
+    };
     const struct {
         std::wstring to, cc, sender;
         bool showError;
@@ -58,22 +63,13 @@ TEST_F(DeliveryTest, AnEntryWithoutCommaOrASenderWithoutClosingBracketSendsNothi
     } cases[] = {
         // A NUL in a list is shown replaced, so that the report keeps every line.
         {std::wstring(L"a@example.com,A\0nn;b@example.com", 32), L"", L"me@example.com", true,
-         {L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug Code: "
-          L"1032\r\n\r\nFrom Address: me@example.com\r\nTo: a@example.com,A\uFFFDnn;b@example.com\r\ncc: \r\nBcc: "
-          L"\r\nSMTP Server: " + catcher.server()}},
+         {report(1032, L"a@example.com,A\uFFFDnn;b@example.com")}},
         {L"a@example.com,A", L"bare@example.com", L"me@example.com", true,
-         {L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug Code: "
-          L"1036\r\n\r\nFrom Address: me@example.com\r\nTo: a@example.com,A\r\ncc: bare@example.com\r\nBcc: "
-          L"\r\nSMTP Server: " + catcher.server()}},
+         {report(1036, L"a@example.com,A", L"bare@example.com")}},
         {L"a@example.com,A", L"", L"Me <me@example.com", false, {L"Missing the Closing \">\" in the e-mail address!"}},
         // Blanks are no entry's address: only the one an accepted suggestion leaves after its ";" is passed over.
-        {L" ", L"", L"me@example.com", true,
-         {L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug Code: "
-          L"1032\r\n\r\nFrom Address: me@example.com\r\nTo:  \r\ncc: \r\nBcc: \r\nSMTP Server: " + catcher.server()}},
-        {L"a@example.com,A;  ", L"", L"me@example.com", true,
-         {L"Sending EMail Error in Ardwyn E-Mailer\r\nError Number: 9\r\nSubscript out of range\r\n\r\nDebug Code: "
-          L"1032\r\n\r\nFrom Address: me@example.com\r\nTo: a@example.com,A;  \r\ncc: \r\nBcc: \r\nSMTP Server: " +
-              catcher.server()}},
+        {L" ", L"", L"me@example.com", true, {report(1032, L" ")}},
+        {L"a@example.com,A;  ", L"", L"me@example.com", true, {report(1032, L"a@example.com,A;  ")}},
     };
     for (const auto& c : cases) {
         const std::wstring subject = uniqueSubject(L"Broken");
