@@ -232,7 +232,7 @@ def main():
             for size in (10, 100):
                 _, out = timed(["wine", options.component_bench, "--server", "127.0.0.1:%d" % sink.port,
                                 "--memory", str(size)])
-                print("  " + out.strip())
+                print("".join("  " + line + "\n" for line in out.strip().splitlines()), end="")
     finally:
         sink.stop()
         subprocess.run(["rm", "-rf", work])
