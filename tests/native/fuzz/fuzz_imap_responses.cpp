@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "arriving_input.h"
 #include "delivery/imap/imap_response.h"
 #include "delivery/imap/imap_session.h"
 #include "delivery/mail_error.h"
@@ -13,37 +14,13 @@
 
 namespace {
 
-// Hands out the input in pieces of the sizes its first bytes choose; TLS
-// starts whenever the client asks.
-class Arriving final : public kt::Transport {
-public:
-    Arriving(const uint8_t* data, size_t size) : data_(reinterpret_cast<const char*>(data), size) {}
-    void send(std::string_view bytes) override {
-        if (!encrypted_ && (bytes.find("secret") != std::string::npos || bytes.find("c2VjcmV0") != std::string::npos ||
-                            bytes.find("AHVzZXIAc2VjcmV0") != std::string::npos))
-            __builtin_trap();  // a sign-in in the clear
-    }
-    std::string receive(std::chrono::milliseconds) override {
-        if (data_.empty()) return {};
-        const size_t piece = 1 + static_cast<unsigned char>(data_[0]) % 64;
-        std::string out = data_.substr(0, piece);
-        data_.erase(0, piece);
-        return out;
-    }
-    std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
-    void startTls(const std::string&, std::chrono::milliseconds) override { encrypted_ = true; }
-    bool encrypted() const override { return encrypted_; }
-
-private:
-    std::string data_;
-    bool encrypted_ = false;
-};
+const std::initializer_list<const char*> kSignInMarks = {"secret", "c2VjcmV0", "AHVzZXIAc2VjcmV0"};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    Arriving server(data, size);
+    Arriving server(data, size, kSignInMarks);
     kt::ImapReader reader(server);
     try {
         for (;;) {
@@ -56,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (error.number() != kt::kMailErrorBase + 5 && error.number() != kt::kMailErrorBase + 6) __builtin_trap();
     }
 
-    Arriving dialogue(data, size);
+    Arriving dialogue(data, size, kSignInMarks);
     const kt::SignIn account{"user", "secret"};
     try {
         kt::placeSentCopy(dialogue, {"imap.example.com", false, &account, "", "Subject: s\r\n\r\nx\r\n"}, deadline);

@@ -6,36 +6,14 @@
 #include <cstdint>
 #include <string>
 
+#include "arriving_input.h"
 #include "delivery/mail_error.h"
 #include "delivery/smtp/smtp_session.h"
 #include "foundation/component_error.h"
 
 namespace {
 
-// Hands out the input in pieces of the sizes its first bytes choose; TLS
-// starts whenever the client asks.
-class Arriving final : public kt::Transport {
-public:
-    Arriving(const uint8_t* data, size_t size) : data_(reinterpret_cast<const char*>(data), size) {}
-    void send(std::string_view bytes) override {
-        if (!encrypted_ && (bytes.find("AUTH") != std::string::npos || bytes.find("c2VjcmV0") != std::string::npos))
-            __builtin_trap();  // a sign-in in the clear
-    }
-    std::string receive(std::chrono::milliseconds) override {
-        if (data_.empty()) return {};
-        const size_t piece = 1 + static_cast<unsigned char>(data_[0]) % 64;
-        std::string out = data_.substr(0, piece);
-        data_.erase(0, piece);
-        return out;
-    }
-    std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
-    void startTls(const std::string&, std::chrono::milliseconds) override { encrypted_ = true; }
-    bool encrypted() const override { return encrypted_; }
-
-private:
-    std::string data_;
-    bool encrypted_ = false;
-};
+const std::initializer_list<const char*> kSignInMarks = {"AUTH", "c2VjcmV0"};
 
 // A short message, the same in any encoding.
 class Hello final : public kt::OutgoingMessage {
@@ -48,7 +26,7 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Arriving server(data, size);
+    Arriving server(data, size, kSignInMarks);
     kt::SmtpReplyReader reader(server);
     try {
         for (;;) {
@@ -60,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (error.number() != kt::kMailErrorBase + 5 && error.number() != kt::kMailErrorBase + 6) __builtin_trap();
     }
 
-    Arriving dialogue(data, size);
+    Arriving dialogue(data, size, kSignInMarks);
     const kt::SignIn account{"user", "secret"};
     try {
         kt::deliverOverSmtp(dialogue, kt::Envelope{kt::checkedAddress(L"me@example.com"), {kt::checkedAddress(L"you@example.com")}}, Hello(),

@@ -11,6 +11,7 @@
 #include "delivery/imap/imap_response.h"
 #include "delivery/imap/sent_copy.h"
 #include "delivery/mail_error.h"
+#include "delivery/scripted_server.h"
 #include "foundation/base64.h"
 #include "foundation/utf8.h"
 
@@ -28,7 +29,7 @@ SentCopyRequest request(const SignIn* account = &kAnn, bool implicitTls = false,
     return {"imap.example.com", implicitTls, account, std::move(folder), kCopy};
 }
 
-using Script = std::map<std::string, std::vector<std::string>>;
+using Script = ScriptedServerBase::Script;
 
 // The CAPABILITY replies in turn, each listing its names.
 Script::value_type offers(std::initializer_list<std::string> lists) {
@@ -42,17 +43,16 @@ Script::value_type offers(std::initializer_list<std::string> lists) {
 // command's tag), all in pieces that grow from one byte, and closes when it
 // has no more; gives the go-ahead for a literal that waits for it; traces the
 // verbs and "TLS"; fails the test on a secret in the clear.
-class ScriptedImap final : public Transport {
+class ScriptedImap final : public ScriptedServerBase {
 public:
     explicit ScriptedImap(const Script& script, std::string arriving = "* OK ready\r\n")
-        : script_{offers({"IMAP4rev1 STARTTLS", "IMAP4rev1 AUTH=PLAIN", "IMAP4rev1 SPECIAL-USE"}),
-                  {"STARTTLS", {"$ OK go ahead"}}, {"AUTHENTICATE", {"+ "}}, {"answer", {"$ OK signed in"}},
-                  {"LOGIN", {"$ OK signed in"}}, {"APPEND", {"$ OK [APPENDUID 1700 42] appended"}},
-                  {"LIST", {"* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\Sent) \"/\" \"Sent\"\r\n$ OK"}},
-                  {"LOGOUT", {"* BYE\r\n$ OK"}}},
-          pending_(std::move(arriving)) {
-        for (const auto& [verb, replies] : script) script_[verb] = replies;
-    }
+        : ScriptedServerBase("imap.example.com",
+                             {offers({"IMAP4rev1 STARTTLS", "IMAP4rev1 AUTH=PLAIN", "IMAP4rev1 SPECIAL-USE"}),
+                              {"STARTTLS", {"$ OK go ahead"}}, {"AUTHENTICATE", {"+ "}}, {"answer", {"$ OK signed in"}},
+                              {"LOGIN", {"$ OK signed in"}}, {"APPEND", {"$ OK [APPENDUID 1700 42] appended"}},
+                              {"LIST", {"* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\Sent) \"/\" \"Sent\"\r\n$ OK"}},
+                              {"LOGOUT", {"* BYE\r\n$ OK"}}},
+                             script, "$ OK", std::move(arriving)) {}
 
     void send(std::string_view bytes) override {
         wire += bytes;
@@ -92,20 +92,6 @@ public:
             trace += "wait ";
         }
     }
-    std::string receive(std::chrono::milliseconds) override {
-        const std::string piece = pending_.substr(at_, 1 + at_ % 4096);
-        at_ += piece.size();
-        return piece;
-    }
-    std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
-    void startTls(const std::string& host, std::chrono::milliseconds) override {
-        EXPECT_EQ(host, "imap.example.com");
-        trace += "TLS ";
-        encrypted_ = true;
-    }
-    bool encrypted() const override { return encrypted_; }
-
-    std::string trace;
     std::string wire;  // every byte the client sent
     std::vector<std::string> commands, literals;
 
@@ -137,17 +123,8 @@ private:
         exchanging_ = reply[0] == '+' ? tag : "";
     }
 
-    std::string next(const std::string& verb) {
-        auto& replies = script_[verb];
-        const std::string reply = replies.empty() ? "$ OK" : replies.front();
-        if (replies.size() > 1) replies.erase(replies.begin());
-        return reply + "\r\n";
-    }
-
-    Script script_;
-    std::string pending_, inbound_, command_, exchanging_;
-    std::size_t at_ = 0, literalLeft_ = 0, tags_ = 0;
-    bool encrypted_ = false;
+    std::string inbound_, command_, exchanging_;
+    std::size_t literalLeft_ = 0, tags_ = 0;
 };
 
 TEST(ImapResponses, BrokenResponsesEndWithTheErrorThatSaysWhy) {

@@ -16,6 +16,7 @@
 #include "foundation/base64.h"
 #include "delivery/mail_error.h"
 #include "delivery/smtp/server_address.h"
+#include "delivery/scripted_server.h"
 #include "delivery/sockets/socket_transport.h"
 
 namespace kt {
@@ -31,15 +32,14 @@ long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind)
 // Answers each command by its verb (the script's replies in turn, the last
 // one kept) in pieces that grow from one byte, then closes; traces the verbs
 // it got and "TLS" where TLS started; fails the test on a sign-in in the clear.
-class ScriptedServer final : public Transport {
+class ScriptedServer final : public ScriptedServerBase {
 public:
-    using Script = std::map<std::string, std::vector<std::string>>;
-
-    explicit ScriptedServer(const Script& script) {
-        script_ = {{"greeting", {"220 ready"}}, {"EHLO", {"250 ok"}}, {"STARTTLS", {"220 go ahead"}},
-                   {"AUTH PLAIN", {"235 ok"}},  {"AUTH LOGIN", {"334 VXNlcg=="}}, {"answer", {"334 UGFzcw==", "235 ok"}},
-                   {"DATA", {"354 go"}},        {"QUIT", {"221 bye"}}};
-        for (const auto& [verb, replies] : script) script_[verb] = replies;
+    explicit ScriptedServer(const Script& script)
+        : ScriptedServerBase("mail.example.com",
+                             {{"greeting", {"220 ready"}}, {"EHLO", {"250 ok"}}, {"STARTTLS", {"220 go ahead"}},
+                              {"AUTH PLAIN", {"235 ok"}}, {"AUTH LOGIN", {"334 VXNlcg=="}},
+                              {"answer", {"334 UGFzcw==", "235 ok"}}, {"DATA", {"354 go"}}, {"QUIT", {"221 bye"}}},
+                             script, "250 ok") {
         pending_ = next("greeting");
     }
 
@@ -57,37 +57,14 @@ public:
         trace += verb + " ";
         lines.push_back(line);
         pending_ += next(verb);
-        answering_ = pending_.find("334", at_) == at_;
-        inData_ = verb == "DATA" && pending_.find("354", at_) == at_;
+        answering_ = answersNext("334");
+        inData_ = verb == "DATA" && answersNext("354");
     }
-    std::string receive(std::chrono::milliseconds) override {
-        const std::string piece = pending_.substr(at_, 1 + at_ % 4096);
-        at_ += piece.size();
-        return piece;
-    }
-    std::string localAddressLiteral() const override { return "[127.0.0.1]"; }
-    void startTls(const std::string& host, std::chrono::milliseconds) override {
-        EXPECT_EQ(host, "mail.example.com");
-        trace += "TLS ";
-        encrypted_ = true;
-    }
-    bool encrypted() const override { return encrypted_; }
 
-    std::string trace;
     std::vector<std::string> lines;  // the first line of every write
 
 private:
-    std::string next(const std::string& verb) {
-        auto& replies = script_[verb];
-        const std::string reply = replies.empty() ? "250 ok" : replies.front();
-        if (replies.size() > 1) replies.erase(replies.begin());
-        return reply + "\r\n";
-    }
-
-    Script script_;
-    std::string pending_;
-    std::size_t at_ = 0;
-    bool encrypted_ = false, inData_ = false, answering_ = false;
+    bool inData_ = false, answering_ = false;
 };
 
 // A message that is its text, whatever the encoding.
