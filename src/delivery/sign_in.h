@@ -25,6 +25,10 @@ struct SignIn {
     SignIn& operator=(SignIn&&) = default;
 };
 
+// The initial response of a bearer token sign-in (SASL XOAUTH2, as the
+// providers define it, or OAUTHBEARER, RFC 7628), before base64.
+SecretText bearerResponse(bool xoauth2, const SignIn& account);
+
 // Which of the account's servers a sign-in is for: one host may take the
 // mail and keep the folders too, with a password for each.
 enum class MailService { Smtp, Imap };

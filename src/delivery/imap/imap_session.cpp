@@ -270,22 +270,6 @@ private:
     unsigned tags_ = 0;
 };
 
-// The initial response of a bearer token: XOAUTH2 (as Google and Microsoft
-// define it) or OAUTHBEARER (RFC 7628), before base64.
-SecretText bearerResponse(bool xoauth2, const SignIn& account) {
-    SecretText response;
-    if (xoauth2) {
-        response.append("user=").append(account.user);
-    } else {
-        response.append("n,a=");
-        for (const char c : account.user)  // a SASL name: "," and "=" escaped
-            response.append(c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c));
-        response.append(",");
-    }
-    response.append("\x01" "auth=Bearer ").append(account.password).append("\x01\x01");
-    return response;
-}
-
 void signIn(Dialogue& imap, const SignIn& account) {
     const auto& offers = imap.capabilities();
     Answer answer;

@@ -167,22 +167,6 @@ SecretText secretLine(const std::string& start, std::string_view secret) {
     return text;
 }
 
-// The initial response of a bearer token sign-in: XOAUTH2 (as Google and
-// Microsoft define it) or OAUTHBEARER (RFC 7628), before base64.
-SecretText bearerResponse(bool xoauth2, const SignIn& account) {
-    SecretText response;
-    if (xoauth2) {
-        response.append("user=").append(account.user);
-    } else {
-        response.append("n,a=");
-        for (const char c : account.user)  // a SASL name: "," and "=" escaped
-            response.append(c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c));
-        response.append(",");
-    }
-    response.append("\x01" "auth=Bearer ").append(account.password).append("\x01\x01");
-    return response;
-}
-
 // Signs in with a bearer token: a refusal comes as 334 and an error in JSON,
 // which the client answers before the server ends with 535.
 SmtpReply signInWithToken(Dialogue& smtp, const ServerOffers& offers, const SignIn& account,
