@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@ using UniqueInternet = UniqueHandle<HandleTraits<HINTERNET, &WinHttpCloseHandle>
 
 constexpr int kMostRedirects = 5;
 constexpr const wchar_t* kAgent = L"KT_EMailer";
+constexpr std::chrono::milliseconds kConnectBeforeTheNext{2000};
 
 std::optional<NetworkReach> reachOf(const ResolvedAddress& address) {
     if (address.family == AF_INET && address.socketAddress.size() >= sizeof(sockaddr_in)) {
@@ -46,15 +48,16 @@ struct LookedUp {
     NetworkReach nearest = NetworkReach::Public;
 };
 
-std::optional<LookedUp> lookUp(const WebAddress& address) {
+std::optional<LookedUp> lookUp(const WebAddress& address, const AddressLookup& lookup) {
     std::string host = address.host;
     if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
     LookedUp found;
     try {
-        found.addresses = systemLookup(host, 80);
+        found.addresses = interleavedByFamily(lookup(host, 80));
     } catch (const std::exception&) {
         return std::nullopt;
     }
+    if (found.addresses.empty()) return std::nullopt;
     for (const auto& one : found.addresses) {
         const auto reach = reachOf(one);
         if (!reach) found.nearest = NetworkReach::Local;  // a kind of address nobody ranked: the strictest
@@ -83,25 +86,25 @@ std::wstring literalOf(const ResolvedAddress& address) {
 using GlobalText = UniqueHandle<HandleTraits<LPWSTR, &GlobalFree>>;
 
 // Whether the user's or the machine's settings could send a request through
-// a proxy: a static one, a configuration script, or one that detection finds.
+// a proxy: a static one, a configuration script, or one that detection finds
+// (by DHCP or the name service); settings that cannot be read count as one.
 bool proxyMayBeUsed() {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
-    if (WinHttpGetIEProxyConfigForCurrentUser(&user)) {
-        const GlobalText script(user.lpszAutoConfigUrl), proxy(user.lpszProxy), bypass(user.lpszProxyBypass);
-        if (script || (proxy && *proxy.get())) return true;
-        // Detection asks the name service only: asking DHCP as well costs
-        // every fetch a wait for an answer most networks never give, and a
-        // proxy missed so is one the fetch goes around, not through.
-        LPWSTR detectedScript = nullptr;
-        if (user.fAutoDetect && WinHttpDetectAutoProxyConfigUrl(WINHTTP_AUTO_DETECT_TYPE_DNS_A, &detectedScript)) {
-            const GlobalText detected(detectedScript);
-            return true;
-        }
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&user)) return true;
+    const GlobalText script(user.lpszAutoConfigUrl), proxy(user.lpszProxy), bypass(user.lpszProxyBypass);
+    if (script || (proxy && *proxy.get())) return true;
+    LPWSTR detectedScript = nullptr;
+    if (user.fAutoDetect &&
+        WinHttpDetectAutoProxyConfigUrl(WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A,
+                                        &detectedScript)) {
+        const GlobalText detected(detectedScript);
+        return true;
     }
     WINHTTP_PROXY_INFO machine{};
     if (WinHttpGetDefaultProxyConfiguration(&machine)) {
-        const GlobalText proxy(machine.lpszProxy), bypass(machine.lpszProxyBypass);
-        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy && *proxy.get()) return true;
+        const GlobalText machineProxy(machine.lpszProxy), machineBypass(machine.lpszProxyBypass);
+        if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && machineProxy && *machineProxy.get())
+            return true;
     }
     return false;
 }
@@ -120,14 +123,15 @@ std::wstring headerValue(HINTERNET request, DWORD header) {
 
 }  // namespace
 
-NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress) {
+NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress, const AddressLookup& lookup) {
     if (!pageAddress || !pageAddress->hasHost()) return NetworkReach::Public;
-    const auto found = lookUp(*pageAddress);
+    const auto found = lookUp(*pageAddress, lookup);
     return found ? found->nearest : NetworkReach::Public;
 }
 
 struct WebFetch::Session {
     std::optional<WebAddress> pageAddress;
+    AddressLookup lookup;
     std::once_flag lookedUp;
     NetworkReach pageReach = NetworkReach::Public;
     bool direct = false;
@@ -137,7 +141,7 @@ struct WebFetch::Session {
     // the threads that fetch.
     void lookUpOnce() {
         std::call_once(lookedUp, [this] {
-            pageReach = reachOfPage(pageAddress);
+            pageReach = reachOfPage(pageAddress, lookup);
             direct = !proxyMayBeUsed();
             if (direct) {
                 handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -157,7 +161,7 @@ struct WebFetch::Session {
 namespace {
 
 // One request's outcome: a body, a redirect's target, or nothing; `unreached`
-// when the server could not be connected to at all.
+// when the request could not be made or sent (a GET, safe to try elsewhere).
 struct Answer {
     std::optional<std::string> body;
     std::wstring redirect;
@@ -165,15 +169,15 @@ struct Answer {
 };
 
 // GET `at` from `server` (its host's name, or one of its checked addresses
-// with the name kept in the Host header), within `timeoutMs`, the body at
-// most `limit` bytes by `deadline`.
-Answer ask(HINTERNET session, const WebAddress& at, const std::wstring& server, bool byAddress, DWORD timeoutMs,
-           std::size_t limit, std::chrono::steady_clock::time_point deadline) {
+// with the name kept in the Host header), connected within `connectMs` and
+// answered within `timeoutMs`, the body at most `limit` bytes by `deadline`.
+Answer ask(HINTERNET session, const WebAddress& at, const std::wstring& server, bool byAddress, DWORD connectMs,
+           DWORD timeoutMs, std::size_t limit, std::chrono::steady_clock::time_point deadline) {
     const bool secure = at.scheme == "https";
     const INTERNET_PORT port =
         at.port.empty() ? (secure ? 443 : 80) : static_cast<INTERNET_PORT>(std::strtoul(at.port.c_str(), nullptr, 10));
     const UniqueInternet connection(WinHttpConnect(session, server.c_str(), port, 0));
-    if (!connection) return {};
+    if (!connection) return {{}, {}, true};
     const std::wstring target = fromUtf8(at.path + at.query);
     const UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -183,7 +187,7 @@ Answer ask(HINTERNET session, const WebAddress& at, const std::wstring& server, 
     DWORD noWindowsSignIn = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     const std::wstring host = L"Host: " + fromUtf8(at.host) + (at.port.empty() ? L"" : L":" + fromUtf8(at.port));
     // The wait for the answer's head has a time-out of its own.
-    if (!request || !WinHttpSetTimeouts(request.get(), timeoutMs, timeoutMs, timeoutMs, timeoutMs) ||
+    if (!request || !WinHttpSetTimeouts(request.get(), timeoutMs, connectMs, timeoutMs, timeoutMs) ||
         !WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeoutMs, sizeof timeoutMs) ||
         !WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &neverRedirect, sizeof neverRedirect) ||
         !WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies) ||
@@ -193,7 +197,7 @@ Answer ask(HINTERNET session, const WebAddress& at, const std::wstring& server, 
                                                WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
         return {};
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-        return {{}, {}, GetLastError() == ERROR_WINHTTP_CANNOT_CONNECT};
+        return {{}, {}, true};
     if (!WinHttpReceiveResponse(request.get(), nullptr)) return {};
     DWORD status = 0, size = sizeof status;
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -215,38 +219,44 @@ Answer ask(HINTERNET session, const WebAddress& at, const std::wstring& server, 
 
 }  // namespace
 
-WebFetch::WebFetch(std::optional<WebAddress> pageAddress) : session_(std::make_unique<Session>()) {
+WebFetch::WebFetch(std::optional<WebAddress> pageAddress, AddressLookup lookup)
+    : session_(std::make_unique<Session>()) {
     session_->pageAddress = std::move(pageAddress);
+    session_->lookup = std::move(lookup);
 }
 
 WebFetch::~WebFetch() = default;
 
 std::optional<std::string> WebFetch::get(const std::string& address, std::size_t limit,
                                          std::chrono::milliseconds time) const {
+    const auto deadline = std::chrono::steady_clock::now() + time;
     session_->lookUpOnce();
     if (!session_->handle) return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + time;
     std::optional<WebAddress> at = resolveWebAddress(fromUtf8(address));
     for (int redirects = 0; at && redirects <= kMostRedirects; ++redirects) {
         if (!at->isWeb() || !at->userInfo.empty()) return std::nullopt;
-        const auto found = lookUp(*at);
+        const auto found = lookUp(*at, session_->lookup);
         if (!found || !mayFetch(session_->pageReach, found->nearest)) return std::nullopt;
         // Plain http with no proxy goes to the addresses just checked, so that
         // a second lookup cannot be answered otherwise (DNS rebinding); https
         // goes by name, held to it by the certificate.
         std::vector<std::wstring> servers;
         const bool byAddress = session_->direct && at->scheme == "http";
-        if (byAddress)
-            for (const auto& one : found->addresses) servers.push_back(literalOf(one));
-        else
+        if (byAddress) {
+            for (const auto& one : found->addresses)
+                if (auto literal = literalOf(one); !literal.empty()) servers.push_back(std::move(literal));
+        } else {
             servers.push_back(fromUtf8(at->host.front() == '[' ? at->host.substr(1, at->host.size() - 2) : at->host));
+        }
         Answer answer;
-        for (const auto& server : servers) {
+        for (std::size_t i = 0; i < servers.size(); ++i) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || server.empty()) return std::nullopt;
-            answer = ask(session_->handle.get(), *at, server, byAddress, static_cast<DWORD>(left.count()), limit,
-                         deadline);
+            if (left.count() <= 0) return std::nullopt;
+            // An address that does not take the connection soon leaves time for the next.
+            const auto connect = i + 1 < servers.size() ? std::min(left, kConnectBeforeTheNext) : left;
+            answer = ask(session_->handle.get(), *at, servers[i], byAddress, static_cast<DWORD>(connect.count()),
+                         static_cast<DWORD>(left.count()), limit, deadline);
             if (!answer.unreached) break;
         }
         if (answer.body) return answer.body;

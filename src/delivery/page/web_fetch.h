@@ -14,18 +14,20 @@
 #include <string>
 
 #include "delivery/page/network_reach.h"
+#include "delivery/sockets/socket_transport.h"
 #include "delivery/page/web_address.h"
 
 namespace kt {
 
 // The reach of the network a page lives on: its host's; a page with no
 // address, or one that cannot be looked up, counts as public.
-NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress);
+NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress, const AddressLookup& lookup = systemLookup);
 
 class WebFetch {
 public:
-    // For the page at `pageAddress`, whose reach is looked up at the first fetch.
-    explicit WebFetch(std::optional<WebAddress> pageAddress);
+    // For the page at `pageAddress`, whose reach is looked up at the first
+    // fetch; names are looked up with `lookup`.
+    explicit WebFetch(std::optional<WebAddress> pageAddress, AddressLookup lookup = systemLookup);
     ~WebFetch();
     WebFetch(const WebFetch&) = delete;
     WebFetch& operator=(const WebFetch&) = delete;

@@ -357,21 +357,29 @@ void sendEnvelope(Dialogue& smtp, const std::vector<std::string>& commands, bool
 
 // The message's size counted on a thread of its own, in the form the first
 // greeting points to, while TLS is made and the sign-in given: time the
-// count would otherwise add before MAIL.
+// count would otherwise add before MAIL. (A Stop meanwhile waits for the
+// count; where no thread can be had, it is made when asked for.)
 class SizeCountedAhead {
 public:
     SizeCountedAhead(const OutgoingMessage& message, const MessageForm& form)
         : message_(message), form_(form),
-          counted_(std::async(std::launch::async, [&message, form] { return message.size(form); })) {}
+          counted_(std::async(std::launch::async | std::launch::deferred,
+                              [&message, form] { return message.size(form); })) {}
     SizeCountedAhead(const SizeCountedAhead&) = delete;
     SizeCountedAhead& operator=(const SizeCountedAhead&) = delete;
 
     // The size in `form`; counted again when the server now offers another.
     std::size_t in(const MessageForm& form) {
-        const std::size_t ahead = counted_.get();
         const bool same = form.encoding == form_.encoding && form.smtpUtf8 == form_.smtpUtf8 &&
                           form.sizeLimit == form_.sizeLimit;
-        return same ? ahead : message_.size(form);
+        // Waited for first either way: the count and the message share what they have worked out.
+        try {
+            const std::size_t ahead = counted_.get();
+            if (same) return ahead;
+        } catch (...) {
+            if (same) throw;
+        }
+        return message_.size(form);
     }
 
 private:

@@ -3,6 +3,9 @@
 // (tools/page_server). page_embedding_test.py runs these tests, then judges
 // what arrived with Python's email parser and a browser.
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <sstream>
 
 #include "compose/frmEmail.h"
+#include "delivery/page/web_fetch.h"
 #include "foundation/utf8.h"
 #include "support/windows_test.h"
 
@@ -30,6 +34,11 @@ struct PageServer {
         std::stringstream text;
         text << std::ifstream(directory + "\\site\\news\\" + name, std::ios::binary).rdbuf();
         return fromUtf8(text.str());
+    }
+    std::string served(const std::string& picture) const {
+        std::stringstream bytes;
+        bytes << std::ifstream(directory + "\\site\\img\\" + picture, std::ios::binary).rdbuf();
+        return bytes.str();
     }
     std::vector<std::string> requests() const {
         std::ifstream log(directory + "\\requests");
@@ -85,7 +94,8 @@ TEST_F(PageEmbeddingTest, AHostilePageGoesWithinItsDeadlineAndNothingForbiddenIs
     EXPECT_LT(deliver(form), 20s);
     EXPECT_EQ(catcher.caught(subject).size(), 1u);
     for (const auto& request : web.requests()) {
-        EXPECT_EQ(request.find(' '), std::string::npos) << "cookies or a sign-in went along: " << request;
+        for (const char* carried : {" cookie", " authorization"})
+            EXPECT_EQ(request.find(carried), std::string::npos) << "cookies or a sign-in went along: " << request;
         for (const char* never : {"/img/far.png", "/img/small.gif", "/img/huge.png", "secret", "unc"})
             EXPECT_EQ(request.find(never), std::string::npos) << request;
     }
@@ -135,8 +145,30 @@ TEST_F(PageEmbeddingTest, PicturesComeOnlyFromTheAddressesCheckedForThePage) {
     deliver(open(page, L"http://localhost:" + std::to_wstring(web.port) + L"/news/pretty.html",
                  uniqueSubject(L"By name"), catcher));
     const std::string byName = "/img/red.png?by-name host localhost:" + std::to_string(web.port);
-    const auto requests = web.requests();
+    auto requests = web.requests();
     EXPECT_NE(std::find(requests.begin(), requests.end(), byName), requests.end()) << byName;
+
+    // A name that answers the check otherwise than the system would (DNS
+    // rebinding): the fetch goes where the check's answer said, or nowhere.
+    const std::string port = std::to_string(web.port);
+    const auto answering = [](const char* address) {
+        return [address](const std::string&, unsigned short) {
+            sockaddr_in ip{};
+            ip.sin_family = AF_INET;
+            InetPtonA(AF_INET, address, &ip.sin_addr);
+            return std::vector<ResolvedAddress>{{AF_INET, std::string(reinterpret_cast<const char*>(&ip), sizeof ip)}};
+        };
+    };
+    const WebFetch rebound(resolveWebAddress(L"http://www.example.com/"), answering("192.0.2.1"));
+    EXPECT_FALSE(rebound.get("http://localhost:" + port + "/img/red.png?rebound", 1 << 20, 1500ms));
+    const WebFetch pinned(resolveWebAddress(L"http://pictures.invalid/"), answering("127.0.0.1"));
+    EXPECT_EQ(pinned.get("http://pictures.invalid:" + port + "/img/red.png?pinned", 1 << 20, 5000ms), web.served("red.png"));
+    requests = web.requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const std::string& line) { return line.find("rebound") != std::string::npos; }),
+              0);
+    EXPECT_NE(std::find(requests.begin(), requests.end(), "/img/red.png?pinned host pictures.invalid:" + port),
+              requests.end());
 }
 
 }  // namespace
