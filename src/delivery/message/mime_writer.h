@@ -24,6 +24,11 @@ struct MessageForm {
     BodyEncoding encoding = BodyEncoding::QuotedPrintable;
     bool smtpUtf8 = false;
     std::uint64_t sizeLimit = 0;  // the largest message the server takes; 0 when it names none
+
+    bool operator==(const MessageForm& other) const {
+        return encoding == other.encoding && smtpUtf8 == other.smtpUtf8 && sizeLimit == other.sizeLimit;
+    }
+    bool operator!=(const MessageForm& other) const { return !(*this == other); }
 };
 
 // The pictures a page's message carries inside it: a multipart/related part

@@ -48,12 +48,16 @@ struct LookedUp {
     NetworkReach nearest = NetworkReach::Public;
 };
 
+// A host as lookups and WinHTTP take it: an IPv6 address without its brackets.
+std::string bareHost(const WebAddress& address) {
+    const std::string& host = address.host;
+    return host.size() > 2 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
+}
+
 std::optional<LookedUp> lookUp(const WebAddress& address, const AddressLookup& lookup) {
-    std::string host = address.host;
-    if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
     LookedUp found;
     try {
-        found.addresses = interleavedByFamily(lookup(host, 80));
+        found.addresses = interleavedByFamily(lookup(bareHost(address), 80));
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -121,13 +125,15 @@ std::wstring headerValue(HINTERNET request, DWORD header) {
     return value;
 }
 
-}  // namespace
-
+// The reach of the network a page lives on: its host's; a page with no
+// address, or one that cannot be looked up, counts as public.
 NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress, const AddressLookup& lookup) {
     if (!pageAddress || !pageAddress->hasHost()) return NetworkReach::Public;
     const auto found = lookUp(*pageAddress, lookup);
     return found ? found->nearest : NetworkReach::Public;
 }
+
+}  // namespace
 
 struct WebFetch::Session {
     std::optional<WebAddress> pageAddress;
@@ -246,7 +252,7 @@ std::optional<std::string> WebFetch::get(const std::string& address, std::size_t
             for (const auto& one : found->addresses)
                 if (auto literal = literalOf(one); !literal.empty()) servers.push_back(std::move(literal));
         } else {
-            servers.push_back(fromUtf8(at->host.front() == '[' ? at->host.substr(1, at->host.size() - 2) : at->host));
+            servers.push_back(fromUtf8(bareHost(*at)));
         }
         Answer answer;
         for (std::size_t i = 0; i < servers.size(); ++i) {

@@ -19,10 +19,6 @@
 
 namespace kt {
 
-// The reach of the network a page lives on: its host's; a page with no
-// address, or one that cannot be looked up, counts as public.
-NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress, const AddressLookup& lookup = systemLookup);
-
 class WebFetch {
 public:
     // For the page at `pageAddress`, whose reach is looked up at the first

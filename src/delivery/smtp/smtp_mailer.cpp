@@ -48,8 +48,7 @@ public:
 private:
     // The session counts the message, then writes it, in the same form.
     const Embedding& embeddingFor(const MessageForm& form) const {
-        if (pictures_ && (!embeddedForm_ || embeddedForm_->encoding != form.encoding ||
-                          embeddedForm_->smtpUtf8 != form.smtpUtf8 || embeddedForm_->sizeLimit != form.sizeLimit)) {
+        if (pictures_ && embeddedForm_ != form) {
             embedding_ = embeddingWithin(message_, text_, stamp_, form, *pictures_);
             embeddedForm_ = form;
         }

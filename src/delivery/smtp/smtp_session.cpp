@@ -370,8 +370,7 @@ public:
 
     // The size in `form`; counted again when the server now offers another.
     std::size_t in(const MessageForm& form) {
-        const bool same = form.encoding == form_.encoding && form.smtpUtf8 == form_.smtpUtf8 &&
-                          form.sizeLimit == form_.sizeLimit;
+        const bool same = form == form_;
         // Waited for first either way: the count and the message share what they have worked out.
         try {
             const std::size_t ahead = counted_.get();
