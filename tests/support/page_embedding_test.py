@@ -7,7 +7,9 @@ picture's bytes as served, the server's SIZE kept), and by a browser that
 may fetch nothing, whose picture of the message must match its picture of
 the page on the web.
 
-    page_embedding_test.py --tests PATH_TO_windows_tests [--wine] --state DIR --catchers DIR
+    page_embedding_test.py --tests PATH_TO_windows_tests [--wine] --state DIR --catchers DIR --ca DIR
+
+--ca names the authority the prefix trusts, whose certificate the page server's https side gets.
 
 Runs in the Wine prefix and on the display of its environment."""
 
@@ -37,7 +39,7 @@ def windows_path(path):
 
 def setUpModule():
     global PORT, SENT
-    subprocess.run([sys.executable, SERVER, "start", "--state-dir", ARGS.state], check=True)
+    subprocess.run([sys.executable, SERVER, "start", "--state-dir", ARGS.state, "--tls", ARGS.ca], check=True)
     with open(os.path.join(ARGS.state, "port")) as f:
         PORT = int(f.read())
     command = (["wine"] if ARGS.wine else []) + [ARGS.tests, "--gtest_filter=PageEmbeddingTest.*"]
@@ -88,7 +90,7 @@ def web(path):
 
 class Sent(unittest.TestCase):
     def test_the_page_tests_passed(self):
-        self.assertIn("[  PASSED  ] 4 tests.", SENT.stdout, SENT.stdout[-6000:])
+        self.assertIn("[  PASSED  ] 5 tests.", SENT.stdout, SENT.stdout[-6000:])
 
 
 class Structure(unittest.TestCase):
@@ -204,6 +206,7 @@ if __name__ == "__main__":
     parser.add_argument("--wine", action="store_true")
     parser.add_argument("--state", required=True)
     parser.add_argument("--catchers", required=True)
+    parser.add_argument("--ca", required=True)
     ARGS, rest = parser.parse_known_args()
     ARGS.state = os.path.abspath(ARGS.state)
     os.makedirs(ARGS.state, exist_ok=True)

@@ -2,7 +2,8 @@
 """A web server on loopback with the pages the tests and the bench mail, and
 the ways real servers make fetching their pictures hard.
 
-    page_server.py start --state-dir DIR   start in the background; DIR/port holds the port
+    page_server.py start --state-dir DIR [--tls CA_DIR]
+                                           start in the background; DIR/port holds the port
     page_server.py stop  --state-dir DIR   stop the server started there (by its pid)
 
 DIR/site holds what it serves, made at the start: pictures (PNG, JPEG, GIF,
@@ -19,13 +20,16 @@ never answers; /private.png asks for a Windows sign-in. Every answer sets a
 cookie. DIR/requests has a line per request: its path, then "cookie" and
 "authorization" where the request carried them, and "host" with the Host
 header where it names the server otherwise than by its address; with --timed (for the
-bench) written once the answer is out, ending with the time (seconds since 1970)."""
+bench) written once the answer is out, ending with the time (seconds since 1970).
+With --tls, the same is served over https on DIR/tls-port too, as "localhost"
+with a certificate from the authority in CA_DIR."""
 
 import argparse
 import http.server
 import os
 import random
 import signal
+import ssl
 import subprocess
 import sys
 import threading
@@ -169,26 +173,43 @@ def handler_for(state_dir, timed):
     return Handler
 
 
-def serve(state_dir, timed):
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 64  # twenty connections at once are not turned away
+
+
+def serve(state_dir, timed, ca_dir):
     from smtp_client import free_port
     port = free_port()
     make_site(os.path.join(state_dir, "site"), port)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler_for(state_dir, timed))
-    server.daemon_threads = True
-    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
-    with open(os.path.join(state_dir, "port.part"), "w") as f:
-        f.write(str(port))
-    os.replace(os.path.join(state_dir, "port.part"), os.path.join(state_dir, "port"))
-    server.serve_forever()
+    servers = {"port": Server(("127.0.0.1", port), handler_for(state_dir, timed))}
+    if ca_dir:
+        import certificates
+        issued = certificates.Authority(ca_dir).issue("page-server")
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(issued.chain, issued.key)
+        secure = Server(("127.0.0.1", free_port()), handler_for(state_dir, timed))
+        # Each connection's handshake on its own thread, as the rest of its answer.
+        secure.socket = context.wrap_socket(secure.socket, server_side=True, do_handshake_on_connect=False)
+        servers["tls-port"] = secure
+    for server in servers.values():
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    stopped = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stopped.set())
+    for name, server in reversed(servers.items()):  # "port" last: it tells the starter all are up
+        with open(os.path.join(state_dir, name + ".part"), "w") as f:
+            f.write(str(server.server_port))
+        os.replace(os.path.join(state_dir, name + ".part"), os.path.join(state_dir, name))
+    stopped.wait()
 
 
-def start(state_dir, timed):
+def start(state_dir, timed, ca_dir):
     os.makedirs(state_dir, exist_ok=True)
-    for name in ("port", "pid", "requests"):
+    for name in ("port", "tls-port", "pid", "requests"):
         if os.path.exists(os.path.join(state_dir, name)):
             os.remove(os.path.join(state_dir, name))
     if not background.start([sys.executable, os.path.abspath(__file__), "serve", "--state-dir", state_dir] +
-                            (["--timed"] if timed else []),
+                            (["--timed"] if timed else []) + (["--tls", ca_dir] if ca_dir else []),
                             state_dir, "server.log", "port", seconds=60):
         return 1
     print("page server on 127.0.0.1:%s" % open(os.path.join(state_dir, "port")).read())
@@ -200,11 +221,12 @@ if __name__ == "__main__":
     parser.add_argument("command", choices=["start", "stop", "serve"])
     parser.add_argument("--state-dir", required=True)
     parser.add_argument("--timed", action="store_true")
+    parser.add_argument("--tls", metavar="CA_DIR")
     args = parser.parse_args()
     state = os.path.abspath(args.state_dir)
     if args.command == "serve":
-        serve(state, args.timed)
+        serve(state, args.timed, args.tls and os.path.abspath(args.tls))
     elif args.command == "start":
-        sys.exit(start(state, args.timed))
+        sys.exit(start(state, args.timed, args.tls and os.path.abspath(args.tls)))
     else:
         sys.exit(background.stop(state, "port"))

@@ -138,29 +138,37 @@ NetworkReach reachOfPage(const std::optional<WebAddress>& pageAddress, const Add
 struct WebFetch::Session {
     std::optional<WebAddress> pageAddress;
     AddressLookup lookup;
-    std::once_flag lookedUp;
+    std::once_flag pageLookedUp, proxyAsked;
     NetworkReach pageReach = NetworkReach::Public;
-    bool direct = false;
-    UniqueInternet handle;
+    UniqueInternet byName = systemProxySession();
+    UniqueInternet byAddress;  // for plain http, where no proxy may be used
 
     // At the first fetch, before any other: the work of lookups is left to
     // the threads that fetch.
-    void lookUpOnce() {
-        std::call_once(lookedUp, [this] {
-            pageReach = reachOfPage(pageAddress, lookup);
-            direct = !proxyMayBeUsed();
-            if (direct) {
-                handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0));
-                return;
-            }
-            // The user's own proxy settings where the system offers them, else the machine's.
-            handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
-            if (!handle)
-                handle.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0));
+    NetworkReach reachOfThePage() {
+        std::call_once(pageLookedUp, [this] { pageReach = reachOfPage(pageAddress, lookup); });
+        return pageReach;
+    }
+
+    // Only plain http needs to know whether a proxy may be used, and then
+    // once: https goes by name whichever way it goes.
+    HINTERNET directSession() {
+        std::call_once(proxyAsked, [this] {
+            if (!proxyMayBeUsed())
+                byAddress.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0));
         });
+        return byAddress.get();
+    }
+
+    // The user's own proxy settings where the system offers them, else the machine's.
+    static UniqueInternet systemProxySession() {
+        UniqueInternet session(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!session)
+            session.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0));
+        return session;
     }
 };
 
@@ -236,19 +244,19 @@ WebFetch::~WebFetch() = default;
 std::optional<std::string> WebFetch::get(const std::string& address, std::size_t limit,
                                          std::chrono::milliseconds time) const {
     const auto deadline = std::chrono::steady_clock::now() + time;
-    session_->lookUpOnce();
-    if (!session_->handle) return std::nullopt;
     std::optional<WebAddress> at = resolveWebAddress(fromUtf8(address));
     for (int redirects = 0; at && redirects <= kMostRedirects; ++redirects) {
         if (!at->isWeb() || !at->userInfo.empty()) return std::nullopt;
         const auto found = lookUp(*at, session_->lookup);
-        if (!found || !mayFetch(session_->pageReach, found->nearest)) return std::nullopt;
+        if (!found || !mayFetch(session_->reachOfThePage(), found->nearest)) return std::nullopt;
         // Plain http with no proxy goes to the addresses just checked, so that
         // a second lookup cannot be answered otherwise (DNS rebinding); https
         // goes by name, held to it by the certificate.
+        const HINTERNET direct = at->scheme == "http" ? session_->directSession() : nullptr;
+        const HINTERNET session = direct ? direct : session_->byName.get();
+        if (!session) return std::nullopt;
         std::vector<std::wstring> servers;
-        const bool byAddress = session_->direct && at->scheme == "http";
-        if (byAddress) {
+        if (direct) {
             for (const auto& one : found->addresses)
                 if (auto literal = literalOf(one); !literal.empty()) servers.push_back(std::move(literal));
         } else {
@@ -261,7 +269,7 @@ std::optional<std::string> WebFetch::get(const std::string& address, std::size_t
             if (left.count() <= 0) return std::nullopt;
             // An address that does not take the connection soon leaves time for the next.
             const auto connect = i + 1 < servers.size() ? std::min(left, kConnectBeforeTheNext) : left;
-            answer = ask(session_->handle.get(), *at, servers[i], byAddress, static_cast<DWORD>(connect.count()),
+            answer = ask(session, *at, servers[i], direct != nullptr, static_cast<DWORD>(connect.count()),
                          static_cast<DWORD>(left.count()), limit, deadline);
             if (!answer.unreached) break;
         }

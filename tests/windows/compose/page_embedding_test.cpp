@@ -25,6 +25,7 @@ struct PageServer {
     PageServer() {
         if (const char* folder = std::getenv("KT_PAGE_SERVER_DIR")) directory = folder;
         std::ifstream(directory + "\\port") >> port;
+        std::ifstream(directory + "\\tls-port") >> tlsPort;
     }
     std::wstring address(const std::wstring& path) const {
         return L"http://127.0.0.1:" + std::to_wstring(port) + path;
@@ -49,11 +50,14 @@ struct PageServer {
 
     std::string directory;
     int port = 0;
+    int tlsPort = 0;  // the same over https, as "localhost"
 };
 
 class PageEmbeddingTest : public WindowsTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(web.port && catcher.port) << "run through page_embedding_test.py"; }
+    void SetUp() override {
+        ASSERT_TRUE(web.port && web.tlsPort && catcher.port) << "run through page_embedding_test.py";
+    }
 
     frmEmail& open(const std::wstring& page, const std::wstring& pageAddress, const std::wstring& subject,
                    const Catcher& to) {
@@ -169,6 +173,15 @@ TEST_F(PageEmbeddingTest, PicturesComeOnlyFromTheAddressesCheckedForThePage) {
               0);
     EXPECT_NE(std::find(requests.begin(), requests.end(), "/img/red.png?pinned host pictures.invalid:" + port),
               requests.end());
+}
+
+TEST_F(PageEmbeddingTest, SecurePicturesComeByTheNameTheirCertificateHolds) {
+    const WebFetch fetch(resolveWebAddress(L"http://localhost/"));
+    const std::string port = std::to_string(web.tlsPort);
+    EXPECT_EQ(fetch.get("https://localhost:" + port + "/img/red.png?secure", 1 << 20, 5000ms), web.served("red.png"));
+    EXPECT_FALSE(fetch.get("https://127.0.0.1:" + port + "/img/red.png?not-its-name", 1 << 20, 5000ms));
+    const auto requests = web.requests();
+    EXPECT_NE(std::find(requests.begin(), requests.end(), "/img/red.png?secure host localhost:" + port), requests.end());
 }
 
 }  // namespace
