@@ -14,10 +14,12 @@ CA_DIR holds the test certificate authority the client trusts (natively the
 client is given its file; under Wine the prefix trusts it).
 """
 
+import atexit
 import email
 import email.policy
 import email.utils
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -27,13 +29,12 @@ import threading
 import time
 import unittest
 
-here = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(here, "..", "..", "tools", name) for name in ("smtp_send", "smtp_catcher", "imap_server")]
-from imap_server import Dovecot  # noqa: E402
-from smtp_client import free_port, run_case as run_client_case  # noqa: E402
+from mail_harness import MAIL_BASE, dovecot, free_port, main, options, run_case as run_client_case, smtp_server
 
-CLIENT, SMTP_CLIENT, TESTS, WINE, CA_DIR = None, None, None, False, None
-MAIL_BASE = -2147220992
+ARGS = options("--client", "--smtp-client", "--tests", "--ca")
+if not ARGS.ca:
+    ARGS.ca = tempfile.mkdtemp(prefix="kt-imap-ca-")
+    atexit.register(shutil.rmtree, ARGS.ca, True)
 TLS_REQUIRED, SIGN_IN_FAILED, NO_SENT_FOLDER = (MAIL_BASE + n for n in (7, 11, 15))
 # ann has the Sent folder flagged \Sent, cid one named "Sent Items", bob none;
 # reader is the SMTP catchers' account, with an IMAP password of its own.
@@ -43,7 +44,7 @@ FOLDERS = {"ann": ["Sent"], "cid": ["Sent Items"], "bob": ["Drafts"], "reader": 
 
 def run_case(program, fields):
     """Runs a command-line client on a case file of `fields`; what it printed."""
-    out, done = run_client_case(program, fields, WINE)
+    out, done = run_client_case(program, fields, ARGS.wine)
     if not out:
         raise AssertionError("%s printed nothing, exit code %d: %s" %
                              (os.path.basename(program), done.returncode, done.stderr.decode("utf-8", "replace")[-2000:]))
@@ -51,20 +52,17 @@ def run_case(program, fields):
 
 
 def place(port, message, tls="implicit", user="ann", password=None, timeout_ms=10000, **fields):
-    """Runs the client once; (outcome, number or folder, description or APPENDUID)."""
+    """Runs the client once; ("placed", folder, APPENDUID) or ("failed" or "sign-in refused", number, description)."""
     fields = dict(host="localhost", port=str(port), tls=tls, message=message, timeout_ms=str(timeout_ms),
-                  ca=os.path.join(CA_DIR, "ca.pem"), **fields)
+                  ca=os.path.join(ARGS.ca, "ca.pem"), **fields)
     if user:
         fields.update(user=user, password=PASSWORDS.get(user, "") if password is None else password)
-    out = run_case(CLIENT, list(fields.items()))
-    first, _, rest = out.partition("\n")
-    if first.startswith("PLACED "):
-        folder, _, uid = first[len("PLACED "):].partition("\t")
-        return "placed", folder, uid
-    for outcome in ("SIGN-IN REFUSED ", "FAILED "):
-        if first.startswith(outcome):
-            return outcome.strip().lower(), int(first[len(outcome):]), rest.strip()
-    raise AssertionError("client gave no result: %r" % out)
+    out = run_case(ARGS.client, list(fields.items()))
+    result = re.match(r"PLACED (.*)\t(.*)\n|(SIGN-IN REFUSED|FAILED) (-?\d+)\n", out)
+    if not result:
+        raise AssertionError("client gave no result: %r" % out)
+    placed, uid, outcome, number = result.groups()
+    return ("placed", placed, uid) if placed else (outcome.lower(), int(number), out[result.end():].strip())
 
 
 def message(subject="A page for you", bcc="Bcc: Bob <bob@example.com>\r\n"):
@@ -122,117 +120,83 @@ class ScriptedServer:
 class SentCopyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="kt-dovecot-")
-        cls.dovecot = Dovecot(cls.work, CA_DIR, PASSWORDS, FOLDERS)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.dovecot.stop()
-        if os.environ.get("KT_SHOW_DOVECOT_LOG"):
-            with open(os.path.join(cls.work, "dovecot.log")) as log:
-                sys.stderr.write(log.read()[-3000:])
-        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.dovecot = cls.enterClassContext(dovecot(ARGS.ca, PASSWORDS, FOLDERS))
 
     def assertLanded(self, user, folder, sent):
-        copies = [body for flags, body in self.dovecot.mailbox(user, folder) if body == sent]
-        self.assertEqual(len(copies), 1, "the copy byte for byte, once")
-        flags = [flags for flags, body in self.dovecot.mailbox(user, folder) if body == sent][0]
-        self.assertIn("\\Seen", flags)
+        flags = [flags for flags, body in self.dovecot.mailbox(user, folder) if body == sent]
+        self.assertEqual(len(flags), 1, "the copy byte for byte, once")
+        self.assertIn("\\Seen", flags[0])
 
-    def test_the_copy_lands_byte_for_byte_seen_with_its_bcc(self):
-        for tls, port in (("implicit", self.dovecot.imaps), ("starttls", self.dovecot.imap)):
-            with self.subTest(tls=tls):
+    def test_the_copy_lands_byte_for_byte_seen_with_its_bcc_in_the_folder_flagged_sent_or_else_by_name(self):
+        for tls, port, user, folder in (("implicit", self.dovecot.imaps, "ann", "Sent"),
+                                        ("starttls", self.dovecot.imap, "ann", "Sent"),
+                                        ("implicit", self.dovecot.imaps, "cid", "Sent Items")):
+            with self.subTest(tls=tls, user=user):
                 sent = message(subject="Over " + tls)
-                outcome, folder, uid = place(port, sent, tls=tls)
-                self.assertEqual((outcome, folder), ("placed", "Sent"), uid)
+                outcome, placed_in, uid = place(port, sent, tls=tls, user=user)
+                self.assertEqual((outcome, placed_in), ("placed", folder), uid)
                 self.assertRegex(uid, r"^\d+ \d+$")  # UIDPLUS: the APPENDUID
-                self.assertLanded("ann", "Sent", sent)
+                self.assertLanded(user, folder, sent)
                 self.assertIn(b"\r\nBcc: Bob <bob@example.com>\r\n", sent)
 
     def test_after_a_real_send_the_copy_is_what_the_smtp_server_received_and_the_bcc(self):
-        from aiosmtpd.controller import Controller
+        inbox, port = self.enterContext(smtp_server())
 
-        class Inbox:
-            envelopes = []
+        def send(mode, *fields):
+            return run_case(ARGS.smtp_client, [
+                ("server", "localhost:%d" % port), ("from", "ann@example.com"),
+                ("fromname", "Ann"), ("to", "cid@example.com"), ("bcc", "bob@example.com\tBob"),
+                ("bcc", "dan@example.com"), ("subject", "S\u00e4ved"), ("body", "<p>Hi J\u00f6rg</p>\r\n"),
+                ("html", "1"), ("user", "ann"), ("password", PASSWORDS["ann"]), ("ca", os.path.join(ARGS.ca, "ca.pem")),
+                ("copy_mode", mode), ("copy_server", "localhost:%d" % self.dovecot.imap), *fields]).split("\n")
+        lines = send("always")
+        self.assertTrue(lines[0].startswith("SENT"), lines)
+        self.assertEqual(lines[1], "COPY PLACED Sent")
+        _, recipients, received = inbox.envelopes[-1]
+        header_end = received.index(b"\r\n\r\n") + 2
+        bcc = b"Bcc: Bob <bob@example.com>, dan@example.com\r\n"
+        self.assertLanded("ann", "Sent", received[:header_end] + bcc + received[header_end:])
+        self.assertEqual(len(recipients), 3)
+        # "never" places none, nor "auto" for a provider that files its own, its Server set all the same.
+        for mode, planned_for, outcome in (("never", "localhost", "COPY NONE"),
+                                           ("auto", "smtp.gmail.com", "COPY NONE"),
+                                           ("auto", "mail.example.org", "COPY PLACED Sent")):
+            with self.subTest(mode=mode, host=planned_for):
+                before = len(self.dovecot.mailbox("ann", "Sent"))
+                self.assertEqual(send(mode, ("copy_planned_for", planned_for))[1], outcome)
+                self.assertEqual(len(self.dovecot.mailbox("ann", "Sent")), before + (outcome != "COPY NONE"))
+        # A Sent folder that cannot be found: the message went once all the same.
+        count = len(inbox.envelopes)
+        lines = send("always", ("copy_folder", "Nowhere"))
+        self.assertTrue(lines[0].startswith("SENT"), lines)
+        self.assertTrue(lines[1].startswith("COPY FAILED %d " % NO_SENT_FOLDER), lines)
+        self.assertEqual(len(inbox.envelopes), count + 1)
 
-            async def handle_DATA(self, server, session, envelope):
-                self.envelopes.append(envelope)
-                return "250 OK"
-
-        inbox = Inbox()
-        controller = Controller(inbox, hostname="127.0.0.1", port=free_port())
-        controller.start()
-        try:
-            def send(*fields):
-                out = run_case(SMTP_CLIENT, [
-                    ("server", "localhost:%d" % controller.port), ("from", "ann@example.com"),
-                    ("fromname", "Ann"), ("to", "cid@example.com"), ("bcc", "bob@example.com\tBob"),
-                    ("bcc", "dan@example.com"), ("subject", "S\u00e4ved"), ("body", "<p>Hi J\u00f6rg</p>\r\n"),
-                    ("html", "1"), ("user", "ann"), ("password", PASSWORDS["ann"]),
-                    ("ca", os.path.join(CA_DIR, "ca.pem")), *fields])
-                return out.split("\n")
-            lines = send(("copy_mode", "always"), ("copy_server", "localhost:%d" % self.dovecot.imap))
-            self.assertTrue(lines[0].startswith("SENT"), lines)
-            self.assertEqual(lines[1], "COPY PLACED Sent")
-            received = inbox.envelopes[-1].original_content
-            header_end = received.index(b"\r\n\r\n") + 2
-            bcc = b"Bcc: Bob <bob@example.com>, dan@example.com\r\n"
-            self.assertLanded("ann", "Sent", received[:header_end] + bcc + received[header_end:])
-            self.assertEqual(len(inbox.envelopes[-1].rcpt_tos), 3)
-
-            # "never" places none, nor "auto" for a provider that files its own, its Server set all the same.
-            for mode, planned_for, outcome in (("never", "localhost", "COPY NONE"),
-                                               ("auto", "smtp.gmail.com", "COPY NONE"),
-                                               ("auto", "mail.example.org", "COPY PLACED Sent")):
-                with self.subTest(mode=mode, host=planned_for):
-                    before = len(self.dovecot.mailbox("ann", "Sent"))
-                    lines = send(("copy_mode", mode), ("copy_server", "localhost:%d" % self.dovecot.imap),
-                                 ("copy_planned_for", planned_for))
-                    self.assertEqual(lines[1], outcome)
-                    self.assertEqual(len(self.dovecot.mailbox("ann", "Sent")), before + (outcome != "COPY NONE"))
-            # A Sent folder that cannot be found: the message went once all the same.
-            count = len(inbox.envelopes)
-            lines = send(("copy_mode", "always"), ("copy_server", "localhost:%d" % self.dovecot.imap),
-                         ("copy_folder", "Nowhere"))
-            self.assertTrue(lines[0].startswith("SENT"), lines)
-            self.assertTrue(lines[1].startswith("COPY FAILED %d " % NO_SENT_FOLDER), lines)
-            self.assertEqual(len(inbox.envelopes), count + 1)
-        finally:
-            controller.stop()
-
-    def test_the_folder_by_name_where_none_is_flagged_and_none_at_all(self):
-        sent = message()
-        self.assertEqual(place(self.dovecot.imaps, sent, user="cid")[:2], ("placed", "Sent Items"))
-        self.assertLanded("cid", "Sent Items", sent)
-        outcome, number, text = place(self.dovecot.imaps, message(), user="bob")
-        self.assertEqual((outcome, number), ("failed", NO_SENT_FOLDER), text)
-        self.assertIn("no Sent folder", text)
-
-    def test_a_refused_password(self):
-        started = time.monotonic()
-        outcome, number, text = place(self.dovecot.imaps, message(), password="wrong")
-        self.assertEqual((outcome, number), ("sign-in refused", SIGN_IN_FAILED), text)
-        self.assertLess(time.monotonic() - started, 10)
-
-    def test_user_text_never_becomes_a_command(self):
-        # A folder named in the settings that would end APPEND and delete the inbox.
-        outcome, number, _ = place(self.dovecot.imaps, message(), folder='Sent" (\\Seen) {1}\r\nx\r\nA9 DELETE INBOX')
-        self.assertEqual(outcome, "failed")
-        outcome, _, _ = place(self.dovecot.imaps, message(), folder='Sent" DELETE "INBOX')
-        self.assertEqual(outcome, "failed")
+    def test_what_the_server_refuses_ends_in_time_with_the_reason_and_user_text_never_becomes_a_command(self):
+        for fields, outcome, number, words in [
+            (dict(user="bob"), "failed", NO_SENT_FOLDER, "no Sent folder"),
+            (dict(password="wrong"), "sign-in refused", SIGN_IN_FAILED, ""),
+            # Folders named in the settings that would end APPEND and delete the inbox.
+            (dict(folder='Sent" (\\Seen) {1}\r\nx\r\nA9 DELETE INBOX'), "failed", None, ""),
+            (dict(folder='Sent" DELETE "INBOX'), "failed", None, ""),
+        ]:
+            with self.subTest(**fields):
+                started = time.monotonic()
+                got, got_number, text = place(self.dovecot.imaps, message(), **fields)
+                self.assertEqual((got, got_number if number else None), (outcome, number), text)
+                self.assertIn(words, text)
+                self.assertLess(time.monotonic() - started, 10)
         self.assertEqual(place(self.dovecot.imaps, message(), folder="INBOX")[0], "placed")  # the inbox is there
 
     def test_a_server_without_tls_gets_no_credentials(self):
         server = ScriptedServer(b"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN LOGIN] no TLS here", {})
         outcome, number, text = place(server.port, message(), tls="starttls")
         self.assertEqual((outcome, number), ("failed", TLS_REQUIRED), text)
-        self.assertNotIn(PASSWORDS["ann"].encode(), server.received)
-        self.assertNotIn(b"LOGIN", server.received)
-        self.assertNotIn(b"AUTHENTICATE", server.received)
+        for secret in (PASSWORDS["ann"].encode(), b"LOGIN", b"AUTHENTICATE"):
+            self.assertNotIn(secret, server.received)
 
     def test_a_server_that_is_down_or_stalls_or_drips_mid_append_ends_in_time(self):
-        port = free_port()  # nothing listens there
-        self.assertEqual(place(port, message(), tls="starttls")[0], "failed")
+        self.assertEqual(place(free_port(), message(), tls="starttls")[0], "failed")  # nothing listens there
         # A server past TLS is not scripted here; a plain one that knows the user
         # already takes the command, gives the go-ahead, then stalls, or takes
         # 40 KB a second of 24 MB: the copy's time in all ends either.
@@ -247,13 +211,12 @@ class SentCopyTest(unittest.TestCase):
                 self.assertIn(b" APPEND ", server.received)  # it ended in the middle of the message
                 self.assertIn("APPEND", text)  # and says so
 
+    @unittest.skipUnless(ARGS.tests, "the component's copy runs under Wine")
     def test_through_the_component_the_dialog_asks_once_for_the_imap_password_and_both_copies_land(self):
-        if not TESTS:
-            self.skipTest("the component's copy runs under Wine")
         subject = "Copied by the component %d" % os.getpid()
         environment = dict(os.environ, KT_IMAP_SERVER="localhost:%d" % self.dovecot.imap,
                            KT_IMAP_PASSWORD=PASSWORDS["reader"], KT_SENT_COPY_SUBJECT=subject)
-        done = subprocess.run(["wine", TESTS, "--gtest_filter=SentCopyTest.OverImap*"], env=environment,
+        done = subprocess.run(["wine", ARGS.tests, "--gtest_filter=SentCopyTest.OverImap*"], env=environment,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
         self.assertIn("[  PASSED  ] 1 test.", done.stdout, done.stdout[-4000:])
         copies = {email.message_from_bytes(body, policy=email.policy.default)["Subject"]: flags
@@ -262,35 +225,7 @@ class SentCopyTest(unittest.TestCase):
             self.assertIn("\\Seen", copies.get("%s %d" % (subject, n), ""), copies)
 
 
-def main():
-    global CLIENT, SMTP_CLIENT, TESTS, WINE, CA_DIR
-    args = sys.argv[1:]
-    if "--wine" in args:
-        args.remove("--wine")
-        WINE = True
-    if "--tests" in args:
-        index = args.index("--tests")
-        TESTS = args[index + 1]
-        del args[index:index + 2]
-    index = args.index("--client")
-    CLIENT = args[index + 1]
-    del args[index:index + 2]
-    index = args.index("--smtp-client")
-    SMTP_CLIENT = args[index + 1]
-    del args[index:index + 2]
-    if "--ca" in args:
-        index = args.index("--ca")
-        CA_DIR = args[index + 1]
-        del args[index:index + 2]
-    else:
-        CA_DIR = tempfile.mkdtemp(prefix="kt-imap-ca-")
-        import atexit
-        atexit.register(shutil.rmtree, CA_DIR, True)
-    if not os.path.exists("/usr/sbin/dovecot"):
-        print("Dovecot (dovecot-imapd) is not installed")
-        return 1
-    unittest.main(argv=[sys.argv[0], "-v", *args])
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    if not os.path.exists("/usr/sbin/dovecot"):
+        sys.exit("Dovecot (dovecot-imapd) is not installed")
+    main()

@@ -1,13 +1,12 @@
 #!/usr/bin/python3
-"""The SMTP mail component against servers on loopback: a real one (aiosmtpd)
-with Python's email package reading what arrived as the independent oracle; a
-scripted one of our own that refuses, drops, stays silent or never ends a
-reply at each step; and (with --ca) TLS servers that cannot be trusted. Every fault must end the delivery with the
-error that names it, and nothing half-sent may count as sent.
+"""The SMTP mail component against servers on loopback: aiosmtpd, with
+Python's email package reading what arrived as the independent oracle; a
+scripted server that refuses, drops, stays silent or never ends a reply at
+each step; and (with --ca, the authority the Wine prefix trusts) TLS servers
+that cannot be trusted. Every fault must end the delivery with the error that
+names it, and nothing half-sent may count as sent.
 
     smtp_delivery_test.py --client PATH [--wine] [--ca CA_DIR]
-
-CA_DIR holds the test certificate authority that the Wine prefix trusts.
 """
 
 import base64
@@ -20,21 +19,16 @@ import re
 import socket
 import ssl
 import subprocess
-import sys
 import tempfile
 import threading
 import time
 import unittest
 
-from aiosmtpd.controller import Controller
+from mail_harness import MAIL_BASE, MailClient, free_port, main, options, smtp_server, tls_context
 
-here = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(here, "..", "..", "tools", name) for name in ("smtp_send", "smtp_catcher")]
-from smtp_client import client_from_args, free_port  # noqa: E402
-
-CLIENT, TRUSTED_CA = None, None
+ARGS = options("--client", "--ca")
+CLIENT = MailClient(ARGS.client, ARGS.wine)
 REPLY_TIMEOUT_MS = 1500
-MAIL_BASE = -2147220992  # the mail component's own error numbers
 PROTOCOL_VIOLATION, CONNECTION_CLOSED = (MAIL_BASE + n for n in (5, 6))
 SILENT, DROP, ENDLESS, ENDLESS_SLOWLY, STALL = "silent", "drop", "endless", "endless slowly", "stall"
 WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054, "ECONNABORTED": 10053}
@@ -42,7 +36,7 @@ WINSOCK_CODES = {"ETIMEDOUT": 10060, "ECONNREFUSED": 10061, "ECONNRESET": 10054,
 
 def system_error(name):
     """The number of a failed socket call, as the client's socket layer gives it."""
-    return -2147192504 + (WINSOCK_CODES.get(name, 0) if CLIENT.wine else getattr(errno, name))
+    return -2147192504 + (WINSOCK_CODES.get(name, 0) if ARGS.wine else getattr(errno, name))
 
 
 def send(server, *fields):
@@ -52,33 +46,10 @@ def send(server, *fields):
                         ("to", "ann@example.com"), ("to", "bob@example.com"), *fields])
 
 
-class Inbox:
-    """aiosmtpd handler that keeps every envelope; offers 8BITMIME or not."""
-
-    def __init__(self):
-        self.envelopes, self.offer_8bit = [], True
-
-    async def handle_EHLO(self, server, session, envelope, hostname, responses):
-        session.host_name = hostname
-        return [r for r in responses if self.offer_8bit or r != "250-8BITMIME"]
-
-    async def handle_DATA(self, server, session, envelope):
-        self.envelopes.append((envelope.mail_from, list(envelope.rcpt_tos), bytes(envelope.original_content)))
-        self.mail_options = list(envelope.mail_options)
-        return "250 2.0.0 Accepted"
-
-
 class OracleTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.inbox = Inbox()
-        cls.port = free_port()
-        cls.controller = Controller(cls.inbox, hostname="127.0.0.1", port=cls.port, data_size_limit=64 * 1024 * 1024)
-        cls.controller.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.controller.stop()
+        cls.inbox, cls.port = cls.enterClassContext(smtp_server(data_size_limit=64 * 1024 * 1024))
 
     def deliver(self, body="Hello", subject="Greetings", to=(("ann@example.com", "Ann"),), cc=(), bcc=(),
                 sender=("reader@example.com", "Reader"), html=False):
@@ -97,7 +68,7 @@ class OracleTest(unittest.TestCase):
         encodings = [part["Content-Transfer-Encoding"] for part in parts if not part.is_multipart()]
         if "8bit" in encodings:
             self.assertTrue(self.inbox.offer_8bit, "8-bit text to a server that did not offer 8BITMIME")
-            self.assertIn("BODY=8BITMIME", self.inbox.mail_options)
+            self.assertIn("BODY=8BITMIME", self.inbox.mails[-1][1])
         else:
             self.assertEqual(set(encodings), {"quoted-printable"})
             self.assertTrue(all(b < 128 for b in raw), "the message is not 7-bit")
@@ -227,68 +198,48 @@ class InternationalAddressTest(unittest.TestCase):
              ("a@例子。广告", "a@xn--fsqu00a.xn--4rr70v"),
              ("a@пример.испытание", "a@xn--e1afmkfd.xn--80akhbyknj4f"),
              ("a@παράδειγμα.example", "a@xn--hxajbheg2az3al.example")]
-    REFUSED = ["a@-bücher.example", "a@bücher-.example", "a@" + "ü" * 60 + ".example"]
-
-    def test_domains_go_in_their_ascii_form_and_invalid_ones_are_refused(self):
-        sent, _, description, _, envelopes = self.deliver(False, [(address, "") for address, _ in self.PAIRS])
-        self.assertTrue(sent, description)
-        self.assertEqual(envelopes[0][1], [ascii for _, ascii in self.PAIRS])
-        for address in self.REFUSED:
-            with self.subTest(address):
-                sent, number, description, commands, _ = self.deliver(False, [(address, "")])
-                self.assertEqual((sent, number), (False, MAIL_BASE + 1))
-                self.assertIn("its domain is no valid international domain name", description)
-                self.assertEqual(commands, [])
 
     def deliver(self, smtputf8, to):
-        inbox, port = Inbox(), free_port()
-        commands = []
+        """(sent, number, description, the server's inbox)."""
+        with smtp_server(enable_SMTPUTF8=smtputf8) as (inbox, port):
+            return (*CLIENT.send([("server", "127.0.0.1:%d" % port), ("from", "me@example.com"), ("fromname", "Me"),
+                                  ("subject", "s"), ("body", "Grüße\r\n")] +
+                                 [("to", address + "\t" + name) for address, name in to]), inbox)
 
-        async def handle_MAIL(server, session, envelope, address, options):
-            commands.append(("MAIL", address, options))
-            envelope.mail_from, envelope.mail_options = address, options
-            return "250 OK"
-        inbox.handle_MAIL = handle_MAIL
-        controller = Controller(inbox, hostname="127.0.0.1", port=port, enable_SMTPUTF8=smtputf8)
-        controller.start()
-        try:
-            sent, number, description = CLIENT.send([
-                ("server", "127.0.0.1:%d" % port), ("from", "me@example.com"), ("fromname", "Me"),
-                ("subject", "s"), ("body", "Grüße\r\n")] + [("to", address + "\t" + name) for address, name in to])
-        finally:
-            controller.stop()
-        return sent, number, description, commands, inbox.envelopes
-
-    def test_each_goes_as_the_server_can_take_it_and_none_half_sent(self):
-        # A domain alone goes in its ASCII form everywhere; readers see it as written, as its name.
-        sent, _, description, commands, envelopes = self.deliver(False, [("info@bücher.example", ""), ("ann@example.com", "Ann")])
+    def test_domains_alone_go_in_their_ascii_form_and_read_as_written(self):
+        sent, _, description, inbox = self.deliver(False, [(a, "") for a, _ in self.PAIRS] + [("ann@example.com", "Ann")])
         self.assertTrue(sent, description)
-        _, rcpt_tos, raw = envelopes[0]
-        self.assertEqual(rcpt_tos, ["info@xn--bcher-kva.example", "ann@example.com"])
-        self.assertNotIn("SMTPUTF8", commands[0][2])
-        message = email.message_from_bytes(raw, policy=email.policy.default)
+        _, rcpt_tos, raw = inbox.envelopes[0]
+        self.assertEqual(rcpt_tos, [ascii for _, ascii in self.PAIRS] + ["ann@example.com"])
+        self.assertNotIn("SMTPUTF8", inbox.mails[0][1])
+        message = email.message_from_bytes(raw, policy=email.policy.default)  # readers see them as their names
         self.assertEqual([(a.display_name, a.addr_spec) for a in message["To"].addresses],
-                         [("info@bücher.example", "info@xn--bcher-kva.example"), ("Ann", "ann@example.com")])
+                         self.PAIRS + [("Ann", "ann@example.com")])
         self.assertTrue(all(b < 128 for b in raw.split(b"\r\n\r\n")[0]), "the headers are not ASCII")
-        # A local part beyond ASCII: SMTPUTF8, the addresses as written in the envelope and the headers.
-        sent, _, description, commands, envelopes = self.deliver(True, [("jörg@bücher.example", "Jörg")])
+
+    def test_a_local_part_beyond_ascii_goes_with_smtputf8_as_written_and_invalid_addresses_not_at_all(self):
+        sent, _, description, inbox = self.deliver(True, [("jörg@bücher.example", "Jörg")])
         self.assertTrue(sent, description)
-        self.assertEqual(commands[0][:2], ("MAIL", "me@example.com"))
-        self.assertEqual(commands[0][2][:2], ["SMTPUTF8", "BODY=8BITMIME"])
-        _, rcpt_tos, raw = envelopes[0]
-        self.assertEqual(rcpt_tos, ["jörg@bücher.example"])
-        message = email.message_from_string(raw.decode("utf-8"), policy=email.policy.SMTPUTF8)  # RFC 6532
+        self.assertEqual(inbox.mails, [("me@example.com", inbox.mails[0][1])])
+        self.assertEqual(inbox.mails[0][1][:2], ["SMTPUTF8", "BODY=8BITMIME"])
+        self.assertEqual(inbox.envelopes[0][1], ["jörg@bücher.example"])
+        message = email.message_from_string(inbox.envelopes[0][2].decode("utf-8"), policy=email.policy.SMTPUTF8)
         self.assertEqual([(a.display_name, a.addr_spec) for a in message["To"].addresses], [("Jörg", "jörg@bücher.example")])
         self.assertEqual([d for part in message.walk() for d in part.defects], [])
-        # Without it: refused before MAIL, naming the address.
-        sent, number, description, commands, envelopes = self.deliver(False, [("jörg@example.de", "Jörg")])
-        self.assertEqual((sent, number), (False, MAIL_BASE + 14))
-        self.assertIn("jörg@example.de", description)
-        self.assertIn("SMTPUTF8", description)
-        self.assertEqual((commands, envelopes), ([], []))
+        invalid_domain = "its domain is no valid international domain name"
+        for address, number, words in [("a@-bücher.example", MAIL_BASE + 1, [invalid_domain]),
+                                       ("a@bücher-.example", MAIL_BASE + 1, [invalid_domain]),
+                                       ("a@" + "ü" * 60 + ".example", MAIL_BASE + 1, [invalid_domain]),
+                                       ("jörg@example.de", MAIL_BASE + 14, ["jörg@example.de", "SMTPUTF8"])]:
+            with self.subTest(address):  # to a server without SMTPUTF8: refused before MAIL
+                sent, got, description, inbox = self.deliver(False, [(address, "Jörg")])
+                self.assertEqual((sent, got), (False, number), description)
+                for word in words:
+                    self.assertIn(word, description)
+                self.assertEqual((inbox.mails, inbox.envelopes), ([], []))
 
 
-@unittest.skipIf("--wine" in sys.argv, "the same bytes as the native client's")
+@unittest.skipIf(ARGS.wine, "the same bytes as the native client's")
 class SpamScoreTest(unittest.TestCase):
     """Every kind of message the suite delivers, as Debian's SpamAssassin scores it by its local tests:
     nothing but the notes on a message that has not been relayed yet, and a total of 0 or below."""
@@ -320,10 +271,7 @@ class SpamScoreTest(unittest.TestCase):
     INFORMATIONAL = {"NO_RECEIVED", "NO_RELAYS", "HTML_MESSAGE"}
 
     def test_every_kind_of_message_scores_nothing(self):
-        inbox, port = Inbox(), free_port()
-        controller = Controller(inbox, hostname="127.0.0.1", port=port, enable_SMTPUTF8=True)
-        controller.start()
-        try:
+        with smtp_server(enable_SMTPUTF8=True) as (inbox, port):
             for kind, fields in self.KINDS.items():
                 with self.subTest(kind):
                     to = [] if any(k in ("to", "bcc") for k, _ in fields) else [("to", "bob@example.com\tBob Ray")]
@@ -338,20 +286,17 @@ class SpamScoreTest(unittest.TestCase):
                                            re.M))
                     self.assertLessEqual(score, 0, report[-1500:])
                     self.assertLessEqual(rules, self.INFORMATIONAL, report[-1500:])
-        finally:
-            controller.stop()
 
 
 class ScriptedServer:
-    """Answers the dialogue normally except where `script` says otherwise: it
-    maps a step ("greeting", a command's verb, "BODY" inside the message data,
-    "END" for the data's end) to its reply, a list of replies one per use, or
-    a fault: SILENT, DROP, ENDLESS (a reply of lines as fast as the client
-    takes them) or ENDLESS_SLOWLY (a line every 50 ms); for "BODY" also STALL
-    (it stops reading), or a reply, which the server sends at the body's
-    first line before it hangs up or, with "BODY_THEN": STALL, stops reading. A fault lasts three reply time-outs at most, then the
-    server closes: a client that waited for it all reports a closed connection
-    instead of the error the test wants. It records the commands it got."""
+    """Answers the dialogue normally except where `script` maps a step
+    ("greeting", a verb, "BODY" in the data, "END" at its end) to a reply, a
+    list of replies one per use, or a fault: SILENT, DROP, ENDLESS (reply
+    lines as fast as the client takes them), ENDLESS_SLOWLY (one each 50 ms);
+    for "BODY" also STALL (it stops reading), or a reply sent at the first
+    line, after which it hangs up (or "BODY_THEN": STALL). A fault lasts three
+    reply time-outs at most: a client that waited for it all then reports a
+    closed connection, not the error the test wants. Records the commands."""
 
     DEFAULTS = {"greeting": "220 scripted.example ESMTP", "EHLO": "250-scripted.example\r\n250-PIPELINING\r\n250 8BITMIME",
                 "DATA": "354 go ahead", "QUIT": "221 bye"}
@@ -402,8 +347,6 @@ class ScriptedServer:
             line = raw.rstrip(b"\r\n").decode("latin-1")
             if in_data:
                 body = self.script.get("BODY")
-                if line == "" and body == DROP:
-                    break
                 if body not in (None, DROP, STALL):
                     connection.sendall(body.encode("latin-1") + b"\r\n")
                     body = self.script.get("BODY_THEN", DROP)
@@ -442,8 +385,11 @@ class FaultTest(unittest.TestCase):
     def test_each_fault_ends_the_delivery_with_the_error_that_names_it(self):
         closed, timed_out = {CONNECTION_CLOSED}, {system_error("ETIMEDOUT")}
         broken_pipe = {CONNECTION_CLOSED, system_error("ECONNRESET"),
-                       system_error("ECONNABORTED" if CLIENT.wine else "EPIPE")}
-        for script, numbers, text in [
+                       system_error("ECONNABORTED" if ARGS.wine else "EPIPE")}
+        # A message far larger than the buffers, with a deadline for each write well below the server's patience.
+        large = (("send_timeout_ms", "1000"), ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
+        too_big = "552 5.3.4 Error: message file too big"
+        for script, numbers, text, *fields in [
             ({"greeting": "554 5.3.2 no service here"}, {MAIL_BASE + 554}, "no service here"),
             ({"EHLO": "421 4.7.0 closing"}, {MAIL_BASE + 421}, "EHLO"),
             ({"MAIL": "550 5.7.1 sender rejected"}, {MAIL_BASE + 550}, "MAIL FROM:<me@example.com>"),
@@ -459,28 +405,17 @@ class FaultTest(unittest.TestCase):
             ({"END": SILENT}, timed_out, "did not answer in time"),
             ({"greeting": ENDLESS}, {PROTOCOL_VIOLATION}, "sent a reply that never ends"),
             ({"EHLO": ENDLESS_SLOWLY}, timed_out, "did not answer in time"),
+            # The server hangs up after three reply time-outs: a client still writing then would see that instead.
+            ({"BODY": STALL}, timed_out, "took nothing more", *large),
+            # A refusal mid-body is reported whether the server then hangs up or stops reading.
+            ({"BODY": too_big, "BODY_THEN": DROP}, {MAIL_BASE + 552}, "message file too big", *large),
+            ({"BODY": too_big, "BODY_THEN": STALL}, {MAIL_BASE + 552}, "message file too big", *large),
         ]:
             with self.subTest(script=str(script)[:50]):
-                sent, number, description = self.deliver(script)
+                sent, number, description = self.deliver(script, *fields)
                 self.assertFalse(sent, "a broken delivery was reported as sent")
                 self.assertIn(number, numbers, description)
                 self.assertIn(text, description)
-
-    def test_a_server_that_stops_reading_during_the_body_ends_the_delivery_at_the_send_deadline(self):
-        # The server hangs up after three reply time-outs: a client still writing then would see that instead.
-        sent, number, description = self.deliver({"BODY": STALL}, ("send_timeout_ms", "1000"),
-                                                 ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
-        self.assertEqual((sent, number), (False, system_error("ETIMEDOUT")), description)
-        self.assertIn("took nothing more", description)
-
-    def test_a_refusal_during_the_body_is_reported_whether_the_server_then_hangs_up_or_stops_reading(self):
-        for then in (DROP, STALL):
-            with self.subTest(then=then):
-                sent, number, description = self.deliver(
-                    {"BODY": "552 5.3.4 Error: message file too big", "BODY_THEN": then}, ("send_timeout_ms", "1000"),
-                    ("body", ("x" * 76 + "\r\n") * ((16 << 20) // 78)))
-                self.assertEqual((sent, number), (False, MAIL_BASE + 552), description)
-                self.assertIn("message file too big", description)
 
     def test_five_thousand_recipients_reach_a_server_that_answers_one_command_at_a_time(self):
         # Written all at once, the long commands and replies (as sendmail's, which name the recipient)
@@ -498,63 +433,46 @@ class FaultTest(unittest.TestCase):
         self.assertEqual((sent, number), (False, system_error("ECONNREFUSED")))
         self.assertIn("127.0.0.1:%d" % port, description)
 
-    @unittest.skipUnless("--ca" in sys.argv, "TLS is the Windows socket layer's")
-    def test_tls_from_the_first_byte_to_a_plain_smtp_server_is_refused_at_once_with_the_form_to_use(self):
-        inbox, port = Inbox(), free_port()
-        controller = Controller(inbox, hostname="127.0.0.1", port=port)
-        controller.start()
-        try:
-            started = time.monotonic()
-            sent, number, description = send("smtps://localhost:%d" % port, ("reply_timeout_ms", "30000"))
-            took = time.monotonic() - started
-        finally:
-            controller.stop()
-        self.assertEqual((sent, number), (False, MAIL_BASE + 4), description)
-        self.assertIn("speaks plain SMTP on port %d" % port, description)
-        self.assertIn("write smtp://localhost:%d" % port, description)
-        self.assertLess(took, 10, "waited for the reply deadline")
-        self.assertEqual(inbox.envelopes, [])
-
-    @unittest.skipUnless("--ca" in sys.argv, "TLS is the Windows socket layer's")
-    def test_tls_servers_that_cannot_be_trusted_are_refused_with_the_reason(self):
+    @unittest.skipUnless(ARGS.ca, "TLS is the Windows socket layer's")
+    def test_tls_servers_that_speak_none_or_cannot_be_trusted_are_refused_at_once_with_the_reason(self):
         from certificates import Authority, self_signed
-        trusted = Authority(TRUSTED_CA)
+        trusted = Authority(ARGS.ca)
         unknown = Authority(os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "unknown"), "Unknown CA")
         current, not_trusted = ssl.TLSVersion.MAXIMUM_SUPPORTED, "is not trusted"
         for what, issued, leaf_only, newest, code, words in [
-            ("an unknown authority", unknown.issue("chain"), False, current, 0x800B0109, not_trusted),
-            ("self-signed", self_signed(unknown.directory, "self"), False, current, 0x800B0109, not_trusted),
+            # TLS from the first byte to a plain SMTP server: refused with the form to use, not at the deadline.
+            ("plain SMTP", None, False, None, MAIL_BASE + 4, ["speaks plain SMTP on port %d", "write smtp://localhost:%d"]),
+            ("an unknown authority", unknown.issue("chain"), False, current, 0x800B0109, [not_trusted]),
+            ("self-signed", self_signed(unknown.directory, "self"), False, current, 0x800B0109, [not_trusted]),
             ("only the certificate, from an unknown authority", unknown.issue("leaf"), True, current, 0x800B010A,
-             not_trusted),
+             [not_trusted]),
             ("another host name", trusted.issue("other", "mail.example.net"), False, current, 0x800B010F,
-             "is for another name"),
-            ("expired", trusted.issue("expired", days=-1), False, current, 0x800B0101, "has expired"),
-            ("TLS 1.0", trusted.issue("tls10"), False, ssl.TLSVersion.TLSv1, 0x80090331, "offers only TLS 1.0"),
+             ["is for another name"]),
+            ("expired", trusted.issue("expired", days=-1), False, current, 0x800B0101, ["has expired"]),
+            ("TLS 1.0", trusted.issue("tls10"), False, ssl.TLSVersion.TLSv1, 0x80090331, ["offers only TLS 1.0"]),
         ]:
             with self.subTest(what):
-                context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-                context.load_cert_chain(issued.leaf if leaf_only else issued.chain, issued.key)
-                if newest < ssl.TLSVersion.TLSv1_2:  # Python warns that this is deprecated: it is what the server is for
-                    context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
-                    context.set_ciphers("DEFAULT:@SECLEVEL=0")
-                context.maximum_version = newest
-                inbox, port = Inbox(), free_port()
-                controller = Controller(inbox, hostname="127.0.0.1", port=port, tls_context=context,
-                                        require_starttls=True)
-                controller.start()
-                try:
-                    sent, number, description = send("localhost:%d" % port)
-                finally:
-                    controller.stop()
-                self.assertEqual((sent, number), (False, code - (1 << 32)), description)
-                self.assertIn(words, description)
-                self.assertIn("(0x%08X)" % code, description)
+                settings = {}
+                if issued:
+                    context = tls_context(issued, leaf_only)
+                    if newest < ssl.TLSVersion.TLSv1_2:  # Python warns that this is deprecated: it is what the server is for
+                        context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
+                        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+                    context.maximum_version = newest
+                    settings = dict(tls_context=context, require_starttls=True)
+                    words = words + ["(0x%08X)" % code]
+                    code -= 1 << 32
+                with smtp_server(**settings) as (inbox, port):
+                    started = time.monotonic()
+                    sent, number, description = send(("localhost:%d" if issued else "smtps://localhost:%d") % port,
+                                                     ("reply_timeout_ms", "30000"))
+                    took = time.monotonic() - started
+                self.assertEqual((sent, number), (False, code), description)
+                for word in words:
+                    self.assertIn(word.replace("%d", str(port)), description)
+                self.assertLess(took, 10, "waited for the reply deadline")
                 self.assertEqual(inbox.envelopes, [])
 
 
 if __name__ == "__main__":
-    CLIENT, rest = client_from_args(sys.argv[1:])
-    if "--ca" in rest:
-        TRUSTED_CA = rest.pop(rest.index("--ca") + 1)
-        rest.remove("--ca")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    main()
