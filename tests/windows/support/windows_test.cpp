@@ -27,6 +27,28 @@ WindowsTest::~WindowsTest() {
         for (HWND window : threadWindows(caption)) DestroyWindow(window);
 }
 
+::testing::AssertionResult WindowsTest::noBox() const {
+    if (shownBoxes.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << shownBoxes.size() << " boxes, the first: " << shownBoxes[0].text;
+}
+
+::testing::AssertionResult WindowsTest::oneBoxSays(const std::vector<std::wstring>& parts) const {
+    if (shownBoxes.size() != 1) return ::testing::AssertionFailure() << shownBoxes.size() << " boxes";
+    return holdsAll(shownBoxes[0].text, parts);
+}
+
+::testing::AssertionResult holdsAll(const std::wstring& text, const std::vector<std::wstring>& parts) {
+    for (const auto& part : parts)
+        if (text.find(part) == std::wstring::npos)
+            return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+    return ::testing::AssertionSuccess();
+}
+
+void setRegistryString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
 std::wstring windowsPathOf(const std::string& buildPath) {
     std::wstring path = fromUtf8(buildPath[0] == '/' ? "Z:" + buildPath : buildPath);
     std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -51,6 +73,10 @@ std::wstring windowText(HWND hwnd) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+bool closes(HWND window, std::chrono::milliseconds deadline) {
+    return pumpUntil([window] { return !IsWindow(window); }, deadline);
 }
 
 void pumpFor(std::chrono::milliseconds duration) {
@@ -218,7 +244,7 @@ void AddressBookTest::setValue(const std::wstring& name, DWORD type, const void*
 }
 
 void AddressBookTest::setString(const std::wstring& name, const std::wstring& text) const {
-    setValue(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    setRegistryString(HKEY_CURRENT_USER, kAddressBookKey, name.c_str(), text);
 }
 
 std::map<std::wstring, std::wstring> AddressBookTest::stored() const {
@@ -256,8 +282,7 @@ ProviderProfile::ProviderProfile(const std::wstring& tokenEndpoint) {
     for (const auto& [name, value] : {std::pair{L"AuthorizationEndpoint", L"https://authorization.invalid/authorize"},
                                       std::pair{L"TokenEndpoint", tokenEndpoint.c_str()},
                                       std::pair{L"ClientId", L"kt-emailer"}, std::pair{L"Scope", L"smtp"}})
-        RegSetKeyValueW(HKEY_CURRENT_USER, kLocalhostProfile.c_str(), name, REG_SZ, value,
-                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+        setRegistryString(HKEY_CURRENT_USER, kLocalhostProfile, name, value);
 }
 
 ProviderProfile::~ProviderProfile() { RegDeleteTreeW(HKEY_CURRENT_USER, kLocalhostProfile.c_str()); }

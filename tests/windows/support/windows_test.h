@@ -38,6 +38,11 @@ protected:
     WindowsTest();
     ~WindowsTest() override;  // closes the windows a test left open
 
+    // No box was shown; else the first one's text.
+    ::testing::AssertionResult noBox() const;
+    // One box was shown, holding every part.
+    ::testing::AssertionResult oneBoxSays(const std::vector<std::wstring>& parts) const;
+
     ComApartment apartment_;
     // Every message box of this thread, answered OK unless an answer was queued.
     std::vector<MessageBoxRequest> shownBoxes;
@@ -61,10 +66,17 @@ T* formOf(HWND hwnd) {
     return dynamic_cast<T*>(Window::fromHandle(hwnd));
 }
 
+// The text holds every part (the text in the failure).
+::testing::AssertionResult holdsAll(const std::wstring& text, const std::vector<std::wstring>& parts);
+
+void setRegistryString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
+
 // Dispatches this thread's messages for a time, or until the condition
 // holds (false if the deadline came first).
 void pumpFor(std::chrono::milliseconds duration);
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5000ms);
+// The window is gone within the time, its messages dispatched meanwhile.
+bool closes(HWND window, std::chrono::milliseconds deadline = 5000ms);
 
 // Steps that run one per timer tick on this thread, also inside a modal loop
 // that the test is blocked in (a modal window, a message box, a dialog); or
