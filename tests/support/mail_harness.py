@@ -1,4 +1,4 @@
-"""What the end-to-end mail scripts share: options, the tools on the path,
+"""What the end-to-end scripts share: options, the tools on the path,
 servers on loopback (aiosmtpd, Dovecot) and Windows programs under Wine."""
 
 import argparse
@@ -33,10 +33,19 @@ def main():
     unittest.main(argv=_UNITTEST_ARGV, verbosity=2)
 
 
+def run(*command, **settings):
+    """A program run to its end with subprocess.run's `settings`; the finished process, its output as text."""
+    return subprocess.run(list(command), capture_output=True, text=True, errors="replace", **settings)
+
+
+def windows_path(path):
+    """A Unix path as Wine's programs name it, on drive Z:."""
+    return "Z:" + path.replace("/", "\\")
+
+
 def windows(*command, wine=True, check=False):
     """A Windows program run to its end, under Wine or not; the finished process, its output as text."""
-    return subprocess.run((["wine"] if wine else []) + list(command), capture_output=True, text=True,
-                          errors="replace", check=check)
+    return run(*(["wine"] if wine else []), *command, check=check)
 
 
 class Inbox:

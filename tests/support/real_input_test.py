@@ -1,37 +1,28 @@
 #!/usr/bin/python3
-"""Recipient picking with real input on the X server (xdotool): click To, type
-a name and an address, Add, select, OK, and the To field holds the record;
-then right-click, "Delete this EMail Address", Yes, and the registry is
-renumbered. Suggestions while typing in To, in any script and case, taken
-with Enter and Tab, closed with Escape, and of an entry added in the picker
-or by another program at once; and the picker's find-as-you-type.
+"""Recipient picking with real input (xdotool) in the Wine prefix and on the
+display of the environment: adding, picking and deleting in the picker; the
+suggestions while typing a recipient, in any script and case, of entries added
+in the picker or by another program at once; the picker's find-as-you-type.
 
     real_input_test.py --host PATH_TO_demo_host.exe
+"""
 
-Runs in the Wine prefix and on the display of its environment."""
-
+import functools
 import os
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-HOST = None
+from mail_harness import main, options, run, windows, windows_path
+
+ARGS = options("--host")
 KEY = r"HKCU\Software\Veltrano\Ardwyn\E_MailList"
-COMPOSE, PICKER = "Ardwyn E-Mail Message", "Ardwyn Address Picker"
-SUGGESTIONS = "Ardwyn Address Suggestions"
+COMPOSE, PICKER, SUGGESTIONS = "Ardwyn E-Mail Message", "Ardwyn Address Picker", "Ardwyn Address Suggestions"
 # Control identifiers: 100 + the control's row in its form's design table.
 TB_TO, TB_CC, TB_BCC, KT_CB_TO = 100, 101, 102, 107
 TB_NAME, TB_ADDRESS, KT_CB_ADDNAME, KT_CB_OK, KT_CB_CANCEL = 102, 103, 106, 107, 108
-
-
-def wine(*args):
-    return subprocess.run(["wine", *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-
-
-def centre(r):
-    return (r[0] + r[2]) // 2, (r[1] + r[3]) // 2
+xdotool = functools.partial(run, "xdotool", check=True)
 
 
 class RealInput(unittest.TestCase):
@@ -40,20 +31,19 @@ class RealInput(unittest.TestCase):
 
     def setUp(self):
         work = self.enterContext(tempfile.TemporaryDirectory())
-        saved = "Z:" + os.path.join(work, "saved.reg").replace("/", "\\")
-        if wine("reg", "export", KEY, saved).returncode == 0:
-            self.addCleanup(wine, "reg", "import", saved)
-        wine("reg", "delete", KEY, "/f")
-        self.addCleanup(wine, "reg", "delete", KEY, "/f")
+        saved = windows_path(os.path.join(work, "saved.reg"))
+        if windows("reg", "export", KEY, saved).returncode == 0:
+            self.addCleanup(windows, "reg", "import", saved)
+        windows("reg", "delete", KEY, "/f")
+        self.addCleanup(windows, "reg", "delete", KEY, "/f")
         if self.BOOK:  # through a file in UTF-16: a command line's text would go through the code page
             book = os.path.join(work, "book.reg")
             with open(book, "w", encoding="utf-16") as f:
                 f.write("Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n" % KEY.replace("HKCU", "HKEY_CURRENT_USER"))
-                for i, (name, address) in enumerate(self.BOOK):
-                    f.write('"%d"="%s,%s"\r\n' % (i, address, name))
-            wine("reg", "import", "Z:" + book.replace("/", "\\"))
+                f.writelines('"%d"="%s,%s"\r\n' % (i, address, name) for i, (name, address) in enumerate(self.BOOK))
+            windows("reg", "import", windows_path(book))
         self.state = os.path.join(work, "screen.txt")
-        host = subprocess.Popen(["wine", HOST, "--open", "--to", "", "--screen", "Z:" + self.state.replace("/", "\\")],
+        host = subprocess.Popen(["wine", ARGS.host, "--open", "--to", "", "--screen", windows_path(self.state)],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(host.kill)
         self.addCleanup(host.wait, 20)
@@ -79,23 +69,46 @@ class RealInput(unittest.TestCase):
         return self.wait_for("%s in %s" % (what, caption), lambda s: (
             s[caption, str(what)][0] if text is None or s[caption, str(what)][1] == text else None))
 
-    def click(self, point, button=1):
-        subprocess.run(["xdotool", "mousemove", str(point[0]), str(point[1])], check=True)
+    def click(self, place, button=1):
+        """Clicks a point (x, y) or the middle of a rectangle."""
+        x, y = place if len(place) == 2 else ((place[0] + place[2]) // 2, (place[1] + place[3]) // 2)
+        xdotool("mousemove", str(x), str(y))
         time.sleep(0.15)
-        subprocess.run(["xdotool", "click", str(button)], check=True)
+        xdotool("click", str(button))
         time.sleep(0.25)
 
     def click_control(self, caption, control_id):
-        self.click(centre(self.rect(caption, control_id)))
+        self.click(self.rect(caption, control_id))
 
     def row(self, name):
-        return centre(self.rect(PICKER, "row " + name))
+        return self.rect(PICKER, "row " + name)
 
-    def type(self, text):
-        subprocess.run(["xdotool", "type", "--delay", "60", text], check=True)
+    def type(self, text, suggested=None):
+        """Types the text; then waits for these suggestions (none: [] for the list to close), where given."""
+        xdotool("type", "--delay", "60", text)
+        self.suggested(suggested)
 
-    def key(self, name):
-        subprocess.run(["xdotool", "key", name], check=True)
+    def key(self, names, field=None, text=None, suggested=None):
+        """Presses keys; then waits for a field of the composition window to hold the text and for the suggestions."""
+        xdotool("key", *names.split())
+        self.suggested(suggested)
+        if field:
+            self.rect(COMPOSE, field, text)
+
+    def suggested(self, rows):
+        """Waits for the suggestions to show these rows, or to close ([]); None waits for nothing."""
+        if rows:
+            self.shows_rows(SUGGESTIONS, rows)
+        elif rows == []:
+            self.wait_for("the suggestions to close", lambda s: not [c for c, _ in s if c == SUGGESTIONS])
+
+    def add_in_picker(self, name, address):
+        for control_id, text in ((TB_NAME, name), (TB_ADDRESS, address)):
+            self.click_control(PICKER, control_id)
+            self.type(text)
+            self.rect(PICKER, control_id, text)
+        self.click_control(PICKER, KT_CB_ADDNAME)
+        self.row(name)
 
     def shows_rows(self, caption, rows, selected=False):
         """Waits until a window's list shows these rows (the selected ones alone), top to bottom."""
@@ -105,26 +118,16 @@ class RealInput(unittest.TestCase):
             return [text for _, text in found] == rows
         self.wait_for("%s to show %s" % (caption, rows), shown)
 
-    def suggested(self, rows):
-        self.shows_rows(SUGGESTIONS, rows)
-
-    def no_suggestions(self):
-        self.wait_for("the suggestions to close", lambda s: not [c for c, _ in s if c == SUGGESTIONS])
-
     def stored(self):
-        out = wine("reg", "query", KEY).stdout
+        out = windows("reg", "query", KEY).stdout
         return sorted(" ".join(line.split()) for line in out.splitlines() if "REG_SZ" in line)
+
 
 class PickingTest(RealInput):
     def test_pick_a_new_entry_then_delete_one_with_real_input(self):
         self.click_control(COMPOSE, KT_CB_TO)
-        for name, address in (("Ann Lee", "ann@example.com"), ("Bob Ray", "bob@example.com")):
-            for control_id, text in ((TB_NAME, name), (TB_ADDRESS, address)):
-                self.click_control(PICKER, control_id)
-                subprocess.run(["xdotool", "type", "--delay", "30", text], check=True)
-                self.rect(PICKER, control_id, text)
-            self.click_control(PICKER, KT_CB_ADDNAME)
-            self.row(name)
+        self.add_in_picker("Ann Lee", "ann@example.com")
+        self.add_in_picker("Bob Ray", "bob@example.com")
         self.assertEqual(self.stored(), ["0 REG_SZ ann@example.com,Ann Lee", "1 REG_SZ bob@example.com,Bob Ray"])
 
         self.click(self.row("Ann Lee"))
@@ -136,106 +139,76 @@ class PickingTest(RealInput):
         self.click(self.row("Ann Lee"), button=3)
         menu = self.rect("#32768", "")
         self.click((menu[0] + 30, menu[1] + 10))
-        self.click(centre(self.rect("Delete from E-Mail Address list", 6)))  # Yes
-        self.wait_for("the row to go", lambda s: [w for c, w in s if c == PICKER and w.startswith("row ")] == ["row Bob Ray"])
+        self.click(self.rect("Delete from E-Mail Address list", 6))  # Yes
+        self.shows_rows(PICKER, ["Bob Ray"])
         self.assertEqual(self.stored(), ["0 REG_SZ bob@example.com,Bob Ray"])
         self.click_control(PICKER, KT_CB_CANCEL)
 
     def test_a_book_made_or_changed_by_another_program_while_typing_is_suggested_from_at_once(self):
         self.click_control(COMPOSE, TB_TO)
         self.rect(COMPOSE, TB_TO, "")
-        wine("reg", "add", KEY, "/v", "0", "/d", "zed@example.com,Zed Pine", "/f")  # the key made anew
-        self.type("z")
-        self.suggested(["Zed Pine  <zed@example.com>"])
-        wine("reg", "delete", KEY, "/v", "0", "/f")  # gone while it is offered
-        self.no_suggestions()
+        windows("reg", "add", KEY, "/v", "0", "/d", "zed@example.com,Zed Pine", "/f")  # the key made anew
+        self.type("z", ["Zed Pine  <zed@example.com>"])
+        windows("reg", "delete", KEY, "/v", "0", "/f")  # gone while it is offered
+        self.suggested([])
 
 
 class SuggestionTest(RealInput):
     BOOK = [("Bea Lee", "bea@example.com"), ("Bob Ray", "bob@example.com"), ("Мария Иванова", "maria@example.ru"),
             ("Łukasz Nowak", "lukasz@example.pl"), ("Mark", "mark@example.com"), ("Mary", "mary@example.com"),
             ("Yvonne", "yv@example.com")] + [("Nell " + c, "nell%s@example.com" % c.lower()) for c in "ACDEFGHIJKN"]
+    STARTING_B = ["Bea Lee  <bea@example.com>", "Bob Ray  <bob@example.com>"]
+    TAKEN = "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; "
 
     def test_suggestions_while_typing_in_to(self):
         self.click_control(COMPOSE, TB_TO)
-        self.type("b")
-        self.suggested(["Bea Lee  <bea@example.com>", "Bob Ray  <bob@example.com>"])
-        self.type("o")
-        self.suggested(["Bob Ray  <bob@example.com>"])
-        self.key("Return")
-        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; ")
-        self.no_suggestions()
+        self.type("b", self.STARTING_B)
+        self.type("o", self.STARTING_B[1:])
+        self.key("Return", TB_TO, "bob@example.com,Bob Ray; ", suggested=[])
         # The next recipient has suggestions of its own, from any word of a name, in any script and case.
-        self.type("ив")
-        self.suggested(["Мария Иванова  <maria@example.ru>"])
-        self.key("Tab")
-        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; ")
-        self.type("ł")
-        self.suggested(["Łukasz Nowak  <lukasz@example.pl>"])
-        self.key("Escape")
-        self.no_suggestions()
-        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; ł")
+        self.type("ив", ["Мария Иванова  <maria@example.ru>"])
+        self.key("Tab", TB_TO, self.TAKEN)
+        self.type("ł", ["Łukasz Nowak  <lukasz@example.pl>"])
+        self.key("Escape", TB_TO, self.TAKEN + "ł", suggested=[])
         self.key("Escape")  # and the window stays
         time.sleep(0.5)
         self.rect(COMPOSE, "")
         # Shift+Tab is the window's: the focus goes back, the list closes, the text stays.
         self.key("BackSpace")
-        self.type("b")
-        self.suggested(["Bea Lee  <bea@example.com>", "Bob Ray  <bob@example.com>"])
-        self.key("shift+Tab")
-        self.no_suggestions()
-        self.rect(COMPOSE, TB_TO, "bob@example.com,Bob Ray; maria@example.ru,Мария Иванова; b")
+        self.type("b", self.STARTING_B)
+        self.key("shift+Tab", TB_TO, self.TAKEN + "b", suggested=[])
 
     def test_arrows_and_a_click_choose_in_cc_and_bcc_from_at_most_ten(self):
         self.click_control(COMPOSE, TB_CC)
-        self.type("nell")
-        self.suggested(["Nell %s  <nell%s@example.com>" % (c, c.lower()) for c in "ACDEFGHIJK"])
-        self.key("Down")
-        self.key("Down")
-        self.key("Up")
-        self.key("Return")
-        self.rect(COMPOSE, TB_CC, "nellc@example.com,Nell C; ")
+        self.type("nell", ["Nell %s  <nell%s@example.com>" % (c, c.lower()) for c in "ACDEFGHIJK"])
+        self.key("Down Down Up")
+        self.key("Return", TB_CC, "nellc@example.com,Nell C; ")
         self.click_control(COMPOSE, TB_BCC)
         self.type("yv")
-        self.click(centre(self.rect(SUGGESTIONS, "row Yvonne  <yv@example.com>")))
+        self.click(self.rect(SUGGESTIONS, "row Yvonne  <yv@example.com>"))
         self.rect(COMPOSE, TB_BCC, "yv@example.com,Yvonne; ")
-        self.no_suggestions()
+        self.suggested([])
         # Typing where the caret is not in the recipient being typed suggests nothing.
         self.key("Home")
         self.type("b")
         self.rect(COMPOSE, TB_BCC, "byv@example.com,Yvonne; ")
         time.sleep(0.5)
-        self.no_suggestions()
+        self.suggested([])
 
     def test_an_entry_added_in_the_picker_is_suggested_at_once_and_the_picker_finds_as_you_type(self):
         self.click_control(COMPOSE, KT_CB_TO)
         self.click(self.row("Bea Lee"))
-        self.type("ma")
-        self.shows_rows(PICKER, ["Mark"], selected=True)
-        time.sleep(1.2)  # a second later, a search of its own
-        self.type("y")
-        self.shows_rows(PICKER, ["Yvonne"], selected=True)
-        time.sleep(1.2)
-        self.type("ł")
-        self.shows_rows(PICKER, ["Łukasz Nowak"], selected=True)
-        time.sleep(1.2)
-        self.type("м")
-        self.shows_rows(PICKER, ["Мария Иванова"], selected=True)
-        time.sleep(1.2)  # one letter again and again steps through the names it starts
-        self.type("mm")
-        self.shows_rows(PICKER, ["Mary"], selected=True)
-        for control_id, text in ((TB_NAME, "Zoë Ng"), (TB_ADDRESS, "zoe@example.com")):
-            self.click_control(PICKER, control_id)
-            self.type(text)
-            self.rect(PICKER, control_id, text)
-        self.click_control(PICKER, KT_CB_ADDNAME)
-        self.row("Zoë Ng")
+        # A second after a letter, a search of its own; one letter again and again steps through the names it starts.
+        for typed, found in (("ma", "Mark"), ("y", "Yvonne"), ("ł", "Łukasz Nowak"), ("м", "Мария Иванова"),
+                             ("mm", "Mary")):
+            time.sleep(0 if typed == "ma" else 1.2)
+            self.type(typed)
+            self.shows_rows(PICKER, [found], selected=True)
+        self.add_in_picker("Zoë Ng", "zoe@example.com")
         self.click_control(PICKER, KT_CB_CANCEL)
         self.click_control(COMPOSE, TB_TO)
-        self.type("zo")
-        self.suggested(["Zoë Ng  <zoe@example.com>"])
+        self.type("zo", ["Zoë Ng  <zoe@example.com>"])
 
 
 if __name__ == "__main__":
-    HOST = sys.argv[sys.argv.index("--host") + 1]
-    unittest.main(argv=[sys.argv[0]], verbosity=2)
+    main()
