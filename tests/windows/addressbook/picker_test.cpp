@@ -89,7 +89,7 @@ TEST_F(PickerTest, AdditionTakesTheNextFreeNumberAndRefusesDuplicatesEmptyFields
     shownBoxes.clear();
     add(*picker, longest, L"l@x.com");
     add(*picker, L"ann", L"ANN@x.com");  // letter case makes other names and addresses
-    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_TRUE(noBox());
     EXPECT_EQ(stored(), (Values{{L"0", L"ann@x.com,Ann"}, {L"2", L"c@x.com,Cy"}, {L"3", L"l@x.com," + longest},
                                 {L"4", L"ANN@x.com,ann"}}));
     picker->Unload();
@@ -201,7 +201,7 @@ TEST_F(PickerTest, RowsAreSortedEachStandsForItsOwnEntryAndOkOrADoubleClickRetur
     PostMessageW(picker->tbName().hwnd(), WM_KEYDOWN, VK_RETURN, 0x00000001);
     PostMessageW(picker->tbName().hwnd(), WM_KEYUP, VK_RETURN, 0xC0000001);
     pumpFor(50ms);
-    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_TRUE(noBox());
     EXPECT_EQ(raised.size(), 2u);
 
     deleteCurrentRow(*picker);  // the second Ann

@@ -67,9 +67,7 @@ TEST(MessageBoxSeam, WithoutARecorderTheRealBoxIsShown) {
     // Runs inside the box's own modal loop: reads the box and answers it.
     StepsOnTimer reader({[&] {
         const HWND box = findThreadWindow(L"Error");
-        wchar_t buffer[512] = {};
-        GetDlgItemTextW(box, 0xFFFF, buffer, 512);
-        text = buffer;
+        text = windowText(GetDlgItem(box, 0xFFFF));
         for (int iconId : {20, 1088})  // the icon's control on Windows, under Wine
             hasIcon = hasIcon || SendDlgItemMessageW(box, iconId, STM_GETICON, 0, 0) != 0;
         PostMessageW(box, WM_COMMAND, IDOK, 0);

@@ -27,7 +27,7 @@ protected:
     ComPtr<IDispatch> email = newEmail();
 };
 
-TEST_F(ComposeWindowTest, ControlsStackInDesignOrderTabFollowsItAndTooltipsShow) {
+TEST_F(ComposeWindowTest, ControlsStackInDesignOrderTabFollowsItTooltipsShowAndResizingLinesThemUp) {
     frmEmail& form = sendEMail(email.get(), L"Body");
     // Drawn in the design's order, which is also the order Tab follows.
     const std::wstring stacked[] = {
@@ -61,19 +61,17 @@ TEST_F(ComposeWindowTest, ControlsStackInDesignOrderTabFollowsItAndTooltipsShow)
     EXPECT_EQ(form.tbBody().Text(), L"Body");
 
     // A button's tooltip shows when the pointer rests on it.
-    RECT send{};
-    GetWindowRect(form.KT_CB_Send().hwnd(), &send);
-    SetCursorPos((send.left + send.right) / 2, (send.top + send.bottom) / 2);
+    RECT onScreen{};
+    GetWindowRect(form.KT_CB_Send().hwnd(), &onScreen);
+    SetCursorPos((onScreen.left + onScreen.right) / 2, (onScreen.top + onScreen.bottom) / 2);
     EXPECT_TRUE(pumpUntil(
         [] {
             const HWND tip = FindWindowW(TOOLTIPS_CLASSW, nullptr);
             return tip && IsWindowVisible(tip) && windowText(tip) == L"Send the E-Mail Message";
         },
         3000ms));
-}
 
-TEST_F(ComposeWindowTest, ResizingKeepsTheMinimumAndLinesFieldsAndButtonsUpWithTheFrame) {
-    frmEmail& form = sendEMail(email.get(), L"Body");
+    // Resizing keeps the minimum and lines fields and buttons up with the frame.
     const auto rectOf = [&](HWND window, bool client = false) {
         RECT r{};
         client ? GetClientRect(window, &r) : GetWindowRect(window, &r);
@@ -155,28 +153,27 @@ TEST_F(ComposeWindowTest, CancelClosesOneTimerPeriodLaterAlsoAWindowNoInstanceLi
     pumpFor(50ms);
     press(formOf<frmEmail>(replaced)->KT_CB_Cancel());
     EXPECT_TRUE(IsWindowVisible(replaced));  // the handler ran to its end first
-    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(replaced); }, 2000ms));
+    EXPECT_TRUE(closes(replaced, 2000ms));
     pumpFor(200ms);  // the timer stopped after its one tick: the other window stays
     EXPECT_TRUE(IsWindow(newest));
 
     // Another SendEMail before the tick: the cancelled window closes all the same, the new one stays.
     press(formOf<frmEmail>(newest)->KT_CB_Cancel());
     const HWND third = sendEMail(email.get(), L"Body").hwnd();
-    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(newest); }, 2000ms));
+    EXPECT_TRUE(closes(newest, 2000ms));
     pumpFor(100ms);
     ASSERT_TRUE(IsWindow(third));
 
     email.reset();
     press(formOf<frmEmail>(third)->KT_CB_Cancel());
-    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(third); }, 2000ms));
-    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_TRUE(closes(third, 2000ms));
+    EXPECT_TRUE(noBox());
 }
 
 TEST_F(ComposeWindowTest, HelpShowsItsTopicFromAComponentFolderWhoseNameTheAnsiCodePageCannotWrite) {
 #ifndef KT_TEST_HELP_FILE
     GTEST_SKIP() << "no help file: chmcmd was not found where this was built";
 #else
-    const int helpButton = GetDlgCtrlID(sendEMail(email.get(), L"").KT_CB_Help().hwnd());
     // The component and its help file installed in such a folder, and loaded from there.
     const std::wstring folder = windowsPathOf(KT_SMTP_CATCHERS_DIR) + L"\\installed \u5e2e\u52a9 \u0421\u043f\u0440\u0430\u0432\u043a\u0430";
     CreateDirectoryW(folder.c_str(), nullptr);
@@ -190,14 +187,11 @@ TEST_F(ComposeWindowTest, HelpShowsItsTopicFromAComponentFolderWhoseNameTheAnsiC
     ASSERT_EQ(getClassObject(CLSID_cEmail, IID_IClassFactory, factory.putVoid()), S_OK);
     ComPtr<IDispatch> fromThere;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, fromThere.putVoid()), S_OK);
-    const auto before = threadWindows(kComposeCaption);
+    // Its window is the only one of the thread; its button captioned Help.
     ASSERT_EQ(invoke(fromThere.get(), L"SendEMail", DISPATCH_METHOD, {L"b", L"s", L"", L"", L""}), S_OK);
-    HWND window = nullptr;
-    for (HWND opened : threadWindows(kComposeCaption))
-        if (std::find(before.begin(), before.end(), opened) == before.end()) window = opened;
+    const HWND window = findThreadWindow(kComposeCaption);
     ASSERT_NE(window, nullptr);
-
-    SendDlgItemMessageW(window, helpButton, BM_CLICK, 0, 0);
+    SendMessageW(FindWindowExW(window, nullptr, nullptr, L"Help"), BM_CLICK, 0, 0);
     HWND viewer = nullptr;
     EXPECT_TRUE(pumpUntil([&] { return (viewer = FindWindowW(L"HH Parent", nullptr)) != nullptr; }, 5000ms));
     EXPECT_EQ(windowText(viewer), L"Ardwyn Help");
@@ -242,7 +236,7 @@ TEST_F(ComposeWindowTest, OpenAndCancelCyclesLeaveNothingBehind) {
         const HWND window = form.hwnd();
         press(form.KT_CB_Cancel());
         if (cycle % 2) email.reset();
-        ASSERT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 2000ms)) << "cycle " << cycle;
+        ASSERT_TRUE(closes(window, 2000ms)) << "cycle " << cycle;
     }
     email.reset();
     host.reset();

@@ -103,7 +103,7 @@ protected:
     // The window as the user left it, ready to send again.
     void expectTheWindowAsItWas(frmEmail& form, const std::wstring& what) {
         ASSERT_TRUE(IsWindow(form.hwnd())) << what;
-        EXPECT_TRUE(shownBoxes.empty()) << what << ": " << shownBoxes.front().text;
+        EXPECT_TRUE(noBox()) << what;
         EXPECT_EQ(form.tbTo().Text(), L"ann@example.com,Ann") << what;
         EXPECT_EQ(form.tbBody().Text().substr(0, kTypedNote.size()), kTypedNote) << what;
         EXPECT_EQ(form.lbInfo().Text(), L"Type in any message you want to appear before the web page.") << what;
@@ -265,7 +265,7 @@ TEST_F(LongDeliveryTest, StopOrClosingAtEveryStepDeliversNothingAndSendDeliversO
                 }));
             press(form.KT_CB_Send());
             EXPECT_EQ(slow.caught(subject).size(), 1u) << c.what;
-            EXPECT_TRUE(shownBoxes.empty()) << c.what;
+            EXPECT_TRUE(noBox()) << c.what;
         }
         DestroyWindow(window);
     }
@@ -284,7 +284,7 @@ TEST_F(LongDeliveryTest, AQuitAfterTheMessagesEndWaitsForTheVerdict) {
                             false, smtpMailComponent(parts)));
     MSG quit;
     EXPECT_TRUE(quitPosted && PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // left for the thread's loop
-    EXPECT_TRUE(shownBoxes.empty());
+    EXPECT_TRUE(noBox());
     EXPECT_EQ(slow.caught(subject).size(), 1u);
 }
 

@@ -73,8 +73,8 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         const HWND window = form.hwnd();
         press(form.KT_CB_Send());
-        EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, 60s));
-        EXPECT_TRUE(shownBoxes.empty()) << shownBoxes.front().text;
+        EXPECT_TRUE(closes(window, 60s));
+        EXPECT_TRUE(noBox());
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     }
 

@@ -117,7 +117,7 @@ TEST_F(DeliveryTest, WindowsSideBySideEachDeliverTheirOwnMessageOnceAndClose) {
     press(plain.KT_CB_Send());  // before the window is gone
     EXPECT_TRUE(noBox());
     EXPECT_TRUE(IsWindow(windows[1]));  // closed from a timer (the first may have gone meanwhile)
-    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(windows[0]) && !IsWindow(windows[1]); }, 3000ms));
+    EXPECT_TRUE(closes(windows[0], 3000ms) && closes(windows[1], 3000ms));
 
     const auto pageSent = catcher.caught(pageSubject), plainSent = catcher.caught(plainSubject);
     ASSERT_EQ(pageSent.size(), 1u);
@@ -360,7 +360,7 @@ TEST_F(SentCopyTest, ACopyThatCannotBePlacedIsATimedReportAndTheMessageWentOnce)
     EXPECT_TRUE(holdsAll(reportWithin(20000ms), {L"The message was sent, but no copy could be placed in your Sent "
                                                  L"folder: ", L"Time of Error:"}));
     EXPECT_EQ(signIn.caught(subject).size(), 1u);
-    EXPECT_TRUE(shownBoxes.empty());  // nothing on the window's thread
+    EXPECT_TRUE(noBox());  // nothing on the window's thread
 }
 
 // Run by sent_copy_test.py with its Dovecot at $KT_IMAP_SERVER, where the

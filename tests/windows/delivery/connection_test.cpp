@@ -16,24 +16,32 @@
 namespace kt::test {
 namespace {
 
+// Sends from me to Ann: the error number Send ended with (0: none) and how long it took.
+auto deliver(TransportFactory network, SmtpTimeouts timeouts, const std::wstring& server,
+             const std::wstring& subject = L"A subject") {
+    SmtpMailer mailer(std::move(network), timeouts);
+    mailer.Server(server);
+    mailer.FromAddress(L"me@example.com");
+    mailer.AddTo(L"ann@example.com");
+    mailer.Subject(subject);
+    const auto started = std::chrono::steady_clock::now();
+    long number = 0;
+    try {
+        mailer.Send();
+    } catch (const ComponentError& error) {
+        number = error.number();
+    }
+    return std::pair{number, std::chrono::steady_clock::now() - started};
+}
+
 TEST(Connection, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) {
     const SilentServer silent;
-    const std::wstring server = silent.server();
     // Waiting for the greeting, and for the answer to TLS's first words.
-    for (const std::wstring& text : {server, L"smtps://" + server}) {
+    for (const std::wstring& server : {silent.server(), L"smtps://" + silent.server()}) {
         int ticks = 0;
         StepsOnTimer counting([&] { ++ticks; }, 10);
-        SmtpMailer mailer(connectSocket, SmtpTimeouts{{1000ms, 1000ms}, ReplyTimeouts::all(800ms)});
-        mailer.Server(text);
-        mailer.FromAddress(L"me@example.com");
-        mailer.AddTo(L"ann@example.com");
-        long number = 0;
-        try {
-            mailer.Send();
-        } catch (const ComponentError& error) {
-            number = error.number();
-        }
-        EXPECT_EQ(number, kApiErrorBase + WSAETIMEDOUT);
+        EXPECT_EQ(deliver(connectSocket, {{1000ms, 1000ms}, ReplyTimeouts::all(800ms)}, server).first,
+                  kApiErrorBase + WSAETIMEDOUT);
         EXPECT_GT(ticks, 10) << "the window's messages waited with the delivery";
     }
 }
@@ -41,21 +49,9 @@ TEST(Connection, WaitingForASilentServerPumpsMessagesAndEndsAtTheTimeout) {
 TEST(Connection, AnAddressThatDropsPacketsHoldsTheNextOneUpByAQuarterSecond) {
     const DroppingServer dropping;
     const Catcher catcher("catcher");
-    const auto sendTo = [&](std::vector<ResolvedAddress> addresses, const std::wstring& subject) {
-        SmtpMailer mailer(socketsLookingUpWith([=](const std::string&, unsigned short) { return addresses; }),
-                          SmtpTimeouts{{3000ms}});
-        mailer.Server(L"mail.example.com");
-        mailer.FromAddress(L"me@example.com");
-        mailer.AddTo(L"ann@example.com");
-        mailer.Subject(subject);
-        const auto started = std::chrono::steady_clock::now();
-        long number = 0;
-        try {
-            mailer.Send();
-        } catch (const ComponentError& error) {
-            number = error.number();
-        }
-        return std::pair{number, std::chrono::steady_clock::now() - started};
+    const auto sendTo = [](std::vector<ResolvedAddress> addresses, const std::wstring& subject) {
+        return deliver(socketsLookingUpWith([=](const std::string&, unsigned short) { return addresses; }),
+                       {{3000ms}}, L"mail.example.com", subject);
     };
     // Alone, it is never reached: its attempt lasts until the deadline.
     const auto [alone, waited] = sendTo({loopbackAddress(dropping.port())}, uniqueSubject(L"Dropped"));

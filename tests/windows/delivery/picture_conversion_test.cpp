@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "delivery/page/picture_conversion.h"
@@ -18,24 +17,16 @@
 namespace kt::test {
 namespace {
 
-// A 2 x 2 bitmap file, 24 bits a pixel, rows bottom up and padded to 4 bytes.
+// A 2 x 2 bitmap file, 24 bits a pixel (blue, green, red), rows bottom up, each padded to 8 bytes.
 std::string bitmapFile(const std::vector<DWORD>& topDownRgb) {
-    const std::size_t rowBytes = 8;  // 2 pixels of 3 bytes, padded
-    BITMAPFILEHEADER file{0x4D42};
-    BITMAPINFOHEADER info{sizeof info, 2, 2, 1, 24, BI_RGB};
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = static_cast<DWORD>(file.bfOffBits + 2 * rowBytes);
+    const BITMAPINFOHEADER info{sizeof info, 2, 2, 1, 24, BI_RGB};
+    const BITMAPFILEHEADER file{0x4D42, sizeof file + sizeof info + 2 * 8, 0, 0, sizeof file + sizeof info};
     std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
     bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
     for (int row = 1; row >= 0; --row) {
-        std::string line(rowBytes, '\0');
-        for (int column = 0; column < 2; ++column) {
-            const DWORD rgb = topDownRgb[row * 2 + column];
-            line[column * 3] = static_cast<char>(rgb & 0xFF);
-            line[column * 3 + 1] = static_cast<char>((rgb >> 8) & 0xFF);
-            line[column * 3 + 2] = static_cast<char>((rgb >> 16) & 0xFF);
-        }
-        bytes += line;
+        for (int column = 0; column < 2; ++column)  // 0xRRGGBB's first three bytes as they lie in memory
+            bytes.append(reinterpret_cast<const char*>(&topDownRgb[row * 2 + column]), 3);
+        bytes.append(2, '\0');
     }
     return bytes;
 }

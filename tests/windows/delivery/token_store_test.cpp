@@ -22,9 +22,7 @@ TEST(TokenStore, ATokenOfAnyLengthComesBackWholeAndAShorterOneReplacesItAll) {
     for (const std::size_t length : {6000u, 2560u, 3000u, 40u}) {
         storeRefreshToken(scope, token(length));
         const auto stored = storedRefreshToken(scope);
-        ASSERT_TRUE(stored) << length;
-        EXPECT_EQ(stored->size(), length);
-        EXPECT_TRUE(*stored == token(length)) << length;
+        EXPECT_TRUE(stored && *stored == token(length)) << length;
     }
     // No piece of a longer token is left behind.
     EXPECT_FALSE(CredDeleteW(L"KT_EMailer:OAuth:tokens.example:me@example.com:2", CRED_TYPE_GENERIC, 0));
