@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "case_file/case_file.h"
 #include "delivery/imap/imap_session.h"
 #include "foundation/utf8.h"
 #ifdef _WIN32
@@ -30,15 +31,7 @@ namespace {
 std::map<std::string, std::string> readCase(const char* path) {
     std::ifstream file(path, std::ios::binary);
     std::map<std::string, std::string> fields;
-    std::string key;
-    std::size_t length = 0;
-    while (file >> key >> length) {
-        file.get();
-        std::string value(length, '\0');
-        file.read(value.data(), static_cast<std::streamsize>(length));
-        file.get();
-        fields[key] = value;
-    }
+    for (auto& [key, value] : kt::tools::readCaseFields(file)) fields[key] = std::move(value);
     return fields;
 }
 

@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_file/case_file.h"
 #include "delivery/imap/sent_copy.h"
 #include "delivery/mail_error.h"
 #include "delivery/smtp/smtp_mailer.h"
@@ -49,7 +50,7 @@
 
 namespace {
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
+using Fields = kt::tools::CaseFields;
 
 // The sign-in of the case file, as if the system kept it; there is no one to ask.
 class GivenSignIn final : public kt::SignInProvider {
@@ -68,17 +69,7 @@ private:
 
 Fields readCase(const char* path) {
     std::ifstream file(path, std::ios::binary);
-    Fields fields;
-    std::string key;
-    std::size_t length = 0;
-    while (file >> key >> length) {
-        file.get();  // the line break after the length
-        std::string value(length, '\0');
-        file.read(value.data(), static_cast<std::streamsize>(length));
-        file.get();
-        fields.emplace_back(key, std::move(value));
-    }
-    return fields;
+    return kt::tools::readCaseFields(file);
 }
 
 #ifdef __linux__

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "case_file/case_file.h"
 #include "compose/frmEmail.h"
 #include "delivery/mapi/mail_program.h"
 #include "delivery/mapi/mapi_mailer.h"
@@ -24,7 +25,7 @@ const wchar_t kProgram[] = L"Software\\Clients\\Mail\\KT Test Mail";
 
 // One message as the mail program received it.
 struct Received {
-    std::vector<std::pair<std::string, std::string>> fields;
+    tools::CaseFields fields;
     std::vector<std::string> all(const std::string& key) const {
         std::vector<std::string> values;
         for (const auto& [name, value] : fields)
@@ -81,17 +82,7 @@ public:
         for (int n = 1;; ++n) {
             std::ifstream file(toUtf8(message(n)), std::ios::binary);  // the temporary folder's path is ASCII here
             if (!file) return messages;
-            Received received;
-            std::string key;
-            std::size_t length = 0;
-            while (file >> key >> length) {
-                file.get();
-                std::string value(length, '\0');
-                file.read(value.data(), static_cast<std::streamsize>(length));
-                file.get();
-                received.fields.emplace_back(key, value);
-            }
-            messages.push_back(received);
+            messages.push_back({tools::readCaseFields(file)});
         }
     }
 
