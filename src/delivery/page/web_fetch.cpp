@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "delivery/sockets/socket_transport.h"
 #include "foundation/unique_handle.h"
@@ -141,7 +142,8 @@ struct WebFetch::Session {
     std::once_flag pageLookedUp, proxyAsked;
     NetworkReach pageReach = NetworkReach::Public;
     UniqueInternet byName = systemProxySession();
-    UniqueInternet byAddress;  // for plain http, where no proxy may be used
+    bool direct = false;       // no proxy may be used
+    UniqueInternet byAddress;  // for plain http then
 
     // At the first fetch, before any other: the work of lookups is left to
     // the threads that fetch.
@@ -150,15 +152,18 @@ struct WebFetch::Session {
         return pageReach;
     }
 
-    // Only plain http needs to know whether a proxy may be used, and then
-    // once: https goes by name whichever way it goes.
-    HINTERNET directSession() {
+    // The session a fetch of `at` goes through, and whether it goes to the
+    // checked addresses: plain http does where no proxy may be used (asked
+    // once, and only for plain http); https goes by name whichever way.
+    std::pair<HINTERNET, bool> sessionFor(const WebAddress& at) {
+        if (at.scheme != "http") return {byName.get(), false};
         std::call_once(proxyAsked, [this] {
-            if (!proxyMayBeUsed())
+            direct = !proxyMayBeUsed();
+            if (direct)
                 byAddress.reset(WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                             WINHTTP_NO_PROXY_BYPASS, 0));
         });
-        return byAddress.get();
+        return direct ? std::pair{byAddress.get(), true} : std::pair{byName.get(), false};
     }
 
     // The user's own proxy settings where the system offers them, else the machine's.
@@ -252,11 +257,10 @@ std::optional<std::string> WebFetch::get(const std::string& address, std::size_t
         // Plain http with no proxy goes to the addresses just checked, so that
         // a second lookup cannot be answered otherwise (DNS rebinding); https
         // goes by name, held to it by the certificate.
-        const HINTERNET direct = at->scheme == "http" ? session_->directSession() : nullptr;
-        const HINTERNET session = direct ? direct : session_->byName.get();
+        const auto [session, byAddress] = session_->sessionFor(*at);
         if (!session) return std::nullopt;
         std::vector<std::wstring> servers;
-        if (direct) {
+        if (byAddress) {
             for (const auto& one : found->addresses)
                 if (auto literal = literalOf(one); !literal.empty()) servers.push_back(std::move(literal));
         } else {
@@ -269,7 +273,7 @@ std::optional<std::string> WebFetch::get(const std::string& address, std::size_t
             if (left.count() <= 0) return std::nullopt;
             // An address that does not take the connection soon leaves time for the next.
             const auto connect = i + 1 < servers.size() ? std::min(left, kConnectBeforeTheNext) : left;
-            answer = ask(session, *at, servers[i], direct != nullptr, static_cast<DWORD>(connect.count()),
+            answer = ask(session, *at, servers[i], byAddress, static_cast<DWORD>(connect.count()),
                          static_cast<DWORD>(left.count()), limit, deadline);
             if (!answer.unreached) break;
         }
