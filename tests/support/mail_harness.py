@@ -12,7 +12,7 @@ import unittest
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path[:0] = [os.path.join(TOOLS, name) for name in ("smtp_send", "smtp_catcher", "imap_server")]
-from smtp_client import MailClient, free_port, run_case  # noqa: E402,F401
+from smtp_client import MailClient, free_port, run_case, windows_path  # noqa: E402,F401
 
 MAIL_BASE = -2147220992  # the mail component's own error numbers
 COMPONENT_KEY = r"HKCU\Software\Veltrano\Ardwyn\KT_EMailer"
@@ -36,11 +36,6 @@ def main():
 def run(*command, **settings):
     """A program run to its end with subprocess.run's `settings`; the finished process, its output as text."""
     return subprocess.run(list(command), capture_output=True, text=True, errors="replace", **settings)
-
-
-def windows_path(path):
-    """A Unix path as Wine's programs name it, on drive Z:."""
-    return "Z:" + path.replace("/", "\\")
 
 
 def windows(*command, wine=True, check=False):

@@ -26,15 +26,13 @@ import unittest
 from email.mime.multipart import MIMEMultipart
 from email.mime.text import MIMEText
 
+from mail_harness import windows_path
+
 here = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(here, "..", "..", "tools", "page_server", "page_server.py")
 ARGS = None
 PORT = None
 SENT = None  # the page tests' output
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 def setUpModule():

@@ -24,7 +24,8 @@ import time
 import unittest
 import urllib.parse
 
-from mail_harness import COMPONENT_KEY, MailClient, free_port, main, options, smtp_server, tls_context, windows
+from mail_harness import (COMPONENT_KEY, MailClient, free_port, main, options, smtp_server, tls_context, windows,
+                          windows_path)
 from certificates import Authority  # noqa: E402 (on the path from mail_harness)
 
 ARGS = options("--client", "--trust-ca", "--state")
@@ -113,7 +114,7 @@ class RevocationTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         authority = cls.authority = RevokingAuthority(ARGS.state)
-        windows(ARGS.trust_ca, ("Z:" + authority.certificate.replace("/", "\\")) if ARGS.wine else authority.certificate,
+        windows(ARGS.trust_ca, windows_path(authority.certificate) if ARGS.wine else authority.certificate,
                 wine=ARGS.wine, check=True)
         cls.asked = []  # the paths of the CRLs fetched, "ocsp:<serial>" for each serial the responder was asked about
 

@@ -24,8 +24,9 @@ import time
 
 here = os.path.dirname(os.path.abspath(__file__))
 tools = os.path.join(here, "..")
-sys.path.insert(0, os.path.join(tools, "smtp_catcher"))
+sys.path[:0] = [os.path.join(tools, "smtp_catcher"), os.path.join(tools, "smtp_send")]
 from certificates import Authority  # noqa: E402
+from smtp_client import windows_path  # noqa: E402
 
 
 CONNECTIONS_AT_ONCE = 6  # as the component opens, as browsers do to one server
@@ -44,7 +45,7 @@ def main():
     parser.add_argument("--ca-dir", required=True)
     options = parser.parse_args()
     authority = Authority(options.ca_dir, "KT_EMailer Bench CA")
-    subprocess.run(["wine", options.trust_ca, "Z:" + authority.certificate.replace("/", "\\")], check=True)
+    subprocess.run(["wine", options.trust_ca, windows_path(authority.certificate)], check=True)
     work = tempfile.mkdtemp(prefix="kt-page-bench.")
     server, catcher = os.path.join(work, "web"), os.path.join(work, "catcher")
     subprocess.run([sys.executable, os.path.join(tools, "page_server", "page_server.py"), "start",
@@ -74,7 +75,7 @@ def main():
             floor, curl = medians_of_five(floor_run), medians_of_five(curl_run)
             before = len(open(log).read().splitlines())
             out = subprocess.run(["wine", options.component_bench, "--server", "127.0.0.1:%d" % sink,
-                                  "--page-file", "Z:" + os.path.join(server, "site", "news", "twenty.html").replace("/", "\\"),
+                                  "--page-file", windows_path(os.path.join(server, "site", "news", "twenty.html")),
                                   "--page-url", site + "/news/twenty.html"],
                                  stdout=subprocess.PIPE, text=True, check=True).stdout
             handed = [float(t) / 1000 for t in re.findall(r"page handed over at ([\d.]+)", out)]

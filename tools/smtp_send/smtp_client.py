@@ -10,6 +10,11 @@ import tempfile
 WINE_COULD_NOT_START = "Application could not be started"
 
 
+def windows_path(path):
+    """A Unix path as Wine's programs name it, on drive Z:."""
+    return "Z:" + path.replace("/", "\\")
+
+
 def run_case(program, fields, wine=False, timeout=120):
     """Runs a command-line client of the tests (smtp_send, imap_copy) on a case
     file of `fields`, (key, text or bytes) pairs; (what it printed, with LF line
@@ -19,7 +24,7 @@ def run_case(program, fields, wine=False, timeout=120):
             data = value.encode("utf-8") if isinstance(value, str) else value
             case.write(b"%s %d\n" % (key.encode(), len(data)) + data + b"\n")
     try:
-        command = ["wine", program, "Z:" + case.name.replace("/", "\\")] if wine else [program, case.name]
+        command = ["wine", program, windows_path(case.name)] if wine else [program, case.name]
         for _ in range(3):
             done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
             out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
