@@ -28,7 +28,18 @@ struct Sample {
     int bar = -1;  // the progress bar's position; -1 while there is none
     std::wstring cancel;
     bool cancelEnabled = false;
+    DWORD tick = GetTickCount();
 };
+
+// Each status the window showed, when it first showed it and with what bar: a failure's account.
+std::wstring timeline(const std::vector<Sample>& samples) {
+    std::wstring told;
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        if (i == 0 || samples[i].status != samples[i - 1].status)
+            told += L"\n+" + std::to_wstring(samples[i].tick - samples[0].tick) + L" ms (sample " +
+                    std::to_wstring(i) + L"): " + samples[i].status + L", bar " + std::to_wstring(samples[i].bar);
+    return told + L"\n" + std::to_wstring(samples.size()) + L" samples";
+}
 
 int barPosition(HWND form) {
     const HWND bar = FindWindowExW(form, nullptr, PROGRESS_CLASSW, nullptr);
@@ -46,7 +57,7 @@ private:
     void look() {
         if (!IsWindow(form_.hwnd())) return;
         samples.push_back({form_.lbInfo().Text(), barPosition(form_.hwnd()), form_.KT_CB_Cancel().Text(),
-                           IsWindowEnabled(form_.KT_CB_Cancel().hwnd()) != FALSE});
+                           IsWindowEnabled(form_.KT_CB_Cancel().hwnd()) != FALSE, GetTickCount()});
         if (act_) act_(samples.back());
     }
 
@@ -153,13 +164,13 @@ TEST_F(LongDeliveryTest, TheBarTheStatusAndTheTaskbarFollowTheDeliveryAndAllGoes
             sawShare |= percentOf(sample.status) > 0;
             sawVerdictWait |= sample.status == std::wstring(L"Waiting for ") + host + L" to accept the message...";
         }
-        EXPECT_TRUE(sawShare && sawVerdictWait);
+        EXPECT_TRUE(sawShare && sawVerdictWait) << timeline(watcher.samples);
         // The bar rises with the bytes written, through many steps, short of its end until the verdict.
         ASSERT_FALSE(positions.empty());
         EXPECT_LT(positions.front(), 100) << "the bar began late";
         EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
         EXPECT_GE(std::count_if(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 990; }), 5)
-            << "the bar jumped";
+            << "the bar jumped" << timeline(watcher.samples);
 
         // The taskbar button shows the same: from the start to the end, then nothing.
         ASSERT_GE(taskbar.size(), 3u);
