@@ -28,7 +28,7 @@ struct Sample {
     int bar = -1;  // the progress bar's position; -1 while there is none
     std::wstring cancel;
     bool cancelEnabled = false;
-    DWORD tick = GetTickCount();
+    DWORD tick = 0;  // when it was taken, by GetTickCount
 };
 
 // Each status the window showed, when it first showed it and with what bar: a failure's account.
