@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "delivery/mail_error.h"
+#include "delivery/mail_failures.h"
 #include "delivery/sign_in.h"
 #include "delivery/sockets/transport.h"
 
@@ -20,21 +20,6 @@ namespace kt {
 
 inline const SignIn kAnn{"ann", "pa55word"};
 inline const SignIn kAnnsToken{"ann@example.com", "ya29.t0ken", true};  // a provider's access token
-
-inline long failure(MailFailure kind) { return kMailErrorBase + static_cast<long>(kind); }
-
-// The text of the error `act` must end with, once its number is checked.
-template <class Act>
-std::wstring failureText(Act&& act, long number) {
-    try {
-        act();
-    } catch (const ComponentError& error) {
-        EXPECT_EQ(error.number(), number);
-        return error.description();
-    }
-    ADD_FAILURE() << "no failure";
-    return L"(none)";
-}
 
 class ScriptedServerBase : public Transport {
 public:

@@ -8,7 +8,7 @@
 
 #include "delivery/oauth/access_tokens.h"
 #include "delivery/oauth/sha256.h"
-#include "delivery/mail_error.h"
+#include "delivery/mail_failures.h"
 
 namespace kt {
 namespace {
@@ -86,12 +86,8 @@ TEST(OAuthText, TheTokenEndpointsAnswerIsReadOrRefusedInWords) {
     for (const char* broken : {"", "<html>Bad gateway</html>", R"({"access_token":)", "[]",
                                R"({"token_type":"Bearer"})", R"({"access_token":"a","token_type":"MAC"})",
                                R"({"access_token":7})", R"({"error":5})"}) {
-        try {
-            parseTokenResponse(broken);
-            ADD_FAILURE() << broken;
-        } catch (const ComponentError& error) {
-            EXPECT_EQ(error.number(), kMailErrorBase + static_cast<long>(MailFailure::SignInFailed)) << broken;
-        }
+        SCOPED_TRACE(broken);
+        failureText([&] { parseTokenResponse(broken); }, failure(MailFailure::SignInFailed));
     }
 }
 
