@@ -99,13 +99,8 @@ TEST_F(ComposeWindowTest, ControlsStackInDesignOrderTabFollowsItTooltipsShowAndR
 // The messages sent to windows of this thread while it lives.
 class SentMessages {
 public:
-    SentMessages() : hook_(SetWindowsHookExW(WH_CALLWNDPROCRET, &record, nullptr, GetCurrentThreadId())) {
-        active_ = this;
-    }
-    ~SentMessages() {
-        UnhookWindowsHookEx(hook_);
-        active_ = nullptr;
-    }
+    SentMessages() { active_ = this; }
+    ~SentMessages() { active_ = nullptr; }  // the hook goes after
     std::vector<std::pair<HWND, UINT>> seen;
 
 private:
@@ -115,7 +110,8 @@ private:
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
     static inline SentMessages* active_ = nullptr;
-    HHOOK hook_;
+    UniqueHandle<HandleTraits<HHOOK, &UnhookWindowsHookEx>> hook_{
+        SetWindowsHookExW(WH_CALLWNDPROCRET, &record, nullptr, GetCurrentThreadId())};
 };
 
 TEST_F(ComposeWindowTest, LongTextsArriveWholeAndTheBodyIsSetOnceTheLayoutIsDone) {
